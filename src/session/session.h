@@ -1,0 +1,125 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "buddy.h"
+#include "clock.h"
+#include "prompter.h"
+
+namespace kolvena {
+
+// The message window's first line. Every program starts its message text with it, and the
+// Welcome's backlog leaves it out (56 bytes in GBK).
+std::string_view MessageWindowHeader(); // GBK
+
+// One line of the chat area. A composed chat line carries its packet's stamp field in kind;
+// the caller passes it on as the stamp of the line it adds.
+struct LineRecord {
+    std::string text; // GBK
+    std::uint32_t kind = 0;
+    CalendarTime time = 0;
+    std::uint32_t stamp = 0; // non-zero: the line may show a time suffix
+};
+
+// The fields of a chat packet (SayToHost or Say) that make a line.
+struct ChatLine {
+    std::string recipients; // one ActiveIndex byte per entry
+    std::uint16_t target = 0; // ActiveIndex of the addressee, 0 = everyone
+    std::uint16_t sender = 0; // BuddyID of the speaker
+    std::uint8_t whisper = 0;
+    std::uint32_t stamp = 0;
+    std::string text; // GBK, not terminated
+};
+
+// The one session this program takes part in: roster, chat area, message window, counters
+// and settings. The roster only grows while a session lasts; a member who leaves is marked,
+// so every member has a BuddyID (position in the whole roster) and an ActiveIndex (position
+// among the members still present).
+class Session {
+public:
+    Session(const Clock& clock, Prompter& prompter);
+
+    // --- roster ---
+    // Gives the record the next BuddyID and the current time as joinTime, appends it and
+    // returns the present count.
+    std::uint16_t AddBuddy(Buddy buddy);
+    // Appends a record exactly as received.
+    void AppendBuddy(const Buddy& buddy);
+    std::uint16_t GetBuddyCount() const;
+    // The k-th present member. Out of range: the diagnostic box and the last record of the
+    // roster; nothing at all when the roster is empty.
+    Buddy* GetBuddy(std::uint16_t activeIndex);
+    std::uint16_t CheckBuddyIndex(std::uint16_t activeIndex) const;
+    std::uint16_t GetSelfIndex() const;
+    // The record at position BuddyID in the whole roster, departed members included.
+    Buddy* BuddyById(std::uint32_t buddyId);
+    const Buddy* BuddyById(std::uint32_t buddyId) const;
+    // ActiveIndex of the record at position BuddyID; 0 if it is not present.
+    std::uint16_t ActiveIndexOf(std::uint32_t buddyId) const;
+    void RemoveBuddy(std::uint16_t activeIndex);
+    void MarkBuddyLeft(std::size_t position);
+    std::uint16_t CountMarkedBuddies() const;
+    // The ActiveIndex of every present member whose olFlag is set, one byte each, at most
+    // length bytes.
+    std::string MakeBuddyIDStream(std::uint16_t length);
+    bool StreamHasSelf(std::string_view stream) const;
+    void EmptyRoster() { roster.clear(); }
+
+    // --- chat area and message window ---
+    void AddLine(std::string text, std::uint32_t stamp, std::uint32_t kind = 0);
+    // The chat area's text: each line, with a time suffix where allowed, CR LF after each.
+    std::string RenderLines() const;
+    // The suffix RenderLines puts behind a line, empty when it shows none.
+    std::string LineSuffix(const LineRecord& line) const;
+    void RecordMessage(std::string_view text);
+    // Composes the line a chat packet shows and keeps the chat counters. Nothing when the
+    // packet names a sender or an addressee the roster lacks; the counters are then unchanged.
+    std::optional<LineRecord> ComposeChatLine(const ChatLine& chat);
+
+    const Clock& clock() const { return clock_; }
+    Prompter& prompter() { return prompter_; }
+
+    std::string topic; // GBK
+    std::string messageText; // GBK
+    std::vector<LineRecord> lines;
+    LineRecord lastLine;
+    std::uint32_t reserved = 0; // the stamp field of every chat packet sent
+    std::vector<Buddy> roster;
+    std::uint16_t selfId = 0;
+    std::uint16_t target = 0;
+    bool isHost = false;
+    bool inSession = false;
+    bool asleep = false;
+    bool unsaved = true;
+    std::uint16_t chatLineTotal = 0;
+    std::uint16_t messageTotal = 0;
+    std::uint16_t ownSayTotal = 0;
+    std::uint16_t ownMessageTotal = 0;
+    std::uint16_t relatedSayTotal = 0;
+    CalendarTime createdAt = 0;
+    CalendarTime endedAt = 0;
+    bool showTimeOnChat = false;
+    bool showTimeOnMessages = true;
+    bool verifyMessages = true;
+    bool soundOn = true;
+    std::uint16_t maxClients = 20;
+    // Set when a recording is opened; it turns time suffixes off for the rest of the run.
+    bool replayFlag = false;
+
+    // The file transfer: the own offer's path, the offered name (own or received), its size
+    // and the recipient of the own offer.
+    std::string transferPath;
+    std::string transferName;
+    std::uint32_t transferSize = 0;
+    std::uint16_t transferPeer = 0;
+
+private:
+    const Clock& clock_;
+    Prompter& prompter_;
+};
+
+} // namespace kolvena

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "session/clock.h"
+#include "session/prompter.h"
+
+namespace kolvena::test {
+
+class FakeClock final : public Clock {
+public:
+    explicit FakeClock(CalendarTime start = 1000000000) : now(start) {}
+    CalendarTime Now() const override { return now; }
+    void Advance(CalendarTime seconds) { now += seconds; }
+    CalendarTime now;
+};
+
+// Records every box and answers questions and file dialogs from a script; an empty script
+// answers Yes/OK and cancels file dialogs.
+class ScriptedPrompter final : public Prompter {
+public:
+    struct Box {
+        std::string caption;
+        std::string text;
+        BoxIcon icon;
+    };
+
+    void Inform(const std::string& caption, const std::string& text, BoxIcon icon) override {
+        boxes.push_back({caption, text, icon});
+    }
+    BoxAnswer Ask(const std::string& caption, const std::string& text, BoxButtons buttons,
+                  BoxIcon icon) override {
+        boxes.push_back({caption, text, icon});
+        if (!answers.empty()) {
+            const BoxAnswer answer = answers.front();
+            answers.pop_front();
+            return answer;
+        }
+        return buttons == BoxButtons::YesNo ? BoxAnswer::Yes : BoxAnswer::Ok;
+    }
+    std::optional<std::string> ChooseSaveFile(const FileDialogRequest& request) override {
+        fileRequests.push_back(request);
+        return NextPath();
+    }
+    std::optional<std::string> ChooseOpenFile(const FileDialogRequest& request) override {
+        fileRequests.push_back(request);
+        return NextPath();
+    }
+    void SetClipboard(const std::string& text) override { clipboard = text; }
+    void Beep(BeepKind kind) override { beeps.push_back(kind); }
+
+    std::vector<Box> boxes;
+    std::deque<BoxAnswer> answers;
+    std::deque<std::string> paths;
+    std::vector<FileDialogRequest> fileRequests;
+    std::string clipboard;
+    std::vector<BeepKind> beeps;
+
+private:
+    std::optional<std::string> NextPath() {
+        if (paths.empty())
+            return std::nullopt;
+        std::string path = paths.front();
+        paths.pop_front();
+        return path;
+    }
+};
+
+} // namespace kolvena::test
