@@ -24,6 +24,8 @@ AddressCode MakeAddressCode(std::string_view dotted) {
     return Ipv4Value(dotted) - ADDRESS_CODE_OFFSET;
 }
 
-std::uint32_t AddressFromCode(AddressCode code) { return code + ADDRESS_CODE_OFFSET; }
+std::uint32_t AddressFromCode(AddressCode code) {
+    return code + ADDRESS_CODE_OFFSET;
+}
 
 } // namespace kolvena

@@ -9,14 +9,12 @@
 namespace kolvena {
 namespace {
 
-template <std::size_t N>
-void FillField(std::array<char, N>& field, std::string_view text) {
+template <std::size_t N> void FillField(std::array<char, N>& field, std::string_view text) {
     field.fill('\0');
     std::copy(text.begin(), text.end(), field.begin());
 }
 
-template <std::size_t N>
-std::string_view FieldView(const std::array<char, N>& field) {
+template <std::size_t N> std::string_view FieldView(const std::array<char, N>& field) {
     return FieldText(std::string_view(field.data(), N));
 }
 
@@ -31,11 +29,17 @@ Buddy Buddy::Make(std::string_view name, std::string_view address, BuddyRole rol
     return buddy;
 }
 
-std::string_view Buddy::Name() const { return FieldView(name); }
+std::string_view Buddy::Name() const {
+    return FieldView(name);
+}
 
-void Buddy::SetName(std::string_view text) { FillField(name, GbkFit(text, NAME_SIZE)); }
+void Buddy::SetName(std::string_view text) {
+    FillField(name, GbkFit(text, NAME_SIZE));
+}
 
-std::string_view Buddy::Address() const { return FieldView(address); }
+std::string_view Buddy::Address() const {
+    return FieldView(address);
+}
 
 std::string Buddy::Encode() const {
     std::string out;

@@ -4,6 +4,8 @@
 
 namespace kolvena {
 
-CalendarTime SystemClock::Now() const { return static_cast<CalendarTime>(std::time(nullptr)); }
+CalendarTime SystemClock::Now() const {
+    return static_cast<CalendarTime>(std::time(nullptr));
+}
 
 } // namespace kolvena

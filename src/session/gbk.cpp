@@ -21,8 +21,7 @@ public:
 
     // Converts, calling onBad(in, left) to skip what cannot be converted; onBad returns how
     // many input bytes to skip and appends its own replacement.
-    template <typename OnBad>
-    std::string Run(std::string_view input, OnBad onBad) {
+    template <typename OnBad> std::string Run(std::string_view input, OnBad onBad) {
         std::string out;
         out.reserve(input.size() * 2 + 8);
         char* in = const_cast<char*>(input.data());

@@ -6,7 +6,6 @@
 namespace kolvena {
 namespace {
 
-
 std::string Bracketed(std::string_view name) {
     std::string out = "<";
     out.append(name);
@@ -29,7 +28,9 @@ std::uint16_t Session::AddBuddy(Buddy buddy) {
     return GetBuddyCount();
 }
 
-void Session::AppendBuddy(const Buddy& buddy) { roster.push_back(buddy); }
+void Session::AppendBuddy(const Buddy& buddy) {
+    roster.push_back(buddy);
+}
 
 std::uint16_t Session::GetBuddyCount() const {
     std::uint16_t count = 0;
@@ -55,7 +56,9 @@ std::uint16_t Session::CheckBuddyIndex(std::uint16_t activeIndex) const {
     return activeIndex >= 1 && activeIndex <= GetBuddyCount() ? activeIndex : 0;
 }
 
-std::uint16_t Session::GetSelfIndex() const { return ActiveIndexOf(selfId); }
+std::uint16_t Session::GetSelfIndex() const {
+    return ActiveIndexOf(selfId);
+}
 
 Buddy* Session::BuddyById(std::uint32_t buddyId) {
     return buddyId >= 1 && buddyId <= roster.size() ? &roster[buddyId - 1] : nullptr;

@@ -27,7 +27,7 @@ struct LineRecord {
 
 // The fields of a chat packet (SayToHost or Say) that make a line.
 struct ChatLine {
-    std::string recipients; // one ActiveIndex byte per entry
+    std::string recipients;   // one ActiveIndex byte per entry
     std::uint16_t target = 0; // ActiveIndex of the addressee, 0 = everyone
     std::uint16_t sender = 0; // BuddyID of the speaker
     std::uint8_t whisper = 0;
@@ -83,7 +83,7 @@ public:
     const Clock& clock() const { return clock_; }
     Prompter& prompter() { return prompter_; }
 
-    std::string topic; // GBK
+    std::string topic;       // GBK
     std::string messageText; // GBK
     std::vector<LineRecord> lines;
     LineRecord lastLine;

@@ -26,7 +26,9 @@ std::string FormatClock(CalendarTime time) {
     return HoursMinutesSeconds(t.tm_hour, t.tm_min, t.tm_sec);
 }
 
-std::string NowClock(const Clock& clock) { return FormatClock(clock.Now()); }
+std::string NowClock(const Clock& clock) {
+    return FormatClock(clock.Now());
+}
 
 std::string FormatDuration(std::int32_t seconds) {
     // Whole days are not shown; the hours are those within the day.

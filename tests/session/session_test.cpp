@@ -1,0 +1,174 @@
+#include <gtest/gtest.h>
+
+#include "session/gbk.h"
+#include "session/session.h"
+#include "support/fakes.h"
+
+namespace kolvena {
+namespace {
+
+using test::FakeClock;
+using test::ScriptedPrompter;
+
+class SessionTest : public ::testing::Test {
+protected:
+    // A leader A and members B, C, D; the own member is the given BuddyID.
+    void FourMembers(std::uint16_t self) {
+        session.AddBuddy(Buddy::Make("A", "10.0.0.1", BuddyRole::Leader));
+        for (const char* name : {"B", "C", "D"}) {
+            clock.Advance(1);
+            session.AddBuddy(Buddy::Make(name, "10.0.0.2", BuddyRole::Member));
+        }
+        session.selfId = self;
+    }
+
+    std::string Compose(std::uint16_t sender, std::uint16_t target, std::uint8_t whisper = 0,
+                        std::string text = "hello") {
+        ChatLine chat;
+        chat.sender = sender;
+        chat.target = target;
+        chat.whisper = whisper;
+        chat.text = std::move(text);
+        const auto line = session.ComposeChatLine(chat);
+        return line ? FromGbk(line->text) : "<none>";
+    }
+
+    FakeClock clock{1000};
+    ScriptedPrompter prompter;
+    Session session{clock, prompter};
+};
+
+TEST_F(SessionTest, DepartedMembersKeepTheirBuddyIdAndShiftActiveIndexes) {
+    FourMembers(1);
+    session.RemoveBuddy(3); // C leaves
+    ASSERT_EQ(session.roster.size(), 4u);
+    EXPECT_EQ(session.GetBuddyCount(), 3);
+    EXPECT_EQ(session.GetBuddy(3)->Name(), "D");
+    EXPECT_EQ(session.roster[2].state, BuddyState::Left);
+    EXPECT_EQ(session.roster[2].leaveTime, 1003u);
+    for (std::uint32_t i = 0; i < 4; ++i)
+        EXPECT_EQ(session.roster[i].id, i + 1);
+    EXPECT_EQ(session.ActiveIndexOf(4), 3);
+    EXPECT_EQ(session.ActiveIndexOf(3), 0);
+    EXPECT_EQ(session.AddBuddy(Buddy::Make("E", "", BuddyRole::Member)), 4);
+    EXPECT_EQ(session.roster.back().id, 5u);
+    EXPECT_EQ(session.roster.back().joinTime, 1003u);
+    EXPECT_TRUE(prompter.boxes.empty());
+}
+
+TEST_F(SessionTest, OutOfRangeIndexShowsTheBoxAndYieldsTheLastRecord) {
+    FourMembers(1);
+    EXPECT_EQ(session.GetBuddy(0)->Name(), "D");
+    EXPECT_EQ(session.GetBuddy(5)->Name(), "D");
+    ASSERT_EQ(prompter.boxes.size(), 2u);
+    EXPECT_EQ(prompter.boxes[0].text, "获得Friend失败，数量越界!");
+    EXPECT_EQ(prompter.boxes[0].icon, BoxIcon::Stop);
+    EXPECT_EQ(session.CheckBuddyIndex(session.GetBuddyCount() + 1), 0);
+    EXPECT_EQ(session.CheckBuddyIndex(0), 0);
+    EXPECT_EQ(session.CheckBuddyIndex(4), 4);
+    // Removing a member that is not there changes nothing.
+    session.RemoveBuddy(9);
+    session.RemoveBuddy(0);
+    EXPECT_EQ(session.GetBuddyCount(), 4);
+}
+
+TEST_F(SessionTest, EmptyRosterNeverCrashes) {
+    EXPECT_EQ(session.GetBuddy(1), nullptr);
+    EXPECT_EQ(session.GetSelfIndex(), 0);
+    EXPECT_EQ(session.BuddyById(1), nullptr);
+    EXPECT_FALSE(session.StreamHasSelf(""));
+}
+
+TEST_F(SessionTest, SelfIndexFollowsDeparturesOfEarlierMembers) {
+    FourMembers(4);
+    EXPECT_EQ(session.GetSelfIndex(), 4);
+    session.RemoveBuddy(2);
+    EXPECT_EQ(session.GetSelfIndex(), 3);
+    EXPECT_TRUE(session.StreamHasSelf(std::string("\x01\x03", 2)));
+    EXPECT_FALSE(session.StreamHasSelf(std::string("\x01\x04", 2)));
+    EXPECT_FALSE(session.StreamHasSelf(""));
+}
+
+TEST_F(SessionTest, IdStreamListsMarkedPresentMembersAndWarnsOnAWrongLength) {
+    FourMembers(1);
+    session.roster[1].olFlag = 1;
+    session.roster[3].olFlag = 1;
+    session.RemoveBuddy(3); // C: D becomes ActiveIndex 3
+    EXPECT_EQ(session.CountMarkedBuddies(), 2);
+    EXPECT_EQ(session.MakeBuddyIDStream(2), std::string("\x02\x03", 2));
+    EXPECT_TRUE(prompter.boxes.empty());
+    EXPECT_EQ(session.MakeBuddyIDStream(1), std::string("\x02", 1)); // never past the length
+    EXPECT_EQ(session.MakeBuddyIDStream(5), std::string("\x02\x03", 2));
+    ASSERT_EQ(prompter.boxes.size(), 1u);
+    EXPECT_EQ(prompter.boxes[0].text, "Session::MakeBuddyIDStream()-密友OLIndex流大小出错.");
+}
+
+TEST_F(SessionTest, RenderLinesAddsTimeSuffixesOnlyWhereAllowed) {
+    session.AddLine("banner", 0);
+    clock.Advance(3600 * 9 + 60 * 5 + 3 - 1000); // 09:05:03 UTC
+    session.AddLine("hello", 1);
+    EXPECT_EQ(session.RenderLines(), "banner\r\nhello\r\n\r\n");
+    session.showTimeOnChat = true;
+    EXPECT_EQ(session.RenderLines(), "banner\r\nhello  (09:05:03)\r\n\r\n");
+    session.replayFlag = true;
+    EXPECT_EQ(session.RenderLines(), "banner\r\nhello\r\n\r\n");
+    session.lines.clear();
+    EXPECT_EQ(session.RenderLines(), "\r\n");
+}
+
+TEST_F(SessionTest, RecordMessageAppendsTheNoticeLine) {
+    clock.now = 14 * 3600 + 3 * 60 + 7;
+    session.RecordMessage("Bob: hi ");
+    EXPECT_EQ(session.messageText, "Massage: Bob: hi   (14:03:07)\r\n");
+    session.showTimeOnMessages = false;
+    session.RecordMessage("x");
+    EXPECT_EQ(session.messageText, "Massage: Bob: hi   (14:03:07)\r\nMassage: x\r\n");
+    EXPECT_EQ(session.messageTotal, 2);
+}
+
+TEST_F(SessionTest, ComposesTheFourAddresseeFormsFromTheUsersPointOfView) {
+    session.AddBuddy(Buddy::Make("Ann", "", BuddyRole::Leader));
+    session.AddBuddy(Buddy::Make("Bob", "", BuddyRole::Member));
+    session.AddBuddy(Buddy::Make("Carol", "", BuddyRole::Member));
+    session.selfId = 1;
+    EXPECT_EQ(Compose(1, 0), "<你> 对大家说: hello");
+    EXPECT_EQ(Compose(2, 1), "<Bob> 对 <你> 说: hello");
+    EXPECT_EQ(Compose(2, 3, 1), "<Bob> 对 <Carol> 说(悄悄话): hello");
+    EXPECT_EQ(Compose(1, 1), "<你> 对自己说: hello");
+    EXPECT_EQ(Compose(3, 0, 1), "<Carol> 对大家说(悄悄话): hello");
+    EXPECT_EQ(Compose(2, 0, 0, std::string("hi\0there", 8)), "<Bob> 对大家说: hi");
+    EXPECT_EQ(session.chatLineTotal, 6);
+    EXPECT_EQ(session.ownSayTotal, 2);
+    EXPECT_EQ(session.relatedSayTotal, 2); // to the user, and to oneself
+}
+
+TEST_F(SessionTest, DepartedSpeakerIsStillNamedAndTargetCountsPresentMembers) {
+    FourMembers(1);
+    session.RemoveBuddy(2); // B leaves; C is now ActiveIndex 2
+    EXPECT_EQ(Compose(2, 0), "<B> 对大家说: hello");
+    EXPECT_EQ(Compose(4, 2), "<D> 对 <C> 说: hello");
+}
+
+TEST_F(SessionTest, ChatNamingAMemberTheRosterLacksIsNotComposed) {
+    FourMembers(1);
+    EXPECT_EQ(Compose(9, 0), "<none>");
+    EXPECT_EQ(Compose(2, 5), "<none>");
+    EXPECT_EQ(Compose(0, 0), "<none>");
+    EXPECT_EQ(session.chatLineTotal, 0);
+    EXPECT_TRUE(prompter.boxes.empty());
+}
+
+TEST_F(SessionTest, ComposedLineCarriesThePacketStampAsItsKind) {
+    FourMembers(2);
+    ChatLine chat;
+    chat.sender = 2;
+    chat.stamp = 0x01020304;
+    chat.text = "x";
+    const auto line = session.ComposeChatLine(chat);
+    ASSERT_TRUE(line.has_value());
+    EXPECT_EQ(line->kind, 0x01020304u);
+    EXPECT_EQ(session.ownSayTotal, 1); // also when it comes back from the host
+}
+
+} // namespace
+} // namespace kolvena
