@@ -1,0 +1,319 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <set>
+#include <tuple>
+
+#include "protocol/packets.h"
+#include "protocol/sample_packets.h"
+#include "session/bytes.h"
+#include "session/gbk.h"
+#include "support/fakes.h"
+
+namespace kolvena {
+namespace {
+
+using test::Bytes;
+using test::SamplePackets;
+using test::SampleRoster;
+
+std::string Repeat(std::string_view piece, std::size_t times) {
+    std::string out;
+    for (std::size_t i = 0; i < times; ++i)
+        out += piece;
+    return out;
+}
+
+// Whether the reader of the layout takes the bytes.
+bool Reads(std::string_view packet, PacketLayout layout) {
+    switch (layout) {
+    case PacketLayout::Login:
+        return ReadLogin(packet).has_value();
+    case PacketLayout::Welcome:
+        return ReadWelcome(packet).has_value();
+    case PacketLayout::MemberJoined:
+        return ReadMemberJoined(packet).has_value();
+    case PacketLayout::MemberLeft:
+        return ReadMemberLeft(packet).has_value();
+    case PacketLayout::Chat:
+        return ReadChat(packet).has_value();
+    case PacketLayout::Notice:
+        return ReadNotice(packet).has_value();
+    case PacketLayout::Rename:
+        return ReadRename(packet).has_value();
+    case PacketLayout::Presence:
+        return ReadPresence(packet).has_value();
+    case PacketLayout::File:
+        return ReadFile(packet).has_value();
+    }
+    return false;
+}
+
+TEST(PacketTypes, TheTwentyOneTypesTheirLayoutsAndWhoTakesThem) {
+    using L = PacketLayout;
+    const std::set<int> atHost{10, 11, 12, 14, 15, 16, 51, 53, 55};
+    const std::pair<int, PacketLayout> rows[] = {
+        {10, L::Login},      {11, L::Chat},     {12, L::Notice},   {14, L::Rename},
+        {15, L::Presence},   {16, L::Presence}, {21, L::Welcome},  {22, L::MemberJoined},
+        {23, L::MemberLeft}, {24, L::Chat},     {25, L::Notice},   {26, L::Notice},
+        {27, L::Rename},     {28, L::Presence}, {29, L::Presence}, {50, L::File},
+        {51, L::File},       {52, L::File},     {53, L::File},     {54, L::File},
+        {55, L::File}};
+    std::set<int> known;
+    for (const auto& [byte, layout] : rows) {
+        SCOPED_TRACE(byte);
+        const auto type = PacketTypeOf(static_cast<std::uint8_t>(byte));
+        ASSERT_TRUE(type);
+        EXPECT_EQ(LayoutOf(*type), layout);
+        EXPECT_EQ(Handles(Side::Host, *type), atHost.count(byte) == 1);
+        EXPECT_EQ(Handles(Side::Client, *type), atHost.count(byte) == 0);
+        EXPECT_EQ(MaxPacketSize(*type), byte == 21 ? MAX_WELCOME_SIZE : MAX_PACKET_SIZE);
+        known.insert(byte);
+    }
+    for (int byte = 0; byte < 256; ++byte) {
+        if (!known.count(byte)) {
+            EXPECT_FALSE(PacketTypeOf(static_cast<std::uint8_t>(byte))) << byte;
+        }
+    }
+}
+
+TEST(Layouts, ByteExactExamples) {
+    const std::string bob = "Bob" + std::string(17, '\0');
+    const ChatLine abc{"", 0, 2, 0, 0, "abc"};
+    const ChatLine full{"\x04\x05", 0x0203, 0x0405, 1, 0x0A0B0C0D, std::string("a\0b", 3)};
+    const std::pair<std::string, std::string> rows[] = {
+        {BuildChat(PacketType::SayToHost, abc),
+         Bytes({0x0B, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 3, 0, 'a', 'b', 'c'})},
+        {BuildChat(PacketType::Say, abc),
+         Bytes({0x18, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 3, 0, 'a', 'b', 'c'})},
+        {BuildChat(PacketType::Say, full),
+         Bytes({24, 2, 0, 4, 5, 3, 2, 5, 4, 1, 0x0D, 0x0C, 0x0B, 0x0A, 3, 0, 'a', 0, 'b'})},
+        {BuildLogin("Bob"), "\x0A" + bob},
+        {BuildMemberJoined("Bob", "10.0.0.7"), "\x16" + bob + "10.0.0.7" + std::string(8, '\0')},
+        {BuildMemberLeft(0x0102), Bytes({23, 2, 1})},
+        {BuildRename(PacketType::RenameToHost, {0x0301, "Bob"}), Bytes({14, 1, 3}) + bob},
+        {BuildPresence(PacketType::SleepToHost, {7}), Bytes({15, 7, 0})},
+        {BuildPresence(PacketType::Wake, {0x0100}), Bytes({29, 0, 1})},
+        {BuildNotice(PacketType::NoticeToHost, {3, "hi"}), Bytes({12, 3, 0, 2, 0, 'h', 'i'})},
+        {BuildFile(PacketType::FileOfferToHost, {2, 3, "a.txt", 0x01020304}),
+         Bytes({51, 2, 0, 3, 0, 5, 0, 'a', '.', 't', 'x', 't', 4, 3, 2, 1})},
+    };
+    for (const auto& [built, expected] : rows) {
+        EXPECT_EQ(built, expected);
+        EXPECT_EQ(PacketLength(built), expected.size());
+    }
+}
+
+TEST(Layouts, RelayChangesOnlyTheTypeByte) {
+    std::string say = BuildChat(PacketType::SayToHost, {"", 0, 2, 0, 0, "abc"});
+    Relay(say, PacketType::Say);
+    EXPECT_EQ(say, BuildChat(PacketType::Say, {"", 0, 2, 0, 0, "abc"}));
+    // A file answer is the offer's bytes, as long as the offer.
+    const FilePacket offer{2, 3, "photo.jpg", 4096};
+    for (int answer = 52; answer <= 55; ++answer) {
+        std::string packet = BuildFile(PacketType::FileOffer, offer);
+        Relay(packet, static_cast<PacketType>(answer));
+        EXPECT_EQ(packet, BuildFile(static_cast<PacketType>(answer), offer));
+        EXPECT_EQ(ReadFile(packet), offer);
+    }
+    std::string empty;
+    Relay(empty, PacketType::Say);
+    EXPECT_EQ(empty, "");
+}
+
+TEST(Layouts, EveryTypeReadsBackAndOtherLayoutsRefuseIt) {
+    for (const auto& sample : SamplePackets()) {
+        SCOPED_TRACE(static_cast<int>(sample.type));
+        EXPECT_EQ(static_cast<std::uint8_t>(sample.bytes[0]), static_cast<int>(sample.type));
+        EXPECT_EQ(PacketLength(sample.bytes), sample.bytes.size());
+        for (int layout = 0; layout <= static_cast<int>(PacketLayout::File); ++layout)
+            EXPECT_EQ(Reads(sample.bytes, static_cast<PacketLayout>(layout)),
+                      static_cast<PacketLayout>(layout) == LayoutOf(sample.type));
+    }
+    EXPECT_EQ(ReadLogin(BuildLogin("Ann")), LoginPacket{"Ann"});
+    EXPECT_EQ(ReadMemberJoined(BuildMemberJoined("Ann", "1.2.3.4")),
+              (MemberJoinedPacket{"Ann", "1.2.3.4"}));
+    EXPECT_EQ(ReadMemberLeft(BuildMemberLeft(65535)), MemberLeftPacket{65535});
+    EXPECT_EQ(ReadRename(BuildRename(PacketType::Rename, {9, "New"})), (RenamePacket{9, "New"}));
+    EXPECT_EQ(ReadNotice(BuildNotice(PacketType::Notice, {1, "x"})), (NoticePacket{1, "x"}));
+    EXPECT_EQ(ReadPresence(BuildPresence(PacketType::Sleep, {300})), PresencePacket{300});
+    const auto chat = ReadChat(BuildChat(PacketType::Say, {"\x07", 4, 5, 1, 6, "t"}));
+    ASSERT_TRUE(chat);
+    EXPECT_EQ(std::tie(chat->recipients, chat->target, chat->sender, chat->whisper, chat->stamp,
+                       chat->text),
+              std::make_tuple(std::string("\x07"), 4, 5, 1, 6u, std::string("t")));
+}
+
+TEST(Layouts, ATypeOutsideTheBuildersLayoutBuildsNothing) {
+    EXPECT_EQ(BuildChat(PacketType::Notice, ChatLine{}), "");
+    EXPECT_EQ(BuildNotice(PacketType::Say, {1, "x"}), "");
+    EXPECT_EQ(BuildRename(PacketType::Sleep, {1, "x"}), "");
+    EXPECT_EQ(BuildPresence(PacketType::Rename, {1}), "");
+    EXPECT_EQ(BuildFile(PacketType::Login, {1, 2, "f", 3}), "");
+}
+
+TEST(Readers, EveryTruncationIsRefusedAndBytesAfterThePacketAreIgnored) {
+    for (const auto& sample : SamplePackets()) {
+        SCOPED_TRACE(static_cast<int>(sample.type));
+        const PacketLayout layout = LayoutOf(sample.type);
+        // The Welcome's trailing bytes may be missing; nothing before them may.
+        const std::size_t needed =
+            sample.bytes.size() - (sample.type == PacketType::Welcome ? WELCOME_TRAILER_SIZE : 0);
+        for (std::size_t size = 0; size < needed; ++size) {
+            const std::string prefix = sample.bytes.substr(0, size); // exact size, for ASan
+            EXPECT_FALSE(Reads(prefix, layout)) << size;
+            EXPECT_GT(PacketLength(prefix).value_or(SIZE_MAX), size) << size;
+        }
+        EXPECT_TRUE(Reads(sample.bytes + "trailing", layout));
+    }
+}
+
+TEST(Readers, CountsThatRunPastTheBytesAreRefused) {
+    const std::string welcomeHead = "\x15" + std::string(TOPIC_SIZE + 4, 'T');
+    const std::string record = SampleRoster(1)[0].Encode();
+    const std::pair<std::string, PacketLayout> rows[] = {
+        {Bytes({11, 0xFF, 0xFF, 1, 2, 3}), PacketLayout::Chat},
+        {Bytes({24, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 3, 0, 'a', 'b'}), PacketLayout::Chat},
+        {Bytes({25, 1, 0, 0x10, 0, 'a'}), PacketLayout::Notice},
+        {Bytes({50, 1, 0, 2, 0, 0xFF, 0x7F, 'a', 0, 0, 0, 0}), PacketLayout::File},
+        {Bytes({50, 1, 0, 2, 0, 1, 0, 'a', 0, 0, 0}), PacketLayout::File}, // size cut short
+        {welcomeHead + Bytes({0xFF, 0xFF, 'x', 0, 0}), PacketLayout::Welcome},
+        {welcomeHead + Bytes({0, 0, 0xFF, 0xFF}) + record, PacketLayout::Welcome},
+        {welcomeHead + Bytes({0, 0, 2, 0}) + record + record.substr(0, 59), PacketLayout::Welcome},
+    };
+    for (const auto& [packet, layout] : rows) {
+        SCOPED_TRACE(testing::PrintToString(packet));
+        EXPECT_FALSE(Reads(packet, layout));
+        EXPECT_GT(PacketLength(packet).value_or(SIZE_MAX), packet.size());
+    }
+}
+
+TEST(Readers, MeasureGivesALowerBoundUntilTheCountsAreThere) {
+    // n = 2 recipients, then T = 4 at offset 14: 20 bytes in all.
+    const std::string chat = Bytes({11, 2, 0, 7, 8, 0, 0, 1, 0, 0, 0, 0, 0, 0, 4, 0});
+    const std::tuple<std::size_t, std::size_t, bool> rows[] = {
+        {1, 3, false}, {3, 16, false}, {15, 16, false}, {16, 20, true}};
+    for (const auto& [have, length, complete] : rows) {
+        const auto extent = MeasurePacket(chat.substr(0, have));
+        ASSERT_TRUE(extent);
+        EXPECT_EQ(extent->length, length) << have;
+        EXPECT_EQ(extent->complete, complete) << have;
+    }
+    EXPECT_FALSE(MeasurePacket(""));
+    EXPECT_FALSE(MeasurePacket(Bytes({13, 0, 0})));
+}
+
+TEST(NameFields, ATwentyByteNameHasNoNulAndIsNotReadPast) {
+    const std::string name = "ABCDEFGHIJKLMNOPQRST";
+    EXPECT_EQ(BuildLogin(name), "\x0A" + name);
+    EXPECT_EQ(ReadLogin(BuildLogin(name) + "XYZ"), LoginPacket{name});
+    EXPECT_EQ(ReadRename(BuildRename(PacketType::Rename, {2, name}) + "XYZ"),
+              (RenamePacket{2, name}));
+    EXPECT_EQ(ReadMemberJoined(BuildMemberJoined(name, "255.255.255.255") + "XYZ"),
+              (MemberJoinedPacket{name, "255.255.255.255"}));
+    std::string login = BuildLogin("Bob");
+    login[10] = 'Z'; // bytes after the NUL carry nothing
+    EXPECT_EQ(ReadLogin(login)->name, "Bob");
+}
+
+TEST(NameFields, AGbkCharacterStraddlingByteTwentyIsCutBeforeIt) {
+    const std::string zhong = ToGbk("中");
+    ASSERT_EQ(zhong.size(), 2u);
+    const std::string login = BuildLogin(std::string(19, 'a') + zhong);
+    EXPECT_EQ(login, "\x0A" + std::string(19, 'a') + '\0');
+    const std::string ten = Repeat(zhong, 10); // ends exactly at byte 20: kept whole
+    EXPECT_EQ(ReadRename(BuildRename(PacketType::RenameToHost, {1, ten + "x"}))->name, ten);
+}
+
+TEST(Builders, OverlongTextsAreCutToFitThePacketWithoutSplittingACharacter) {
+    const std::string zhong = ToGbk("中");
+    const std::string longText = "a" + Repeat(zhong, 3000);
+    const std::string notice = BuildNotice(PacketType::NoticeToHost, {1, longText});
+    EXPECT_EQ(notice.size(), MAX_PACKET_SIZE); // "a" and 2045 characters fill 4091 bytes
+    EXPECT_EQ(ReadNotice(notice)->text, longText.substr(0, MAX_NOTICE_TEXT));
+    // One recipient leaves 4081 bytes: 2040 characters, the next would be split.
+    const std::string chat =
+        BuildChat(PacketType::SayToHost, {"\x01", 0, 1, 0, 0, longText.substr(1)});
+    EXPECT_EQ(ReadChat(chat)->text, Repeat(zhong, 2040));
+    const std::string file = BuildFile(PacketType::FileOfferToHost, {2, 3, Repeat("f", 70000), 1});
+    EXPECT_EQ(file.size(), MAX_PACKET_SIZE);
+}
+
+class WelcomeTest : public ::testing::Test {
+protected:
+    test::FakeClock clock{1000000000};
+    test::ScriptedPrompter prompter;
+    Session host{clock, prompter};
+};
+
+TEST_F(WelcomeTest, FirstMemberOfAFreshSessionGetsTwoRecordsByteExact) {
+    ASSERT_EQ(MessageWindowHeader().size(), BACKLOG_SKIP);
+    host.topic = ToGbk("周末聚会");
+    host.messageText = std::string(MessageWindowHeader());
+    host.RecordMessage(KOLVENA_TEXT("欢迎您加入会话，会话主题是 '") + host.topic + " ' ");
+    host.AddBuddy(Buddy::Make(ToGbk("组长甲"), "192.168.1.2", BuddyRole::Leader));
+    host.AddBuddy(Buddy::Make("Bob", "192.168.1.9", BuddyRole::Member));
+    const auto packet = BuildWelcome(host.topic, 1000000000, host.messageText, host.roster);
+    ASSERT_TRUE(packet);
+
+    const std::string backlog = host.messageText.substr(BACKLOG_SKIP);
+    const std::size_t L = backlog.size();
+    ASSERT_EQ(packet->size(), 85 + L + 120);
+    EXPECT_EQ(packet->substr(0, 41),
+              "\x15" + host.topic + std::string(TOPIC_SIZE - host.topic.size(), '\0'));
+    EXPECT_EQ(LoadU32(packet->data() + 41), 1000000000u);
+    EXPECT_EQ(LoadU16(packet->data() + 45), L);
+    EXPECT_EQ(packet->substr(47, L), backlog);
+    EXPECT_EQ(LoadU16(packet->data() + 47 + L), 2);
+    EXPECT_EQ(packet->substr(49 + L, 120), host.roster[0].Encode() + host.roster[1].Encode());
+    EXPECT_EQ(packet->substr(169 + L), std::string(WELCOME_TRAILER_SIZE, '\0'));
+
+    const auto read = ReadWelcome(*packet);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->topic, host.topic);
+    EXPECT_EQ(read->createdAt, 1000000000u);
+    EXPECT_EQ(read->backlog.rfind(KOLVENA_TEXT("Massage: 欢迎您加入会话"), 0), 0u);
+    ASSERT_EQ(read->roster.size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i)
+        EXPECT_EQ(read->roster[i].Encode(), host.roster[i].Encode()) << i;
+    // The trailing bytes may be missing or carry anything.
+    const std::string bare = packet->substr(0, packet->size() - WELCOME_TRAILER_SIZE);
+    EXPECT_EQ(ReadWelcome(bare)->backlog, backlog);
+    EXPECT_EQ(ReadWelcome(bare + std::string(WELCOME_TRAILER_SIZE, '\xCC'))->backlog, backlog);
+}
+
+TEST_F(WelcomeTest, TheOldestWholeLinesGoFirstWhenThePacketWouldPassTheBuffer) {
+    std::string backlog; // 100 numbered lines of 50 bytes
+    for (int i = 1000; i < 1100; ++i)
+        backlog += "line " + std::to_string(i) + std::string(39, '.') + "\r\n";
+    const auto packet =
+        BuildWelcome("t", 1, std::string(BACKLOG_SKIP, '*') + backlog, SampleRoster(10));
+    ASSERT_TRUE(packet);
+    EXPECT_LE(packet->size(), PACKET_BUFFER_SIZE);
+    const auto read = ReadWelcome(*packet);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->roster.size(), 10u);
+    // Room: 4096 - 85 - 600 = 3411 bytes: the newest 68 lines.
+    EXPECT_EQ(read->backlog, backlog.substr(32 * 50));
+
+    // A line without its end, a header-only text, a roster that fills the buffer: no backlog.
+    const std::string endless = std::string(BACKLOG_SKIP, '*') + std::string(5000, 'x');
+    EXPECT_EQ(ReadWelcome(*BuildWelcome("t", 0, endless, SampleRoster(2)))->backlog, "");
+    EXPECT_EQ(ReadWelcome(*BuildWelcome("t", 0, std::string(30, '*'), {}))->backlog, "");
+    const auto hundred =
+        BuildWelcome("t", 0, std::string(BACKLOG_SKIP, '*') + "x\r\n", SampleRoster(100));
+    EXPECT_EQ(hundred->size(), WELCOME_FIXED_SIZE + 6000);
+    EXPECT_EQ(ReadWelcome(*hundred)->roster.size(), 100u);
+}
+
+TEST_F(WelcomeTest, ARosterPastTheWelcomeLimitBuildsNothing) {
+    std::vector<Buddy> roster(MAX_WELCOME_RECORDS, SampleRoster(1)[0]);
+    const auto largest = BuildWelcome("t", 0, "", roster);
+    ASSERT_TRUE(largest);
+    EXPECT_LE(largest->size(), MAX_WELCOME_SIZE);
+    roster.push_back(roster.back());
+    EXPECT_FALSE(BuildWelcome("t", 0, "", roster));
+}
+
+} // namespace
+} // namespace kolvena
