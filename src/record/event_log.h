@@ -1,0 +1,106 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "session/buddy.h"
+#include "session/clock.h"
+#include "session/prompter.h"
+
+namespace kolvena {
+
+// What an event is. In a file the kind is one byte, the letters 'e' to 'n'; a file may hold any
+// other byte, which is kept as read and means nothing to the replay.
+enum class EventKind : std::uint8_t {
+    EvSessionCreated = 101,
+    EvSessionJoined = 102,
+    EvChatLine = 103,
+    EvNotice = 104,
+    EvMemberJoined = 105,
+    EvNameChanged = 106,
+    EvAsleep = 107,
+    EvAwake = 108,
+    EvMemberLeft = 109,
+    EvSessionEnded = 110,
+};
+
+// One recorded packet with the whole seconds since the event before it.
+struct SessionEvent {
+    EventKind kind = EventKind::EvSessionEnded;
+    std::int32_t delay = 0;
+    std::string data; // the packet bytes, type byte first; empty for EvSessionEnded
+
+    bool operator==(const SessionEvent&) const = default;
+};
+
+// The version a leader's recording carries.
+inline constexpr std::uint16_t RECORDING_VERSION = 5;
+// The file counts its events in 16 bits.
+inline constexpr std::size_t MAX_EVENTS = 65535;
+
+// The 64 bytes that open a recording file.
+struct RecordingHeader {
+    static constexpr std::size_t kSize = 64;
+
+    std::uint16_t version = 0;
+    std::uint16_t eventCount = 0;
+    std::string topic; // GBK, at most TOPIC_SIZE bytes, without its terminator
+    std::uint32_t memberCount = 0;
+    std::uint32_t chatLines = 0;
+    std::uint32_t notices = 0;
+    std::uint32_t startTime = 0;
+    std::uint32_t savedTime = 0;
+
+    std::string Encode() const;
+    // Reads the first 64 bytes; false (and the header unchanged) when fewer are there.
+    bool Decode(std::string_view bytes);
+
+    bool operator==(const RecordingHeader&) const = default;
+};
+
+// The recording of the session this program takes part in, and the replay position in it.
+// Appending is O(1); the log never holds more events than the file can count.
+class EventLog {
+public:
+    EventLog(const Clock& clock, Prompter& prompter);
+
+    // Records an event stamped with the seconds since the previous one. Past MAX_EVENTS nothing
+    // is recorded and the user is told once; returns whether the event was recorded.
+    bool AppendEvent(EventKind kind, std::string_view payload = {});
+    // Empties the log and the header for a new session; baseTime and endTime stay.
+    void ClearLog();
+    // Writes the recording file (setting eventCount and savedTime); false when the stream fails.
+    bool WriteLog(std::ostream& out);
+    // Reads a recording file. On any format error the user is told "文件格式错误.", false is
+    // returned and the log stays exactly as it was.
+    bool ReadLog(std::istream& in);
+
+    // Replay accessors; each answers nothing (or 0) at a position that holds no event.
+    const SessionEvent* CurrentEvent() const;
+    std::int32_t NextDelay() const;
+    void AdvanceCursor();
+    // Seconds from the start of the recorded session to its saving; never negative.
+    std::int32_t RecordedLength() const;
+    // Lowers cursor to the number of events if it is past them, then sums the delays of the
+    // events up to and including the cursor.
+    std::int32_t ElapsedAtCursor();
+
+    std::vector<SessionEvent> events;
+    RecordingHeader header;
+    bool ended = false;
+    std::uint32_t cursor = 1; // 1-based
+    CalendarTime baseTime = 0;
+    CalendarTime endTime = 0;
+    std::int32_t lastElapsed = 0;
+
+private:
+    const Clock& clock_;
+    Prompter& prompter_;
+    bool capReported_ = false;
+};
+
+} // namespace kolvena

@@ -1,0 +1,49 @@
+#include "recording_file.h"
+
+#include <fstream>
+
+#include "session/buddy.h"
+#include "session/gbk.h"
+
+namespace kolvena {
+namespace {
+
+constexpr char RECORDING_EXTENSION[] = "prs";
+constexpr char RECORDING_FILTER[] = "Kolvena会话记录 (*.prs)|*.prs|All files (*.*) | *.* ||";
+constexpr char RECORDING_OPEN_NAME[] = "*.prs";
+
+} // namespace
+
+FileResult SaveRecording(EventLog& log, const Session& session, const std::string& path) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out)
+        return CannotCreate(path);
+    log.header.topic = std::string(GbkFit(session.topic, TOPIC_SIZE));
+    log.header.memberCount = static_cast<std::uint32_t>(session.roster.size());
+    log.header.notices = session.messageTotal;
+    log.header.chatLines = session.chatLineTotal;
+    const bool written = log.WriteLog(out);
+    out.close();
+    if (!written || !out)
+        return CannotWrite(path);
+    return {true, {}};
+}
+
+FileResult LoadRecording(EventLog& log, const std::string& path) {
+    std::ifstream in;
+    if (FileResult opened = OpenForReading(path, in); !opened.ok)
+        return opened;
+    if (!log.ReadLog(in))
+        return {false, {}};
+    return {true, {}};
+}
+
+FileDialogRequest RecordingSaveRequest(const Session& session) {
+    return {RECORDING_EXTENSION, FromGbk(DefaultFileName(session)), RECORDING_FILTER};
+}
+
+FileDialogRequest RecordingOpenRequest() {
+    return {RECORDING_EXTENSION, RECORDING_OPEN_NAME, RECORDING_FILTER};
+}
+
+} // namespace kolvena
