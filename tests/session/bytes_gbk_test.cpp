@@ -4,6 +4,7 @@
 
 #include "session/bytes.h"
 #include "session/gbk.h"
+#include "session/text.h"
 
 namespace kolvena {
 namespace {
@@ -98,6 +99,23 @@ TEST(Gbk, ProgramTextsConvertOncePerPlace) {
     const std::string& first = KOLVENA_TEXT("大家");
     EXPECT_EQ(first, ToGbk("大家"));
     EXPECT_EQ(first.size(), 4u);
+}
+
+TEST(Text, FillPutsValuesInOrderAndKeepsGbkBytes) {
+    EXPECT_EQ(Fill(KOLVENA_TEXT("-->> %s 加入会话"), {ToGbk("王五")}), ToGbk("-->> 王五 加入会话"));
+    EXPECT_EQ(Fill("code: %lu, host: %s, port: %d", {"7", "a", "6636"}),
+              "code: 7, host: a, port: 6636");
+    // Missing values and stray marks stay as written; a value is never scanned for marks.
+    EXPECT_EQ(Fill("%s and %s", {"%s"}), "%s and %s");
+    EXPECT_EQ(Fill("100%", {}), "100%");
+    EXPECT_EQ(Fill("%x%s", {"v"}), "%xv");
+}
+
+TEST(Text, TrimDropsBlanksAtBothEnds) {
+    EXPECT_EQ(Trim("  word \t\r\n"), "word");
+    EXPECT_EQ(Trim(" \t "), "");
+    EXPECT_EQ(Trim(""), "");
+    EXPECT_EQ(Trim("a b"), "a b");
 }
 
 } // namespace

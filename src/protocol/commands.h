@@ -1,0 +1,97 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "session/address_code.h"
+#include "transport.h"
+
+namespace kolvena {
+
+class SessionCore;
+
+// What the join dialog collected. Texts are GBK.
+struct JoinRequest {
+    std::string name;
+    JoinMode mode = JoinMode::ByCode;
+    AddressCode code = 0;
+    std::string address;       // dotted text, at most 15 characters
+    std::uint16_t port = 6636; // shown in the dialog; the connection always uses the session port
+};
+
+// What the send command reads from the window. The text is GBK, as typed.
+struct SendInput {
+    std::string text;
+    bool asNotice = false;
+    bool whisper = false;
+};
+
+// What the window writes back into its controls after sending.
+struct SendOutcome {
+    std::string text; // GBK
+    bool asNotice = false;
+};
+
+// The settings dialog's fields.
+struct SettingsValues {
+    bool hosting = false;
+    bool verify = false;
+    bool showTimeOnChat = false;
+    bool sound = true;
+    std::uint32_t maxClients = 0; // as typed; validation checks 1..100
+    bool showTimeOnMessages = false;
+    bool listen = false;
+    std::uint16_t currentClients = 0;
+};
+
+// The user's commands, shared by the window and the headless peer. Each checks its
+// preconditions, asks through the prompter, changes the session, sends, records and refreshes.
+// Where a command opens a dialog of the window, it is split: Begin checks and prepares (false:
+// refused, show no dialog), Cancel undoes, Finish carries out what the dialog collected.
+class Commands {
+public:
+    explicit Commands(SessionCore& core) : core_(core) {}
+
+    // Create: the create dialog and the host details dialog come between Begin and Finish.
+    bool CreateBegin();
+    void CreateCancel();
+    // The host details dialog's "确定": false (after its box) keeps the dialog open.
+    bool ValidateHostDetails(const std::string& name, const std::string& topic);
+    bool CreateFinish(const std::string& name, const std::string& topic);
+
+    // Join: the join dialog comes between Begin and Finish.
+    bool JoinBegin();
+    // "游客" followed by the local time as H:M:S without leading zeros.
+    std::string ProposedJoinName() const;
+    void JoinCancel();
+    void JoinFinish(const JoinRequest& request);
+    // The background connect's outcome: the join completion or the join failure.
+    void OnConnectResult(bool connected);
+    // The joining line gets one more dot.
+    void JoinTick();
+
+    // Leave, or close when hosting.
+    void Leave();
+    void SleepOrWake();
+    // Rename: the rename dialog comes between Begin and Finish.
+    bool RenameBegin();
+    // The rename dialog's "确定": false (after its box) keeps the dialog open.
+    bool ValidateRename(const std::string& name);
+    void RenameFinish(const std::string& name);
+
+    SendOutcome Send(const SendInput& input);
+    void Clear();
+
+    // Settings: fill the dialog, validate its OK (false keeps it open), apply it.
+    SettingsValues OpenSettings() const;
+    bool ValidateSettings(const SettingsValues& values);
+    void ApplySettings(const SettingsValues& values);
+
+    // Save the recording through the save dialog ("保存会话历史录象").
+    void SaveRecording();
+
+private:
+    SessionCore& core_;
+};
+
+} // namespace kolvena

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+
+#include "transport.h"
+
+namespace kolvena {
+
+class SessionCore;
+
+// What the host does when a connection arrives, a member packet arrives or a member leaves.
+// Every handler works on its own copy of the packet and looks the member up again after any
+// question box, because a member may leave while the box is open.
+class HostHandler {
+public:
+    explicit HostHandler(SessionCore& core) : core_(core) {}
+
+    bool OnConnectionPending();
+    void OnPacket(ConnectionId connection, std::string packet);
+    void OnMemberLeave(ConnectionId connection);
+
+private:
+    void OnLogin(ConnectionId connection, std::string& packet);
+    void OnSay(std::size_t slot, std::string& packet);
+    void OnNotice(ConnectionId connection, std::string& packet);
+    void OnRename(std::string& packet);
+    void OnPresence(std::string& packet, bool asleep);
+    void OnFileOffer(ConnectionId connection, std::string& packet);
+    void OnFileAnswer(std::string& packet, bool accepted);
+
+    SessionCore& core_;
+};
+
+} // namespace kolvena

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <string>
+
+#include "client_handler.h"
+#include "commands.h"
+#include "host_handler.h"
+#include "record/recorder.h"
+#include "session/session.h"
+#include "session_view.h"
+#include "transfer_starter.h"
+#include "transport.h"
+
+namespace kolvena {
+
+// Everything one front end owns for the whole run: the session, its recording, the handlers
+// and the commands, wired to the front end's endpoint, prompter, view and transfers. The
+// window and the headless peer each build one.
+class SessionCore final : public LinkListener {
+public:
+    SessionCore(const Clock& clock, Prompter& prompter, Transport& transport, SessionView& view,
+                TransferStarter& transfers);
+    SessionCore(const SessionCore&) = delete;
+    SessionCore& operator=(const SessionCore&) = delete;
+
+    // The start-up state: default settings, the message-window header and the welcome banner.
+    void Start();
+    // The three banner lines and an empty line, without time suffixes.
+    void ShowWelcomeBanner();
+
+    bool OnConnectionPending() override;
+    void OnHostPacket(ConnectionId connection, std::string packet) override;
+    void OnMemberLeave(ConnectionId connection) override;
+    void OnClientPacket(std::string packet) override;
+    void OnHostGone() override;
+    void OnConnectResult(bool connected) override;
+
+    // Adds a line with stamp 1 to the chat area (GBK).
+    void Say(std::string text);
+
+    const Clock& clock;
+    Prompter& prompter;
+    Transport& transport;
+    SessionView& view;
+    TransferStarter& transfers;
+
+    Session session;
+    Recorder recorder;
+
+    // The window's join and transfer state.
+    bool joining = false;
+    std::string pendingName; // GBK
+    bool transferBusy = false;
+
+    HostHandler host;
+    ClientHandler client;
+    Commands commands;
+};
+
+} // namespace kolvena

@@ -1,0 +1,161 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "protocol/session_core.h"
+#include "support/fakes.h"
+
+namespace kolvena::test {
+
+// An endpoint without sockets: it records what was sent where and lets a test add and remove
+// connections. Connection ids are handed out from 1; slots follow the order of Promote.
+class FakeTransport final : public Transport {
+public:
+    struct Sent {
+        std::size_t slot; // 0 on a client
+        std::string packet;
+    };
+
+    bool Init() override {
+        ++inits;
+        return initOk;
+    }
+    bool Serve() override {
+        if (!serveOk)
+            return false;
+        serving = true;
+        active = true;
+        accepting = true;
+        code = MakeAddressCode(ownAddress);
+        return true;
+    }
+    void StartConnect(JoinMode mode, AddressCode c, const std::string& address) override {
+        connects.push_back({mode, c, address});
+    }
+    bool Shutdown() override {
+        if (!active && !serving)
+            return false;
+        active = serving = false;
+        members.clear();
+        pending.clear();
+        ++shutdowns;
+        return true;
+    }
+    void Send(std::size_t slot, std::string_view packet) override {
+        sent.push_back({slot, std::string(packet)});
+    }
+    void Broadcast(std::string_view packet) override {
+        for (std::size_t slot = 1; slot <= members.size(); ++slot)
+            sent.push_back({slot, std::string(packet)});
+    }
+    void CloseSlot(std::size_t slot) override {
+        if (slot >= 1 && slot <= members.size())
+            members.erase(members.begin() + static_cast<std::ptrdiff_t>(slot - 1));
+        closed.push_back(slot);
+    }
+    std::string AddressText(std::size_t slot) const override {
+        if (slot == 0)
+            return ownAddress;
+        return slot <= members.size() ? addresses.at(members[slot - 1]) : "";
+    }
+    std::uint16_t OwnPort() const override { return 6636; }
+    std::size_t SlotCount() const override { return members.size(); }
+    AddressCode Code() const override { return code; }
+    bool IsServing() const override { return serving; }
+    bool Accepting() const override { return accepting; }
+    void SetAccepting(bool value) override { accepting = value; }
+    std::size_t PendingCount() const override { return pending.size(); }
+    std::size_t SlotOf(ConnectionId connection) const override {
+        for (std::size_t i = 0; i < members.size(); ++i)
+            if (members[i] == connection)
+                return i + 1;
+        return 0;
+    }
+    std::size_t Promote(ConnectionId connection) override {
+        std::erase(pending, connection);
+        members.push_back(connection);
+        return members.size();
+    }
+
+    // A connection arrives; it waits for its Login. Returns its id.
+    ConnectionId Connect(std::string address = "10.0.0.9") {
+        const ConnectionId id = nextId++;
+        pending.push_back(id);
+        addresses[id] = std::move(address);
+        return id;
+    }
+    // Packets sent on a slot, in order.
+    std::vector<std::string> SentTo(std::size_t slot) const {
+        std::vector<std::string> out;
+        for (const Sent& s : sent)
+            if (s.slot == slot)
+                out.push_back(s.packet);
+        return out;
+    }
+
+    struct ConnectCall {
+        JoinMode mode;
+        AddressCode code;
+        std::string address;
+    };
+
+    std::string ownAddress = "192.168.0.7";
+    bool initOk = true;
+    bool serveOk = true;
+    bool serving = false;
+    bool active = false;
+    bool accepting = false;
+    AddressCode code = 0;
+    int inits = 0;
+    int shutdowns = 0;
+    std::vector<ConnectionId> members; // slot k is members[k - 1]
+    std::vector<ConnectionId> pending;
+    std::map<ConnectionId, std::string> addresses;
+    std::vector<Sent> sent;
+    std::vector<std::size_t> closed;
+    std::vector<ConnectCall> connects;
+    ConnectionId nextId = 1;
+};
+
+// Counts the refreshes and remembers the window mode and the join timer.
+class CountingView final : public SessionView {
+public:
+    void RefreshChat() override { ++chat; }
+    void RefreshMessages() override { ++messages; }
+    void RefreshMembers() override { ++members; }
+    void RefreshTarget() override { ++target; }
+    void RefreshTitle() override { ++title; }
+    void RefreshCommands() override { ++commands; }
+    void SetWindowMode(WindowMode m) override { mode = m; }
+    void SetJoinTimer(bool running) override { joinTimer = running; }
+
+    int chat = 0, messages = 0, members = 0, target = 0, title = 0, commands = 0;
+    WindowMode mode = WindowMode::Idle;
+    bool joinTimer = false;
+};
+
+class FakeTransfers final : public TransferStarter {
+public:
+    void StartReceiving(const FilePacket& offer) override { receiving.push_back(offer); }
+    void StartSending(const FilePacket& offer, const std::string& address) override {
+        sending.push_back({offer, address});
+    }
+    std::vector<FilePacket> receiving;
+    std::vector<std::pair<FilePacket, std::string>> sending;
+};
+
+// A core wired to fakes, started as the program starts.
+struct FakeCore {
+    FakeCore() { core.Start(); }
+    FakeClock clock{1000000000};
+    ScriptedPrompter prompter;
+    FakeTransport transport;
+    CountingView view;
+    FakeTransfers transfers;
+    SessionCore core{clock, prompter, transport, view, transfers};
+};
+
+} // namespace kolvena::test
