@@ -21,12 +21,12 @@ public:
 
 private:
     void OnLogin(ConnectionId connection, std::string& packet);
-    void OnSay(std::size_t slot, std::string& packet);
+    void OnSay(ConnectionId connection, std::string& packet);
     void OnNotice(ConnectionId connection, std::string& packet);
-    void OnRename(std::string& packet);
-    void OnPresence(std::string& packet, bool asleep);
+    void OnRename(ConnectionId connection, std::string& packet);
+    void OnPresence(ConnectionId connection, std::string& packet, bool asleep);
     void OnFileOffer(ConnectionId connection, std::string& packet);
-    void OnFileAnswer(std::string& packet, bool accepted);
+    void OnFileAnswer(ConnectionId connection, std::string& packet, bool accepted);
 
     SessionCore& core_;
 };

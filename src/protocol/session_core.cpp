@@ -37,6 +37,13 @@ void SessionCore::Say(std::string text) {
     session.AddLine(std::move(text), 1);
 }
 
+void SessionCore::FollowDeparture(std::uint16_t index) {
+    if (session.target == index)
+        session.target = 0;
+    else if (session.target > index)
+        --session.target;
+}
+
 bool SessionCore::OnConnectionPending() {
     session.unsaved = true;
     return host.OnConnectionPending();

@@ -37,6 +37,9 @@ public:
 
     // Adds a line with stamp 1 to the chat area (GBK).
     void Say(std::string text);
+    // The member at ActiveIndex index has left: the chosen target keeps naming the same member
+    // (everyone, if it was the one who left), since later ActiveIndexes moved down by one.
+    void FollowDeparture(std::uint16_t index);
 
     const Clock& clock;
     Prompter& prompter;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,6 +35,12 @@ public:
     BoxAnswer Ask(const std::string& caption, const std::string& text, BoxButtons buttons,
                   BoxIcon icon) override {
         boxes.push_back({caption, text, icon});
+        // What happens while a modal box is open: its nested event loop delivers other events.
+        if (duringAsk) {
+            auto events = std::move(duringAsk);
+            duringAsk = nullptr;
+            events();
+        }
         if (!answers.empty()) {
             const BoxAnswer answer = answers.front();
             answers.pop_front();
@@ -58,6 +65,8 @@ public:
     std::vector<FileDialogRequest> fileRequests;
     std::string clipboard;
     std::vector<BeepKind> beeps;
+    // Runs once, inside the next question.
+    std::function<void()> duringAsk;
 
 private:
     std::optional<std::string> NextPath() {
