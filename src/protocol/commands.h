@@ -4,11 +4,22 @@
 #include <string>
 
 #include "session/address_code.h"
+#include "session/buddy.h"
 #include "transport.h"
 
 namespace kolvena {
 
+class Session;
 class SessionCore;
+
+// What the create dialog (the own host's address and the port) and the host details dialog
+// start with. Texts are UTF-8, ready for the dialogs.
+struct CreateDialogStart {
+    std::string hostAddress;
+    std::uint16_t port = 6636;
+    std::string leaderName;
+    std::string topic;
+};
 
 // What the join dialog collected. Texts are GBK.
 struct JoinRequest {
@@ -50,10 +61,14 @@ struct SettingsValues {
 // refused, show no dialog), Cancel undoes, Finish carries out what the dialog collected.
 class Commands {
 public:
-    explicit Commands(SessionCore& core) : core_(core) {}
+    // Sets the stamp every sent chat line carries (the session's reserved), so that received
+    // lines can show their time suffix.
+    explicit Commands(SessionCore& core);
 
     // Create: the create dialog and the host details dialog come between Begin and Finish.
     bool CreateBegin();
+    // What the two dialogs show between CreateBegin and CreateFinish.
+    CreateDialogStart CreateDialogValues() const;
     void CreateCancel();
     // The host details dialog's "确定": false (after its box) keeps the dialog open.
     bool ValidateHostDetails(const std::string& name, const std::string& topic);
@@ -91,6 +106,18 @@ public:
     void SaveRecording();
 
 private:
+    // The own member's record while in a session; nothing before the host's roster has arrived.
+    Buddy* OwnRecord();
+    // Ends a loaded replay for a new session: the log is emptied and nothing is loaded any more.
+    // The replay timer and the replay control window join this when they exist.
+    void StopReplay();
+    // Saves the log with the topic and figures of the given session.
+    void SaveRecordingOf(const Session& figures);
+    void SendNotice(const std::string& text);
+    void SendChat(const std::string& text, bool whisper);
+    // The box for a text too long for one packet; false when the text fits.
+    bool RefuseTooLong(std::size_t length, std::size_t limit, bool notice);
+
     SessionCore& core_;
 };
 

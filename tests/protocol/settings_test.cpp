@@ -1,0 +1,186 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "session/gbk.h"
+#include "support/core_fakes.h"
+
+namespace kolvena {
+namespace {
+
+using test::FakeCore;
+
+constexpr char CLOSED_LINE[] = "-->> 会话暂时对外关闭。";
+constexpr char REOPENED_LINE[] = "-->> 会话重新对外开放。";
+
+// The leader hosting a session with the given number of members besides itself.
+struct HostWithMembers {
+    explicit HostWithMembers(int members) {
+        EXPECT_TRUE(f.core.commands.CreateBegin());
+        EXPECT_TRUE(f.core.commands.CreateFinish("Leader", "Topic"));
+        for (int i = 0; i < members; ++i) {
+            f.transport.Promote(f.transport.Connect());
+            f.core.session.AddBuddy(Buddy::Make("M", "10.0.0.9", BuddyRole::Member));
+        }
+        f.prompter.boxes.clear();
+    }
+    // The dialog opened, its maximum and listen box set, validated and applied.
+    bool Confirm(std::uint32_t maxClients, bool listen) {
+        SettingsValues values = f.core.commands.OpenSettings();
+        values.maxClients = maxClients;
+        values.listen = listen;
+        if (!f.core.commands.ValidateSettings(values))
+            return false;
+        f.core.commands.ApplySettings(values);
+        return true;
+    }
+    std::string LastLine() const { return FromGbk(f.core.session.lines.back().text); }
+    std::size_t LineCount() const { return f.core.session.lines.size(); }
+
+    FakeCore f;
+};
+
+TEST(SettingsTest, OpeningCopiesTheSessionAndTheDoorOnlyWhileHosting) {
+    HostWithMembers host(3);
+    host.f.core.session.maxClients = 12;
+    host.f.core.session.verifyMessages = false;
+    host.f.transport.accepting = false;
+    const SettingsValues hosting = host.f.core.commands.OpenSettings();
+    EXPECT_TRUE(hosting.hosting && hosting.showTimeOnMessages && hosting.sound);
+    EXPECT_FALSE(hosting.listen || hosting.verify || hosting.showTimeOnChat);
+    EXPECT_EQ(hosting.currentClients, 3);
+    EXPECT_EQ(hosting.maxClients, 12u);
+
+    FakeCore idle;
+    idle.core.session.maxClients = 55;
+    idle.transport.accepting = true;
+    const SettingsValues outside = idle.core.commands.OpenSettings();
+    EXPECT_FALSE(outside.hosting || outside.listen);
+    EXPECT_EQ(outside.maxClients, 20u);
+    EXPECT_EQ(outside.currentClients, 0);
+}
+
+TEST(SettingsTest, ValidationRefusesOutOfRangeAndBelowTheMembersPresent) {
+    struct Case {
+        bool hosting;
+        std::uint16_t current;
+        std::uint32_t max;
+        bool accepted;
+        std::string caption;
+        std::string text;
+    };
+    const Case cases[] = {
+        {true, 3, 0, false, "", "最大客户数量必须在 1 到 100 之间，请重新输入。"},
+        {false, 0, 101, false, "", "最大客户数量必须在 1 到 100 之间，请重新输入。"},
+        {true, 3, 2, false, "", "最大客户数量不能小于当前客户人数(3人)! 请重新设置."},
+        {true, 3, 3, true, "会话关闭", "当前会话人数已满，会话暂时对外关闭。"},
+        {true, 3, 4, true, "", ""},
+        {true, 0, 1, true, "", ""},
+        {false, 0, 100, true, "", ""},
+    };
+    for (const Case& c : cases) {
+        FakeCore f;
+        SettingsValues values;
+        values.hosting = c.hosting;
+        values.currentClients = c.current;
+        values.maxClients = c.max;
+        EXPECT_EQ(f.core.commands.ValidateSettings(values), c.accepted) << c.max;
+        if (c.text.empty()) {
+            EXPECT_TRUE(f.prompter.boxes.empty()) << c.max;
+            continue;
+        }
+        ASSERT_EQ(f.prompter.boxes.size(), 1u) << c.max;
+        EXPECT_EQ(f.prompter.boxes[0].caption, c.caption);
+        EXPECT_EQ(f.prompter.boxes[0].text, c.text);
+    }
+}
+
+TEST(SettingsTest, AMaximumEqualToTheMembersClosesTheSession) {
+    HostWithMembers host(3);
+    EXPECT_FALSE(host.Confirm(2, true));
+    EXPECT_TRUE(host.f.transport.accepting);
+    EXPECT_EQ(host.f.core.session.maxClients, 20);
+
+    ASSERT_TRUE(host.Confirm(3, true));
+    ASSERT_EQ(host.f.prompter.boxes.size(), 2u);
+    EXPECT_EQ(host.f.prompter.boxes[1].icon, BoxIcon::Information);
+    EXPECT_FALSE(host.f.transport.accepting);
+    EXPECT_EQ(host.f.core.session.maxClients, 3);
+    EXPECT_EQ(host.LastLine(), CLOSED_LINE);
+    EXPECT_EQ(host.f.core.session.lines.back().stamp, 1u);
+
+    // Applying a full session that is closed already says so again.
+    const std::size_t lines = host.LineCount();
+    ASSERT_TRUE(host.Confirm(3, false));
+    EXPECT_EQ(host.LineCount(), lines + 1);
+    EXPECT_EQ(host.LastLine(), CLOSED_LINE);
+
+    // Raising the maximum with listen checked opens it again.
+    ASSERT_TRUE(host.Confirm(5, true));
+    EXPECT_TRUE(host.f.transport.accepting);
+    EXPECT_EQ(host.LastLine(), REOPENED_LINE);
+}
+
+TEST(SettingsTest, TheListenBoxClosesAndReopensASessionThatIsNotFull) {
+    HostWithMembers host(1);
+    ASSERT_TRUE(host.Confirm(20, false));
+    EXPECT_FALSE(host.f.transport.accepting);
+    EXPECT_EQ(host.LastLine(), CLOSED_LINE);
+
+    // Unchanged settings change nothing.
+    const std::size_t lines = host.LineCount();
+    ASSERT_TRUE(host.Confirm(20, false));
+    EXPECT_EQ(host.LineCount(), lines);
+
+    ASSERT_TRUE(host.Confirm(20, true));
+    EXPECT_TRUE(host.f.transport.accepting);
+    EXPECT_EQ(host.LastLine(), REOPENED_LINE);
+    ASSERT_TRUE(host.Confirm(20, true));
+    EXPECT_EQ(host.LineCount(), lines + 1);
+}
+
+TEST(SettingsTest, OutsideHostingOnlyTheDisplayAndSoundOptionsChange) {
+    FakeCore f;
+    f.transport.accepting = true;
+    const std::size_t lines = f.core.session.lines.size();
+    SettingsValues values = f.core.commands.OpenSettings();
+    values.showTimeOnChat = true;
+    values.showTimeOnMessages = false;
+    values.verify = false;
+    values.sound = false;
+    values.maxClients = 7;
+    values.listen = false;
+    ASSERT_TRUE(f.core.commands.ValidateSettings(values));
+    const int chats = f.view.chat;
+    f.core.commands.ApplySettings(values);
+
+    const Session& s = f.core.session;
+    EXPECT_TRUE(s.showTimeOnChat);
+    EXPECT_FALSE(s.showTimeOnMessages);
+    EXPECT_FALSE(s.verifyMessages);
+    EXPECT_FALSE(s.soundOn);
+    EXPECT_EQ(s.maxClients, 7);
+    EXPECT_TRUE(f.transport.accepting);
+    EXPECT_EQ(s.lines.size(), lines);
+    EXPECT_GT(f.view.chat, chats);
+
+    // The next session starts with 20 again.
+    ASSERT_TRUE(f.core.commands.CreateBegin());
+    ASSERT_TRUE(f.core.commands.CreateFinish("L", "T"));
+    EXPECT_EQ(s.maxClients, 20);
+}
+
+TEST(SettingsTest, ApplyingAfterTheSessionEndedLeavesTheDoorAlone) {
+    HostWithMembers host(2);
+    const SettingsValues values = host.f.core.commands.OpenSettings();
+    // The dialog was open when the session ended.
+    host.f.core.session.isHost = false;
+    host.f.core.session.inSession = false;
+    SettingsValues changed = values;
+    changed.listen = false;
+    host.f.core.commands.ApplySettings(changed);
+    EXPECT_TRUE(host.f.transport.accepting);
+}
+
+} // namespace
+} // namespace kolvena
