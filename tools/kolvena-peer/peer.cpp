@@ -1,0 +1,224 @@
+#include "peer.h"
+
+#include <QCoreApplication>
+#include <charconv>
+#include <unistd.h>
+
+#include "record/recording_file.h"
+#include "record/transcript.h"
+#include "session/gbk.h"
+
+namespace kolvena::peer {
+namespace {
+
+LinkOptions MakeLinkOptions(const PeerOptions& options) {
+    LinkOptions link;
+    link.port = options.port;
+    if (!options.bind.empty())
+        link.bindAddress = QHostAddress(QString::fromStdString(options.bind));
+    link.ownAddress = options.ownAddress;
+    return link;
+}
+
+// The first word and the rest of a command line.
+std::pair<std::string_view, std::string_view> SplitWord(std::string_view line) {
+    const std::size_t space = line.find(' ');
+    if (space == std::string_view::npos)
+        return {line, {}};
+    return {line.substr(0, space), line.substr(space + 1)};
+}
+
+} // namespace
+
+Peer::Peer(PeerOptions options)
+    : options_(std::move(options)), output_(options_), link_(output_, MakeLinkOptions(options_)),
+      core_(clock_, output_, link_, output_, *this), input_(STDIN_FILENO, QSocketNotifier::Read) {
+    output_.Attach(core_);
+    link_.SetListener(this);
+    joinTimer_.setInterval(1000);
+    connect(&joinTimer_, &QTimer::timeout, this, [this] { core_.commands.JoinTick(); });
+    output_.OnJoinTimer([this](bool running) {
+        if (running)
+            joinTimer_.start();
+        else
+            joinTimer_.stop();
+    });
+    connect(&input_, &QSocketNotifier::activated, this, [this] { ReadInput(); });
+}
+
+int Peer::Start() {
+    core_.Start();
+    Commands& commands = core_.commands;
+    if (options_.role == Role::Host) {
+        const std::string name = ToGbk(options_.name);
+        const std::string topic = ToGbk(options_.topic);
+        if (!commands.CreateBegin() || !commands.ValidateHostDetails(name, topic) ||
+            !commands.CreateFinish(name, topic))
+            return 1;
+        if (options_.maxClients)
+            core_.session.maxClients = *options_.maxClients;
+        if (options_.approve == Approval::Off)
+            core_.session.verifyMessages = false;
+        return 0;
+    }
+    if (!commands.JoinBegin())
+        return 1;
+    JoinRequest request;
+    request.name = ToGbk(options_.name);
+    request.mode = options_.code ? JoinMode::ByCode : JoinMode::ByAddress;
+    request.code = options_.code.value_or(0);
+    request.address = options_.address;
+    request.port = options_.port;
+    commands.JoinFinish(request);
+    return 0;
+}
+
+void Peer::OnConnectResult(bool connected) {
+    core_.OnConnectResult(connected);
+    if (!connected)
+        Finish(1);
+}
+
+void Peer::StartReceiving(const FilePacket&) {
+    PeerOutput::Print("transfer: ", "文件传输尚未实现");
+    core_.transferBusy = false;
+}
+
+void Peer::StartSending(const FilePacket&, const std::string&) {
+    PeerOutput::Print("transfer: ", "文件传输尚未实现");
+    core_.transferBusy = false;
+}
+
+void Peer::ReadInput() {
+    char buffer[4096];
+    const ssize_t count = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (count <= 0) {
+        input_.setEnabled(false);
+        if (!pending_.empty())
+            Execute(std::exchange(pending_, {}));
+        Finish(0);
+        return;
+    }
+    pending_.append(buffer, static_cast<std::size_t>(count));
+    std::size_t end;
+    while (!finished_ && (end = pending_.find('\n')) != std::string::npos) {
+        std::string line = pending_.substr(0, end);
+        pending_.erase(0, end + 1);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        Execute(line);
+    }
+}
+
+void Peer::Execute(std::string_view line) {
+    const auto [word, rest] = SplitWord(line);
+    Commands& commands = core_.commands;
+    if (word.empty())
+        return;
+    if (word == "say") {
+        if (SetTarget("0"))
+            Send(rest, false, false);
+    } else if (word == "to" || word == "whisper") {
+        const auto [index, text] = SplitWord(rest);
+        if (SetTarget(index))
+            Send(text, false, word == "whisper");
+    } else if (word == "notice") {
+        Send(rest, true, false);
+    } else if (word == "sleep" || word == "wake") {
+        if (core_.session.asleep != (word == "wake"))
+            PeerOutput::Print("error: ", "already " + std::string(word == "sleep" ? "asleep" : "awake"));
+        else
+            commands.SleepOrWake();
+    } else if (word == "rename") {
+        const std::string name = ToGbk(rest);
+        if (commands.RenameBegin() && commands.ValidateRename(name))
+            commands.RenameFinish(name);
+    } else if (word == "settings") {
+        ApplySettings(rest);
+    } else if (word == "save-recording") {
+        output_.SetNextPath(std::string(rest));
+        commands.SaveRecording();
+    } else if (word == "save-transcript") {
+        SaveTranscript(std::string(rest));
+    } else if (word == "offer") {
+        PeerOutput::Print("transfer: ", "文件传输尚未实现");
+    } else if (word == "leave") {
+        Finish(0);
+    } else {
+        PeerOutput::Print("error: ", "unknown command: " + std::string(word));
+    }
+}
+
+bool Peer::SetTarget(std::string_view index) {
+    std::uint16_t target = 0;
+    const auto [ptr, ec] = std::from_chars(index.data(), index.data() + index.size(), target);
+    if (ec != std::errc() || ptr != index.data() + index.size() ||
+        (target != 0 && core_.session.CheckBuddyIndex(target) == 0)) {
+        PeerOutput::Print("error: ", "no member " + std::string(index));
+        return false;
+    }
+    core_.session.target = target;
+    return true;
+}
+
+void Peer::Send(std::string_view text, bool asNotice, bool whisper) {
+    SendInput input;
+    input.text = ToGbk(text);
+    input.asNotice = asNotice;
+    input.whisper = whisper;
+    core_.commands.Send(input);
+}
+
+void Peer::ApplySettings(std::string_view arguments) {
+    SettingsValues values = core_.commands.OpenSettings();
+    while (!arguments.empty()) {
+        const auto [setting, rest] = SplitWord(arguments);
+        arguments = rest;
+        const std::size_t equals = setting.find('=');
+        const std::string_view key = setting.substr(0, equals);
+        const std::string_view value =
+            equals == std::string_view::npos ? std::string_view{} : setting.substr(equals + 1);
+        std::uint32_t number = 0;
+        const auto [ptr, ec] = std::from_chars(value.data(), value.data() + value.size(), number);
+        if (ec != std::errc() || ptr != value.data() + value.size()) {
+            PeerOutput::Print("error: ", "bad setting " + std::string(setting));
+            return;
+        }
+        if (key == "max")
+            values.maxClients = number;
+        else if (key == "listen")
+            values.listen = number != 0;
+        else if (key == "verify")
+            values.verify = number != 0;
+        else {
+            PeerOutput::Print("error: ", "unknown setting " + std::string(key));
+            return;
+        }
+    }
+    if (core_.commands.ValidateSettings(values))
+        core_.commands.ApplySettings(values);
+}
+
+void Peer::SaveTranscript(const std::string& path) {
+    const FileResult result = WriteTranscript(core_.session, clock_.Now(), path);
+    if (!result.ok)
+        output_.Inform("", result.error, BoxIcon::Information);
+}
+
+void Peer::Finish(int code) {
+    if (finished_)
+        return;
+    finished_ = true;
+    joinTimer_.stop();
+    if (core_.session.inSession)
+        core_.commands.Leave();
+    if (!options_.record.empty()) {
+        const FileResult result = SaveRecording(core_.recorder.log, core_.session, options_.record);
+        if (!result.ok)
+            output_.Inform("", result.error, BoxIcon::Information);
+    }
+    link_.Shutdown();
+    QCoreApplication::exit(code);
+}
+
+} // namespace kolvena::peer

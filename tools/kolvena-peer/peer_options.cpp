@@ -1,0 +1,96 @@
+#include "peer_options.h"
+
+#include <charconv>
+#include <string_view>
+
+namespace kolvena::peer {
+namespace {
+
+template <typename Number>
+bool ParseNumber(std::string_view text, Number& out) {
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, out);
+    return ec == std::errc() && ptr == end && !text.empty();
+}
+
+} // namespace
+
+std::optional<PeerOptions> ParseOptions(int argc, char** argv, std::string& error) {
+    if (argc < 2) {
+        error = "host or join?";
+        return std::nullopt;
+    }
+    PeerOptions options;
+    const std::string_view role = argv[1];
+    if (role == "host")
+        options.role = Role::Host;
+    else if (role == "join")
+        options.role = Role::Join;
+    else {
+        error = "unknown role '" + std::string(role) + "'";
+        return std::nullopt;
+    }
+
+    for (int i = 2; i < argc; ++i) {
+        const std::string_view flag = argv[i];
+        if (i + 1 >= argc) {
+            error = std::string(flag) + " needs a value";
+            return std::nullopt;
+        }
+        const std::string value = argv[++i];
+        bool ok = true;
+        if (flag == "--name")
+            options.name = value;
+        else if (flag == "--topic" && options.role == Role::Host)
+            options.topic = value;
+        else if (flag == "--port")
+            ok = ParseNumber(value, options.port);
+        else if (flag == "--bind" && options.role == Role::Host)
+            options.bind = value;
+        else if (flag == "--own-address")
+            options.ownAddress = value;
+        else if (flag == "--max" && options.role == Role::Host) {
+            std::uint16_t max = 0;
+            ok = ParseNumber(value, max);
+            options.maxClients = max;
+        } else if (flag == "--approve" && options.role == Role::Host) {
+            if (value == "yes")
+                options.approve = Approval::Yes;
+            else if (value == "no")
+                options.approve = Approval::No;
+            else if (value == "off")
+                options.approve = Approval::Off;
+            else
+                ok = false;
+        } else if (flag == "--accept-files")
+            options.acceptFiles = value == "no" ? "" : value;
+        else if (flag == "--record")
+            options.record = value;
+        else if (flag == "--code" && options.role == Role::Join) {
+            std::uint32_t code = 0;
+            ok = ParseNumber(value, code);
+            options.code = code;
+        } else if (flag == "--address" && options.role == Role::Join)
+            options.address = value;
+        else {
+            error = "unknown option " + std::string(flag);
+            return std::nullopt;
+        }
+        if (!ok) {
+            error = "bad value for " + std::string(flag) + ": " + value;
+            return std::nullopt;
+        }
+    }
+
+    if (options.name.empty())
+        error = "--name is required";
+    else if (options.role == Role::Host && options.topic.empty())
+        error = "--topic is required";
+    else if (options.role == Role::Join && options.code.has_value() == !options.address.empty())
+        error = "join needs exactly one of --code and --address";
+    if (!error.empty())
+        return std::nullopt;
+    return options;
+}
+
+} // namespace kolvena::peer

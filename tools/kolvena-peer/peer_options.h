@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace kolvena::peer {
+
+enum class Role { Host, Join };
+// What the leader answers to a member's notice: approve, refuse, or approval turned off.
+enum class Approval { Yes, No, Off };
+
+// The command line: host or join a session. Texts are UTF-8 as typed.
+struct PeerOptions {
+    Role role = Role::Host;
+    std::string name;
+    std::string topic;
+    std::optional<std::uint32_t> code;
+    std::string address;
+    std::uint16_t port = 6636;
+    std::string bind;
+    std::string ownAddress;
+    std::optional<std::uint16_t> maxClients;
+    Approval approve = Approval::Yes;
+    std::string acceptFiles; // a folder, or empty to refuse
+    std::string record;
+};
+
+// Parses argv; on a mistake fills error with what is wrong.
+std::optional<PeerOptions> ParseOptions(int argc, char** argv, std::string& error);
+
+inline constexpr char kUsage[] =
+    "usage:\n"
+    "  kolvena-peer host --name NAME --topic TOPIC [--port P] [--bind ADDR] [--own-address ADDR]\n"
+    "                    [--max N] [--approve yes|no|off] [--accept-files DIR|no] [--record FILE]\n"
+    "  kolvena-peer join (--code CODE | --address ADDR) --name NAME [--port P]\n"
+    "                    [--own-address ADDR] [--accept-files DIR|no] [--record FILE]\n";
+
+} // namespace kolvena::peer

@@ -1,0 +1,135 @@
+#include "peer_output.h"
+
+#include <cstdio>
+
+#include "protocol/view_texts.h"
+#include "session/gbk.h"
+
+namespace kolvena::peer {
+namespace {
+
+// One printed line per box: line breaks in the text are shown as \n.
+std::string OneLine(std::string_view text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else
+            out.push_back(c);
+    }
+    return out;
+}
+
+const char* AnswerText(BoxAnswer answer) {
+    switch (answer) {
+    case BoxAnswer::Yes:
+        return "Yes";
+    case BoxAnswer::No:
+        return "No";
+    case BoxAnswer::Ok:
+        return "OK";
+    case BoxAnswer::Cancel:
+        return "Cancel";
+    }
+    return "?";
+}
+
+} // namespace
+
+void PeerOutput::Print(std::string_view prefix, std::string_view utf8) {
+    std::string line(prefix);
+    line += utf8;
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fflush(stdout);
+}
+
+void PeerOutput::RefreshChat() {
+    const auto& lines = core_->session.lines;
+    // The chat area was cleared: everything in it now is new.
+    if (lines.size() < printedLines_)
+        printedLines_ = 0;
+    for (; printedLines_ < lines.size(); ++printedLines_)
+        Print("chat: ", FromGbk(lines[printedLines_].text));
+}
+
+void PeerOutput::RefreshMessages() {
+    const std::string& text = core_->session.messageText;
+    if (text.size() < printedMessageBytes_)
+        printedMessageBytes_ = 0;
+    // Each complete line not yet printed; the header line is the window's, not a notice.
+    const std::size_t header = MessageWindowHeader().size();
+    if (printedMessageBytes_ < header && text.compare(0, header, MessageWindowHeader()) == 0)
+        printedMessageBytes_ = header;
+    while (true) {
+        const std::size_t end = text.find("\r\n", printedMessageBytes_);
+        if (end == std::string::npos)
+            break;
+        Print("notice: ", FromGbk(std::string_view(text).substr(printedMessageBytes_,
+                                                               end - printedMessageBytes_)));
+        printedMessageBytes_ = end + 2;
+    }
+}
+
+void PeerOutput::RefreshMembers() {
+    std::string list;
+    for (const std::string& item : MemberItems(core_->session)) {
+        if (!list.empty())
+            list += ", ";
+        list += FromGbk(item);
+    }
+    if (membersPrinted_ && list == printedMembers_)
+        return;
+    membersPrinted_ = true;
+    printedMembers_ = list;
+    Print("members: ", list);
+}
+
+void PeerOutput::SetJoinTimer(bool running) {
+    if (joinTimer_)
+        joinTimer_(running);
+}
+
+void PeerOutput::Inform(const std::string& caption, const std::string& text, BoxIcon) {
+    Print("box: ", (caption.empty() ? std::string("Kolvena") : caption) + " | " + OneLine(text));
+}
+
+BoxAnswer PeerOutput::Ask(const std::string& caption, const std::string& text,
+                          BoxButtons buttons, BoxIcon) {
+    const BoxAnswer answer = Answer(caption, buttons);
+    Print("box: ", (caption.empty() ? std::string("Kolvena") : caption) + " | " + OneLine(text) +
+                       " -> " + AnswerText(answer));
+    return answer;
+}
+
+BoxAnswer PeerOutput::Answer(const std::string& caption, BoxButtons buttons) const {
+    const BoxAnswer yes = buttons == BoxButtons::YesNo ? BoxAnswer::Yes : BoxAnswer::Ok;
+    const BoxAnswer no = buttons == BoxButtons::YesNo ? BoxAnswer::No : BoxAnswer::Cancel;
+    if (caption == "成员请求验证消息")
+        return options_.approve == Approval::No ? no : yes;
+    if (caption == "是否接受文件")
+        return options_.acceptFiles.empty() ? no : yes;
+    // The recording is saved by --record instead.
+    if (caption == "是否保存会话记录?")
+        return no;
+    // The user's own commands are confirmed.
+    return yes;
+}
+
+std::optional<std::string> PeerOutput::TakePath() {
+    std::optional<std::string> path = std::move(nextPath_);
+    nextPath_.reset();
+    return path;
+}
+
+std::optional<std::string> PeerOutput::ChooseSaveFile(const FileDialogRequest&) {
+    return TakePath();
+}
+
+std::optional<std::string> PeerOutput::ChooseOpenFile(const FileDialogRequest&) {
+    return TakePath();
+}
+
+} // namespace kolvena::peer

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "peer_options.h"
+#include "protocol/session_core.h"
+
+namespace kolvena::peer {
+
+// Prints, as UTF-8 lines flushed at once, what a person at a window would see: "chat: " for each
+// line added to the chat area, "notice: " for each line of the message window, "members: " for
+// the member list after each change, "box: " for every message box and question with the answer
+// given. Questions are answered from the options.
+class PeerOutput final : public SessionView, public Prompter {
+public:
+    explicit PeerOutput(const PeerOptions& options) : options_(options) {}
+
+    void Attach(SessionCore& core) { core_ = &core; }
+    // Runs every second while the joining line grows.
+    void OnJoinTimer(std::function<void(bool running)> handler) { joinTimer_ = std::move(handler); }
+    // The path the next file dialog answers with.
+    void SetNextPath(std::string path) { nextPath_ = std::move(path); }
+
+    void RefreshChat() override;
+    void RefreshMessages() override;
+    void RefreshMembers() override;
+    void RefreshTarget() override {}
+    void RefreshTitle() override {}
+    void RefreshCommands() override {}
+    void SetWindowMode(WindowMode) override {}
+    void SetJoinTimer(bool running) override;
+
+    void Inform(const std::string& caption, const std::string& text, BoxIcon icon) override;
+    BoxAnswer Ask(const std::string& caption, const std::string& text, BoxButtons buttons,
+                  BoxIcon icon) override;
+    std::optional<std::string> ChooseSaveFile(const FileDialogRequest& request) override;
+    std::optional<std::string> ChooseOpenFile(const FileDialogRequest& request) override;
+    void SetClipboard(const std::string&) override {}
+    void Beep(BeepKind) override {}
+
+    static void Print(std::string_view prefix, std::string_view utf8);
+
+private:
+    BoxAnswer Answer(const std::string& caption, BoxButtons buttons) const;
+    std::optional<std::string> TakePath();
+
+    const PeerOptions& options_;
+    SessionCore* core_ = nullptr;
+    std::function<void(bool)> joinTimer_;
+    std::optional<std::string> nextPath_;
+    std::size_t printedLines_ = 0;
+    std::size_t printedMessageBytes_ = 0;
+    std::string printedMembers_;
+    bool membersPrinted_ = false;
+};
+
+} // namespace kolvena::peer
