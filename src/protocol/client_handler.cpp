@@ -8,14 +8,6 @@
 #include "session_core.h"
 
 namespace kolvena {
-namespace {
-
-// A counted text as shown: up to its first zero byte.
-std::string Text(std::string_view gbk) {
-    return std::string(gbk.substr(0, gbk.find('\0')));
-}
-
-} // namespace
 
 void ClientHandler::OnPacket(std::string packet) {
     if (packet.empty() || !core_.session.inSession || core_.session.isHost)
@@ -121,14 +113,7 @@ void ClientHandler::OnMemberLeft(const std::string& packet) {
     const auto left = ReadMemberLeft(packet);
     if (!left || session.CheckBuddyIndex(left->activeIndex) == 0)
         return;
-    core_.Say(Fill(KOLVENA_TEXT("-->> 成员 %s 离开会话."),
-                   {session.GetBuddy(left->activeIndex)->Name()}));
-    session.RemoveBuddy(left->activeIndex);
-    core_.FollowDeparture(left->activeIndex);
-    core_.view.RefreshTarget();
-    core_.view.RefreshChat();
-    core_.view.RefreshMembers();
-    core_.view.RefreshTitle();
+    core_.ShowDeparture(left->activeIndex);
     core_.recorder.log.AppendEvent(EventKind::EvMemberLeft, packet);
 }
 
@@ -155,7 +140,7 @@ void ClientHandler::OnNotice(const std::string& packet) {
     Buddy* sender = notice ? session.BuddyById(notice->sender) : nullptr;
     if (sender == nullptr)
         return;
-    session.RecordMessage(Fill(KOLVENA_TEXT("%s: %s "), {sender->Name(), Text(notice->text)}));
+    session.RecordMessage(Fill(KOLVENA_TEXT("%s: %s "), {sender->Name(), ShownText(notice->text)}));
     core_.view.RefreshMessages();
     // The own notice, approved, comes back: it counts now, not when it was sent.
     if (notice->sender == session.selfId)
@@ -173,7 +158,7 @@ void ClientHandler::OnNoticeRefused(const std::string& packet) {
     core_.prompter.Inform(
         "消息未被验证通过",
         FromGbk(Fill(KOLVENA_TEXT("您待发送的消息: <%s> 验证没有通过，无法被发送。"),
-                     {Text(notice->text)})),
+                     {ShownText(notice->text)})),
         BoxIcon::Information);
 }
 
@@ -185,10 +170,7 @@ void ClientHandler::OnRename(const std::string& packet) {
         return;
     // The own rename was shown when it was sent; it is still recorded.
     if (rename->sender != session.selfId) {
-        core_.Say(Fill(KOLVENA_TEXT("-->> %s 改名为 '%s ' "), {member->Name(), rename->name}));
-        core_.view.RefreshChat();
-        member->SetName(rename->name);
-        core_.view.RefreshMembers();
+        core_.ShowRename(*member, rename->name);
     }
     core_.recorder.log.AppendEvent(EventKind::EvNameChanged, packet);
 }
@@ -204,11 +186,7 @@ void ClientHandler::OnPresence(const std::string& packet, bool asleep) {
         if (!asleep)
             core_.view.RefreshMembers();
     } else {
-        member->state = asleep ? BuddyState::Asleep : BuddyState::Awake;
-        core_.view.RefreshMembers();
-        core_.Say(KOLVENA_TEXT("-->> ") + std::string(member->Name()) +
-                  (asleep ? KOLVENA_TEXT(" 休眠了.") : KOLVENA_TEXT(" 苏醒了.")));
-        core_.view.RefreshChat();
+        core_.ShowPresence(*member, asleep);
     }
     core_.recorder.log.AppendEvent(asleep ? EventKind::EvAsleep : EventKind::EvAwake, packet);
 }
@@ -224,14 +202,7 @@ void ClientHandler::OnFileOffer(std::string packet) {
         core_.transport.Send(0, packet);
         return;
     }
-    session.transferName = offer->fileName;
-    session.transferSize = offer->fileSize;
-    const std::string offerer(session.GetBuddy(offer->offerer)->Name());
-    const BoxAnswer answer = core_.prompter.Ask(
-        "是否接受文件",
-        FromGbk(Fill(KOLVENA_TEXT("成员' %s '请求向您发送文件 %s (%lu字节), 接受文件吗? "),
-                     {offerer, offer->fileName, std::to_string(offer->fileSize)})),
-        BoxButtons::YesNo, BoxIcon::Question);
+    const BoxAnswer answer = core_.AskToAcceptFile(*offer);
     // The host may have gone while the box was open.
     if (!session.inSession || !welcomed_)
         return;
@@ -261,15 +232,8 @@ void ClientHandler::OnFileAccepted(const std::string& packet) {
 }
 
 void ClientHandler::OnFileRefused(const std::string& packet) {
-    Session& session = core_.session;
-    const auto answer = ReadFile(packet);
-    if (!answer || session.CheckBuddyIndex(answer->recipient) == 0)
-        return;
-    const std::string recipient(session.GetBuddy(answer->recipient)->Name());
-    core_.prompter.Inform(
-        "无法传输文件",
-        FromGbk(Fill(KOLVENA_TEXT("成员 '%s' 拒绝接受你的发送文件, 无法传输文件."), {recipient})),
-        BoxIcon::None);
+    if (const auto answer = ReadFile(packet))
+        core_.TellOfferRefused(answer->recipient);
 }
 
 void ClientHandler::OnHostGone() {

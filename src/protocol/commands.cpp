@@ -338,10 +338,7 @@ void Commands::SleepOrWake() {
             0, BuildPresence(goingToSleep ? PacketType::SleepToHost : PacketType::WakeToHost,
                              presence));
     }
-    own->state = goingToSleep ? BuddyState::Asleep : BuddyState::Awake;
-    core_.view.RefreshMembers();
-    AddSystemLine(core_, KOLVENA_TEXT("-->> ") + std::string(own->Name()) +
-                             (goingToSleep ? KOLVENA_TEXT(" 休眠了.") : KOLVENA_TEXT(" 苏醒了.")));
+    core_.ShowPresence(*own, goingToSleep);
     s.asleep = goingToSleep;
     core_.view.RefreshCommands();
 }
@@ -379,10 +376,7 @@ void Commands::RenameFinish(const std::string& typed) {
     } else {
         core_.transport.Send(0, BuildRename(PacketType::RenameToHost, rename));
     }
-    AddSystemLine(core_,
-                  Fill(KOLVENA_TEXT("-->> %s 改名为 '%s ' "), {std::string(own->Name()), name}));
-    own->SetName(name);
-    core_.view.RefreshMembers();
+    core_.ShowRename(*own, name);
 }
 
 // --- send and clear ---

@@ -8,11 +8,6 @@
 namespace kolvena {
 namespace {
 
-// A counted text as shown: up to its first zero byte.
-std::string Text(std::string_view gbk) {
-    return std::string(gbk.substr(0, gbk.find('\0')));
-}
-
 // The member a connection speaks for: the member slot k belongs to ActiveIndex k + 1. Nothing
 // while the connection waits for its Login or once it is gone.
 const Buddy* MemberOf(SessionCore& core, ConnectionId connection) {
@@ -165,7 +160,7 @@ void HostHandler::OnNotice(ConnectionId connection, std::string& packet) {
         return;
     // The roster may grow while the question is open: keep copies, not the record.
     const std::string name(sender->Name());
-    const std::string text = Text(notice->text);
+    const std::string text(ShownText(notice->text));
 
     if (session.verifyMessages) {
         const BoxAnswer answer = core_.prompter.Ask(
@@ -202,12 +197,7 @@ void HostHandler::OnRename(ConnectionId connection, std::string& packet) {
         return;
     Relay(packet, PacketType::Rename);
     core_.transport.Broadcast(packet);
-    Buddy* record = session.BuddyById(rename->sender);
-    // The line names the old name: the roster changes only after it.
-    core_.Say(Fill(KOLVENA_TEXT("-->> %s 改名为 '%s ' "), {record->Name(), rename->name}));
-    core_.view.RefreshChat();
-    record->SetName(rename->name);
-    core_.view.RefreshMembers();
+    core_.ShowRename(*session.BuddyById(rename->sender), rename->name);
     core_.recorder.log.AppendEvent(EventKind::EvNameChanged, packet);
 }
 
@@ -217,12 +207,7 @@ void HostHandler::OnPresence(ConnectionId connection, std::string& packet, bool 
     const Buddy* member = MemberOf(core_, connection);
     if (!presence || member == nullptr || member->id != presence->sender)
         return;
-    Buddy* record = session.BuddyById(presence->sender);
-    record->state = asleep ? BuddyState::Asleep : BuddyState::Awake;
-    core_.view.RefreshMembers();
-    core_.Say(KOLVENA_TEXT("-->> ") + std::string(record->Name()) +
-              (asleep ? KOLVENA_TEXT(" 休眠了.") : KOLVENA_TEXT(" 苏醒了.")));
-    core_.view.RefreshChat();
+    core_.ShowPresence(*session.BuddyById(presence->sender), asleep);
     Relay(packet, asleep ? PacketType::Sleep : PacketType::Wake);
     core_.transport.Broadcast(packet);
     core_.recorder.log.AppendEvent(asleep ? EventKind::EvAsleep : EventKind::EvAwake, packet);
@@ -249,14 +234,7 @@ void HostHandler::OnFileOffer(ConnectionId connection, std::string& packet) {
         transport.Send(slot, packet);
         return;
     }
-    session.transferName = offer->fileName;
-    session.transferSize = offer->fileSize;
-    const std::string offerer(session.GetBuddy(offer->offerer)->Name());
-    const BoxAnswer answer = core_.prompter.Ask(
-        "是否接受文件",
-        FromGbk(Fill(KOLVENA_TEXT("成员' %s '请求向您发送文件 %s (%lu字节), 接受文件吗? "),
-                     {offerer, offer->fileName, std::to_string(offer->fileSize)})),
-        BoxButtons::YesNo, BoxIcon::Question);
+    const BoxAnswer answer = core_.AskToAcceptFile(*offer);
     // The offerer may have left while the box was open: then the answer goes nowhere.
     const std::size_t answerSlot = transport.SlotOf(connection);
     if (!session.isHost || answerSlot == 0)
@@ -299,32 +277,18 @@ void HostHandler::OnFileAnswer(ConnectionId connection, std::string& packet, boo
         core_.transferBusy = true;
         core_.transfers.StartSending(*answer, transport.AddressText(slot));
     } else {
-        const std::string recipient(session.GetBuddy(answer->recipient)->Name());
-        core_.prompter.Inform(
-            "无法传输文件",
-            FromGbk(
-                Fill(KOLVENA_TEXT("成员 '%s' 拒绝接受你的发送文件, 无法传输文件."), {recipient})),
-            BoxIcon::None);
+        core_.TellOfferRefused(answer->recipient);
     }
 }
 
 void HostHandler::OnMemberLeave(ConnectionId connection) {
-    Session& session = core_.session;
     Transport& transport = core_.transport;
     const std::size_t slot = transport.SlotOf(connection);
     if (slot == 0)
         return;
     transport.CloseSlot(slot);
     const auto index = static_cast<std::uint16_t>(slot + 1);
-    if (session.CheckBuddyIndex(index) != 0) {
-        core_.Say(Fill(KOLVENA_TEXT("-->> 成员 %s 离开会话."), {session.GetBuddy(index)->Name()}));
-        session.RemoveBuddy(index);
-        core_.FollowDeparture(index);
-    }
-    core_.view.RefreshTarget();
-    core_.view.RefreshChat();
-    core_.view.RefreshMembers();
-    core_.view.RefreshTitle();
+    core_.ShowDeparture(index);
     if (transport.SlotCount() > 0) {
         const std::string left = BuildMemberLeft(index);
         transport.Broadcast(left);

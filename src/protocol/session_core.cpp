@@ -1,6 +1,7 @@
 #include "session_core.h"
 
 #include "session/gbk.h"
+#include "session/text.h"
 
 namespace kolvena {
 
@@ -42,6 +43,54 @@ void SessionCore::FollowDeparture(std::uint16_t index) {
         session.target = 0;
     else if (session.target > index)
         --session.target;
+}
+
+void SessionCore::ShowPresence(Buddy& member, bool asleep) {
+    member.state = asleep ? BuddyState::Asleep : BuddyState::Awake;
+    view.RefreshMembers();
+    Say(KOLVENA_TEXT("-->> ") + std::string(member.Name()) +
+        (asleep ? KOLVENA_TEXT(" 休眠了.") : KOLVENA_TEXT(" 苏醒了.")));
+    view.RefreshChat();
+}
+
+void SessionCore::ShowRename(Buddy& member, std::string_view name) {
+    Say(Fill(KOLVENA_TEXT("-->> %s 改名为 '%s ' "), {member.Name(), name}));
+    view.RefreshChat();
+    member.SetName(name);
+    view.RefreshMembers();
+}
+
+void SessionCore::ShowDeparture(std::uint16_t index) {
+    if (session.CheckBuddyIndex(index) != 0) {
+        Say(Fill(KOLVENA_TEXT("-->> 成员 %s 离开会话."), {session.GetBuddy(index)->Name()}));
+        session.RemoveBuddy(index);
+        FollowDeparture(index);
+    }
+    view.RefreshTarget();
+    view.RefreshChat();
+    view.RefreshMembers();
+    view.RefreshTitle();
+}
+
+BoxAnswer SessionCore::AskToAcceptFile(const FilePacket& offer) {
+    session.transferName = offer.fileName;
+    session.transferSize = offer.fileSize;
+    const std::string offerer(session.GetBuddy(offer.offerer)->Name());
+    return prompter.Ask(
+        "是否接受文件",
+        FromGbk(Fill(KOLVENA_TEXT("成员' %s '请求向您发送文件 %s (%lu字节), 接受文件吗? "),
+                     {offerer, offer.fileName, std::to_string(offer.fileSize)})),
+        BoxButtons::YesNo, BoxIcon::Question);
+}
+
+void SessionCore::TellOfferRefused(std::uint16_t recipient) {
+    if (session.CheckBuddyIndex(recipient) == 0)
+        return;
+    const std::string name(session.GetBuddy(recipient)->Name());
+    prompter.Inform(
+        "无法传输文件",
+        FromGbk(Fill(KOLVENA_TEXT("成员 '%s' 拒绝接受你的发送文件, 无法传输文件."), {name})),
+        BoxIcon::None);
 }
 
 bool SessionCore::OnConnectionPending() {

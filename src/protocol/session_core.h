@@ -41,6 +41,20 @@ public:
     // (everyone, if it was the one who left), since later ActiveIndexes moved down by one.
     void FollowDeparture(std::uint16_t index);
 
+    // What every program shows alike, whether the change is its own, relayed by the host or
+    // announced to a member.
+    // A member goes to sleep or wakes: its state, the member list and the line.
+    void ShowPresence(Buddy& member, bool asleep);
+    // A member renames itself: the line names the old name, then the record changes.
+    void ShowRename(Buddy& member, std::string_view name);
+    // The member at ActiveIndex index leaves: the line, the mark, the target and the refreshes.
+    void ShowDeparture(std::uint16_t index);
+    // Asks whether to accept an offered file, remembering its name and size as the pending
+    // transfer.
+    BoxAnswer AskToAcceptFile(const FilePacket& offer);
+    // The recipient of the own offer refused it.
+    void TellOfferRefused(std::uint16_t recipient);
+
     const Clock& clock;
     Prompter& prompter;
     Transport& transport;

@@ -1,6 +1,7 @@
 #include "session.h"
 
 #include "gbk.h"
+#include "text.h"
 #include "time_text.h"
 
 namespace kolvena {
@@ -176,8 +177,7 @@ std::optional<LineRecord> Session::ComposeChatLine(const ChatLine& chat) {
     }
 
     // The text is shown up to its first zero byte.
-    std::string_view text = chat.text;
-    text = text.substr(0, text.find('\0'));
+    const std::string_view text = ShownText(chat.text);
 
     ++chatLineTotal;
     std::string line = fromSelf ? KOLVENA_TEXT("<你>") : Bracketed(speaker->Name());
