@@ -16,9 +16,6 @@
 
 namespace kolvena {
 
-// The host always listens here and clients always connect here.
-inline constexpr std::uint16_t SESSION_PORT = 6636;
-
 struct LinkOptions {
     std::uint16_t port = SESSION_PORT;
     QHostAddress bindAddress{QHostAddress::AnyIPv4};

@@ -17,8 +17,6 @@ namespace {
 // Every chat line this program sends carries this stamp, so that its receivers may show the
 // line's time when they turn the time suffix on.
 constexpr std::uint32_t SENT_CHAT_STAMP = 1;
-// What the create dialog shows as the port; the session always listens on the session port.
-constexpr std::uint16_t DIALOG_PORT = 6636;
 constexpr char DEFAULT_LEADER_NAME[] = "会话组长";
 constexpr char DEFAULT_TOPIC[] = "自由主题";
 // A new session admits this many members besides the leader; its creation box says so.
@@ -78,7 +76,7 @@ bool Commands::CreateBegin() {
 }
 
 CreateDialogStart Commands::CreateDialogValues() const {
-    return {core_.transport.AddressText(0), DIALOG_PORT, DEFAULT_LEADER_NAME, DEFAULT_TOPIC};
+    return {core_.transport.AddressText(0), SESSION_PORT, DEFAULT_LEADER_NAME, DEFAULT_TOPIC};
 }
 
 void Commands::CreateCancel() {

@@ -16,7 +16,7 @@ class SessionCore;
 // start with. Texts are UTF-8, ready for the dialogs.
 struct CreateDialogStart {
     std::string hostAddress;
-    std::uint16_t port = 6636;
+    std::uint16_t port = SESSION_PORT;
     std::string leaderName;
     std::string topic;
 };
@@ -26,8 +26,9 @@ struct JoinRequest {
     std::string name;
     JoinMode mode = JoinMode::ByCode;
     AddressCode code = 0;
-    std::string address;       // dotted text, at most 15 characters
-    std::uint16_t port = 6636; // shown in the dialog; the connection always uses the session port
+    std::string address; // dotted text, at most 15 characters
+    std::uint16_t port =
+        SESSION_PORT; // shown in the dialog; the connection always uses the session port
 };
 
 // What the send command reads from the window. The text is GBK, as typed.

@@ -13,6 +13,9 @@ namespace kolvena {
 // earlier member leaves, this never does.
 using ConnectionId = std::uint64_t;
 
+// The host listens here and clients connect here; the address code carries no port.
+inline constexpr std::uint16_t SESSION_PORT = 6636;
+
 enum class JoinMode : std::uint8_t { ByAddress = 0, ByCode = 1 };
 
 // The session endpoint as the core sees it. Slot 0 is the own socket (the host's listening

@@ -61,7 +61,7 @@ public:
             return ownAddress;
         return slot <= members.size() ? addresses.at(members[slot - 1]) : "";
     }
-    std::uint16_t OwnPort() const override { return 6636; }
+    std::uint16_t OwnPort() const override { return SESSION_PORT; }
     std::size_t SlotCount() const override { return members.size(); }
     AddressCode Code() const override { return code; }
     bool IsServing() const override { return serving; }

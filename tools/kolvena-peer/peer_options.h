@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "protocol/transport.h"
+
 namespace kolvena::peer {
 
 enum class Role { Host, Join };
@@ -17,7 +19,7 @@ struct PeerOptions {
     std::string topic;
     std::optional<std::uint32_t> code;
     std::string address;
-    std::uint16_t port = 6636;
+    std::uint16_t port = SESSION_PORT;
     std::string bind;
     std::string ownAddress;
     std::optional<std::uint16_t> maxClients;
