@@ -1,0 +1,753 @@
+#include "session_dlg.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QToolBar>
+#include <QTreeWidget>
+
+#include "dialog_units.h"
+#include "extras_dialogs.h"
+#include "gbk_edit.h"
+#include "info_dialogs.h"
+#include "protocol/view_texts.h"
+#include "qt_prompter.h"
+#include "session/time_text.h"
+#include "session_dialogs.h"
+#include "settings_dialog.h"
+#include "toolbar_images.h"
+
+namespace kolvena::ui {
+namespace {
+
+// The window's template size in dialog units.
+constexpr int WINDOW_WIDTH = 429;
+constexpr int WINDOW_HEIGHT = 303;
+constexpr int JOIN_TICK_MS = 1000;
+
+// Command ids of the menus, buttons and toolbar.
+enum Command : int {
+    ID_ABOUT = 16,
+    ID_CREATE = 32771,
+    ID_JOIN = 32772,
+    ID_SLEEP = 32773,
+    ID_LEAVE = 32774,
+    ID_SEARCH = 32775,
+    ID_MANAGE = 32776,
+    ID_SEND = 32778,
+    ID_STATUS = 32780,
+    ID_RENAME = 32781,
+    ID_SETTINGS = 32794,
+    ID_SAVE_TEXT = 32798,
+    ID_OPEN_RECORDING = 32799,
+    ID_PAUSE = 32801,
+    ID_MANAGE_HISTORY = 32802,
+    ID_SPEED_NORMAL = 32803,
+    ID_SPEED_FAST = 32804,
+    ID_SPEED_SLOW = 32805,
+    ID_SPEED_FASTEST = 32806,
+    ID_HELP = 32808,
+    ID_CLEAR = 32816,
+    ID_OFFER = 32818,
+    ID_SAVE_RECORDING = 32820,
+    ID_RECOMMEND = 32821,
+    ID_HOME_PAGE = 32822,
+    ID_MEMBER_INFO = 32823,
+    ID_OPEN_TEXT = 32826,
+    ID_REPLAY_WINDOW = 32828,
+    ID_RECORDING_PROPERTIES = 32830,
+    ID_EXIT = 57665,
+};
+
+// The replay's menu items, enabled only while a recording is loaded.
+constexpr int REPLAY_ITEMS[] = {ID_REPLAY_WINDOW,       ID_PAUSE,      ID_SPEED_SLOW,
+                                ID_SPEED_NORMAL,        ID_SPEED_FAST, ID_SPEED_FASTEST,
+                                ID_RECORDING_PROPERTIES};
+
+// Items without a handler in this program: shown greyed.
+constexpr int GREYED_ITEMS[] = {ID_SEARCH, ID_MANAGE, ID_MANAGE_HISTORY};
+
+// Items whose commands arrive with the replay, transcript and file-transfer work: greyed until
+// then, so that nothing offers what the program cannot do yet.
+constexpr int NOT_YET_ITEMS[] = {ID_OPEN_RECORDING, ID_OPEN_TEXT, ID_SAVE_TEXT, ID_OFFER};
+
+// The tooltip texts of the toolbar buttons and of the controls that have one.
+const std::map<int, const char*>& ToolTips() {
+    static const std::map<int, const char*> tips = {
+        {ID_CREATE, "新的会话"},   {ID_JOIN, "加入会话"}, {ID_LEAVE, "退出会话"},
+        {ID_MANAGE, "会话管理"},   {ID_SEND, "发送"},     {ID_STATUS, "当前会话状态"},
+        {ID_SETTINGS, "会话设置"}, {ID_HELP, "帮助"},     {ID_SAVE_RECORDING, "保存会话历史"},
+    };
+    return tips;
+}
+
+QString Name(int id) {
+    return QString::number(id);
+}
+
+QString Utf8(const char* text) {
+    return QString::fromUtf8(text);
+}
+
+// The window's font: a Chinese font in the template's size, whichever of them is installed.
+QFont WindowFont() {
+    QFont font;
+    font.setFamilies({QStringLiteral("SimSun"), QStringLiteral("Noto Sans CJK SC"),
+                      QStringLiteral("Noto Sans SC"), QStringLiteral("WenQuanYi Zen Hei"),
+                      QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("AR PL UMing CN")});
+    font.setPointSize(9);
+    return font;
+}
+
+// The panes' font: a Chinese face whose Latin letters are half as wide as its characters, so
+// that the banner's frame and other aligned lines line up as they were typed.
+QFont PaneFont() {
+    QFont font;
+    font.setFamilies(
+        {QStringLiteral("NSimSun"), QStringLiteral("SimSun"),
+         QStringLiteral("Noto Sans Mono CJK SC"), QStringLiteral("WenQuanYi Zen Hei Mono"),
+         QStringLiteral("WenQuanYi Micro Hei Mono"), QStringLiteral("Noto Sans CJK SC")});
+    font.setStyleHint(QFont::TypeWriter);
+    font.setPointSize(9);
+    return font;
+}
+
+QPlainTextEdit* MakePane(QWidget* parent, int id) {
+    auto* pane = new QPlainTextEdit(parent);
+    pane->setFont(PaneFont());
+    pane->setObjectName(Name(id));
+    pane->setReadOnly(true);
+    pane->setLineWrapMode(QPlainTextEdit::NoWrap);
+    pane->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    pane->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    pane->setUndoRedoEnabled(false);
+    return pane;
+}
+
+QCheckBox* MakeCheckBox(QWidget* parent, int id, const char* text) {
+    auto* box = new QCheckBox(Utf8(text), parent);
+    box->setObjectName(Name(id));
+    return box;
+}
+
+} // namespace
+
+CSessionDlg::CSessionDlg(const Clock& clock, Prompter& prompter, DialogRunner& dialogs,
+                         LinkOptions link, QWidget* parent)
+    : QMainWindow(parent), link_(prompter, std::move(link)),
+      core_(clock, prompter, link_, *this, *this), prompter_(prompter), dialogs_(dialogs),
+      clock_(clock) {
+    openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    link_.SetListener(this);
+    setObjectName(Name(102));
+    setWindowTitle(ProgramName());
+    setWindowIcon(ApplicationIcon());
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFont(WindowFont());
+
+    joinTimer_.setInterval(JOIN_TICK_MS);
+    connect(&joinTimer_, &QTimer::timeout, this, [this] { core_.commands.JoinTick(); });
+
+    BuildControls();
+    BuildMenus();
+    BuildToolbar();
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+CSessionDlg::~CSessionDlg() {
+    joinTimer_.stop();
+    link_.SetListener(nullptr);
+}
+
+void CSessionDlg::BuildControls() {
+    auto* central = new QWidget(this);
+    const DialogUnits units(*this);
+    central->setFixedSize(units.X(WINDOW_WIDTH), units.Y(WINDOW_HEIGHT));
+    setCentralWidget(central);
+
+    auto* separator = new QFrame(central);
+    separator->setFrameShape(QFrame::HLine);
+    separator->setFrameShadow(QFrame::Sunken);
+    Place(separator, units, 0, 2, 427, 1);
+
+    messages_ = MakePane(central, 1000);
+    Place(messages_, units, 6, 8, 314, 61);
+    chat_ = MakePane(central, 1001);
+    Place(chat_, units, 6, 72, 314, 198);
+    for (QPlainTextEdit* pane : {messages_, chat_}) {
+        connect(pane->verticalScrollBar(), &QScrollBar::valueChanged, this, [this, pane](int top) {
+            if (scrolling_)
+                return;
+            (pane == chat_ ? chatTop_ : messageTop_) = top;
+        });
+    }
+
+    members_ = new QTreeWidget(central);
+    members_->setObjectName(Name(1003));
+    members_->setRootIsDecorated(false);
+    members_->setSelectionMode(QAbstractItemView::SingleSelection);
+    members_->setColumnCount(3);
+    members_->setHeaderLabels({Utf8("名    称"), QStringLiteral("ID"), Utf8("登陆时间")});
+    members_->header()->setDefaultAlignment(Qt::AlignCenter);
+    // The first column is drawn left-aligned whatever its heading asks for.
+    members_->headerItem()->setTextAlignment(0, Qt::AlignLeft | Qt::AlignVCenter);
+    members_->setColumnWidth(0, 100);
+    members_->setColumnWidth(1, 30);
+    members_->setColumnWidth(2, 80);
+    members_->setContextMenuPolicy(Qt::CustomContextMenu);
+    Place(members_, units, 326, 8, 95, 179);
+    connect(members_, &QTreeWidget::itemClicked, this,
+            [this](QTreeWidgetItem* item) { OnMemberClicked(item); });
+    connect(members_, &QTreeWidget::itemDoubleClicked, this,
+            [this](QTreeWidgetItem* item) { OnMemberClicked(item); });
+    connect(members_, &QTreeWidget::customContextMenuRequested, this,
+            [this](const QPoint& position) { OnMemberMenuRequested(position); });
+
+    auto* targetLabel = new QLabel(Utf8("对象"), central);
+    Place(targetLabel, units, 9, 282, 18, 8);
+    target_ = new QLineEdit(central);
+    target_->setObjectName(Name(1005));
+    target_->setReadOnly(true);
+    Place(target_, units, 29, 279, 38, 14);
+
+    input_ = new QLineEdit(central);
+    input_->setObjectName(Name(1008));
+    Place(input_, units, 76, 279, 195, 14);
+    connect(input_, &QLineEdit::returnPressed, this, [this] { OnSend(); });
+
+    auto* frame = new QGroupBox(central);
+    Place(frame, units, 327, 187, 95, 82);
+
+    Button(ID_SEND, "发送", 279, 279, 42, 14)->setDefault(true);
+    Button(ID_CREATE, "新建会话", 332, 197, 39, 14);
+    Button(ID_JOIN, "加入会话", 332, 215, 39, 14);
+    leaveButton_ = Button(ID_LEAVE, "退出会话", 332, 233, 39, 14);
+    Button(ID_CLEAR, "清  屏", 332, 251, 39, 13);
+    Button(ID_OFFER, "传输文件", 378, 197, 39, 14);
+    Button(ID_SAVE_RECORDING, "保存记录", 378, 215, 39, 14);
+    sleepButton_ = Button(ID_SLEEP, "离开一会", 378, 233, 39, 14);
+    Button(ID_RENAME, "改  名", 378, 251, 39, 13);
+
+    autoScroll_ = MakeCheckBox(central, 1053, "滚  屏");
+    Place(autoScroll_, units, 334, 275, 40, 10);
+    whisper_ = MakeCheckBox(central, 1011, "悄悄话");
+    Place(whisper_, units, 334, 287, 40, 10);
+    asNotice_ = MakeCheckBox(central, 1012, "发讯息");
+    Place(asNotice_, units, 382, 275, 40, 10);
+    showReplayWindow_ = MakeCheckBox(central, 1054, "显  示");
+    Place(showReplayWindow_, units, 382, 287, 40, 10);
+    connect(autoScroll_, &QCheckBox::clicked, this, [this] { OnAutoScrollClicked(); });
+    // The replay control window arrives with the replay; until then the box stays clear.
+    connect(showReplayWindow_, &QCheckBox::clicked, this,
+            [this] { showReplayWindow_->setChecked(false); });
+
+    installEventFilter(this);
+    input_->installEventFilter(this);
+}
+
+QPushButton* CSessionDlg::Button(int id, const char* text, int x, int y, int width, int height) {
+    auto* button = new QPushButton(Utf8(text), centralWidget());
+    button->setObjectName(Name(id));
+    button->setAutoDefault(false);
+    if (const auto tip = ToolTips().find(id); tip != ToolTips().end())
+        button->setToolTip(Utf8(tip->second));
+    Place(button, DialogUnits(*this), x, y, width, height);
+    buttons_[id] = button;
+    return button;
+}
+
+QAction* CSessionDlg::Action(int id, const char* text) {
+    auto* action = new QAction(Utf8(text), this);
+    action->setObjectName(Name(id));
+    const auto tip = ToolTips().find(id);
+    action->setToolTip(tip != ToolTips().end() ? Utf8(tip->second) : QString());
+    actions_[id] = action;
+    return action;
+}
+
+void CSessionDlg::BuildMenus() {
+    const std::pair<int, void (CSessionDlg::*)()> handlers[] = {
+        {ID_CREATE, &CSessionDlg::OnCreate},
+        {ID_JOIN, &CSessionDlg::OnJoin},
+        {ID_LEAVE, &CSessionDlg::OnLeave},
+        {ID_SLEEP, &CSessionDlg::OnSleep},
+        {ID_SETTINGS, &CSessionDlg::OnSettings},
+        {ID_STATUS, &CSessionDlg::OnStatus},
+        {ID_SEND, &CSessionDlg::OnSend},
+        {ID_CLEAR, &CSessionDlg::OnClear},
+        {ID_RENAME, &CSessionDlg::OnRename},
+        {ID_SAVE_RECORDING, &CSessionDlg::OnSaveRecording},
+        {ID_HELP, &CSessionDlg::OnHelp},
+        {ID_ABOUT, &CSessionDlg::OnAbout},
+        {ID_HOME_PAGE, &CSessionDlg::OnHomePage},
+        {ID_RECOMMEND, &CSessionDlg::OnRecommend},
+        {ID_MEMBER_INFO, &CSessionDlg::OnMemberInfo},
+    };
+
+    QMenu* session = menuBar()->addMenu(Utf8("会话(&S)"));
+    session->addAction(Action(ID_CREATE, "新的会话(&N)..."));
+    session->addAction(Action(ID_JOIN, "加入会话(&O)..."));
+    session->addAction(Action(ID_LEAVE, "退出会话(&T)"));
+    session->addAction(Action(ID_SLEEP, "休眠(&G)"));
+    session->addSeparator();
+    session->addAction(Action(ID_SEARCH, "局域网搜索(&S)..."));
+    session->addAction(Action(ID_SETTINGS, "会话设置(&T)..."));
+    session->addAction(Action(ID_STATUS, "会话属性(A)..."));
+    session->addAction(Action(ID_MANAGE, "会话管理(&M)..."));
+    session->addSeparator();
+    session->addAction(Action(ID_EXIT, "退出(&X)"));
+
+    QMenu* messages = menuBar()->addMenu(Utf8("讯息(&M)"));
+    messages->addAction(Action(ID_SEND, "发送(&K)"));
+    messages->addAction(Action(ID_CLEAR, "清屏(&C)"));
+    messages->addAction(Action(ID_RENAME, "改变妮称(&G)..."));
+    messages->addAction(Action(ID_OFFER, "传输文件(&F)..."));
+
+    QMenu* history = menuBar()->addMenu(Utf8("历史记录(&H)"));
+    history->addAction(Action(ID_OPEN_RECORDING, "播放会话历史录象(&O)..."));
+    history->addAction(Action(ID_SAVE_RECORDING, "保存会话历史录象(&S)..."));
+    history->addSeparator();
+    history->addAction(Action(ID_OPEN_TEXT, "打开会话文本记录(&L)..."));
+    history->addAction(Action(ID_SAVE_TEXT, "保存会话历史为文本(&T)..."));
+    history->addSeparator();
+    history->addAction(Action(ID_REPLAY_WINDOW, "显示播放控制窗口(&N)"));
+    history->addAction(Action(ID_PAUSE, "暂停播放(&P)"));
+    QMenu* speed = history->addMenu(Utf8("播放速度"));
+    speed->addAction(Action(ID_SPEED_SLOW, "慢"));
+    speed->addAction(Action(ID_SPEED_NORMAL, "普通"));
+    speed->addAction(Action(ID_SPEED_FAST, "快"));
+    speed->addAction(Action(ID_SPEED_FASTEST, "极快"));
+    history->addAction(Action(ID_RECORDING_PROPERTIES, "会话历史属性(&A)..."));
+    history->addSeparator();
+    history->addAction(Action(ID_MANAGE_HISTORY, "管理会话历史(&M)..."));
+
+    QMenu* help = menuBar()->addMenu(Utf8("帮助(&H)"));
+    help->addAction(Action(ID_HELP, "帮助(&P)..."));
+    help->addAction(Action(ID_ABOUT, "关于Kolvena(&A)..."));
+    help->addSeparator();
+    help->addAction(Action(ID_HOME_PAGE, "访问Kolvena主页(&H)"));
+    help->addAction(Action(ID_RECOMMEND, "将Kolvena推荐给朋友(&R)..."));
+
+    memberMenu_ = new QMenu(this);
+    memberMenu_->setObjectName(Name(146));
+    auto* say = new QAction(Utf8("发送对话(&S)"), memberMenu_);
+    say->setObjectName(Name(ID_SEND));
+    connect(say, &QAction::triggered, this, [this] { OnSend(); });
+    memberMenu_->addAction(say);
+    memberMenu_->addAction(Action(ID_MEMBER_INFO, "成员信息(&I)..."));
+    auto* offer = new QAction(Utf8("传输文件(&F)..."), memberMenu_);
+    offer->setObjectName(Name(ID_OFFER));
+    offer->setEnabled(false);
+    memberMenu_->addAction(offer);
+
+    for (const auto& [id, handler] : handlers)
+        connect(actions_.at(id), &QAction::triggered, this, handler);
+    connect(actions_.at(ID_EXIT), &QAction::triggered, this, [this] { close(); });
+    for (const auto& [id, button] : buttons_) {
+        QAction* action = actions_.at(id);
+        connect(button, &QPushButton::clicked, action, &QAction::trigger);
+        connect(action, &QAction::changed, button,
+                [button, action] { button->setEnabled(action->isEnabled()); });
+    }
+
+    for (int id : {ID_PAUSE, ID_SPEED_SLOW, ID_SPEED_NORMAL, ID_SPEED_FAST, ID_SPEED_FASTEST,
+                   ID_REPLAY_WINDOW})
+        actions_.at(id)->setCheckable(true);
+    for (int id : GREYED_ITEMS)
+        actions_.at(id)->setEnabled(false);
+    for (int id : NOT_YET_ITEMS)
+        actions_.at(id)->setEnabled(false);
+}
+
+void CSessionDlg::BuildToolbar() {
+    toolbar_ = addToolBar(QStringLiteral("toolbar"));
+    toolbar_->setObjectName(Name(128));
+    toolbar_->setMovable(false);
+    toolbar_->setFloatable(false);
+    toolbar_->setIconSize(QSize(24, 24));
+    toolbar_->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    toolbar_->setContextMenuPolicy(Qt::PreventContextMenu);
+    const int layout[] = {ID_CREATE,         ID_JOIN, ID_LEAVE,  0, ID_SETTINGS, ID_MANAGE,
+                          ID_SAVE_RECORDING, 0,       ID_STATUS, 0, ID_HELP};
+    for (int id : layout) {
+        if (id == 0) {
+            toolbar_->addSeparator();
+            continue;
+        }
+        QAction* action = actions_.at(id);
+        action->setIcon(ToolbarIcon(id));
+        toolbar_->addAction(action);
+    }
+}
+
+void CSessionDlg::Start() {
+    autoScroll_->setChecked(true);
+    core_.Start();
+    RefreshTitle();
+    OnHelp();
+}
+
+// --- panes ---
+
+void CSessionDlg::RefreshChat() {
+    const Session& s = core_.session;
+    const auto rendered = [&s](const LineRecord& line) { return line.text + s.LineSuffix(line); };
+    const bool times = s.showTimeOnChat && !s.replayFlag;
+    const std::size_t count = s.lines.size();
+
+    scrolling_ = true;
+    const bool appendable = chatBuilt_ && times == chatTimes_ && count >= chatShown_ &&
+                            (chatShown_ == 0 || (rendered(s.lines.front()) == chatFirst_ &&
+                                                 rendered(s.lines[chatShown_ - 1]) == chatLast_));
+    if (appendable) {
+        if (count > chatShown_) {
+            std::string added;
+            for (std::size_t i = chatShown_; i < count; ++i) {
+                added += rendered(s.lines[i]);
+                added += "\r\n";
+            }
+            // The text ends with one empty line after the last line: add in front of it.
+            QTextDocument* document = chat_->document();
+            QTextCursor cursor(document);
+            cursor.setPosition(document->characterCount() - 2);
+            cursor.insertText(PaneText(added));
+        }
+    } else {
+        chat_->setPlainText(PaneText(s.RenderLines()));
+        chatBuilt_ = true;
+    }
+    chatShown_ = count;
+    chatTimes_ = times;
+    chatFirst_ = count ? rendered(s.lines.front()) : std::string();
+    chatLast_ = count ? rendered(s.lines.back()) : std::string();
+    scrolling_ = false;
+    ScrollPanes();
+}
+
+void CSessionDlg::RefreshMessages() {
+    const std::string& text = core_.session.messageText;
+    scrolling_ = true;
+    if (messagesBuilt_ && text.size() >= messagesShown_.size() &&
+        text.compare(0, messagesShown_.size(), messagesShown_) == 0) {
+        if (text.size() > messagesShown_.size()) {
+            QTextCursor cursor(messages_->document());
+            cursor.movePosition(QTextCursor::End);
+            cursor.insertText(PaneText(std::string_view(text).substr(messagesShown_.size())));
+        }
+    } else {
+        messages_->setPlainText(PaneText(text));
+        messagesBuilt_ = true;
+    }
+    messagesShown_ = text;
+    scrolling_ = false;
+    ScrollPanes();
+}
+
+void CSessionDlg::ScrollPanes() {
+    scrolling_ = true;
+    if (autoScroll_->isChecked()) {
+        for (QPlainTextEdit* pane : {messages_, chat_})
+            pane->verticalScrollBar()->setValue(pane->verticalScrollBar()->maximum());
+    } else {
+        messages_->verticalScrollBar()->setValue(messageTop_);
+        chat_->verticalScrollBar()->setValue(chatTop_);
+    }
+    scrolling_ = false;
+}
+
+void CSessionDlg::OnAutoScrollClicked() {
+    if (autoScroll_->isChecked()) {
+        ScrollPanes();
+        return;
+    }
+    messageTop_ = messages_->document()->blockCount();
+    chatTop_ = chat_->document()->blockCount();
+}
+
+void CSessionDlg::RefreshMembers() {
+    Session& s = core_.session;
+    members_->clear();
+    const std::vector<std::string> items = MemberItems(s);
+    QList<QTreeWidgetItem*> rows;
+    for (std::size_t k = 0; k < items.size(); ++k) {
+        auto* row = new QTreeWidgetItem;
+        row->setText(0, ToScreen(items[k]));
+        if (k > 0) {
+            if (const Buddy* member = s.GetBuddy(static_cast<std::uint16_t>(k))) {
+                row->setText(1, QString::number(member->id));
+                row->setText(2, QString::fromStdString(FormatClock(member->joinTime)));
+            }
+            row->setTextAlignment(1, Qt::AlignCenter);
+            row->setTextAlignment(2, Qt::AlignCenter);
+        }
+        rows.append(row);
+    }
+    members_->addTopLevelItems(rows);
+}
+
+void CSessionDlg::RefreshTarget() {
+    target_->setText(ToScreen(TargetText(core_.session)));
+}
+
+void CSessionDlg::RefreshTitle() {
+    setWindowTitle(ToScreen(TitleText(core_.session, core_.recorder.state)));
+}
+
+void CSessionDlg::RefreshCommands() {
+    const Session& s = core_.session;
+    leaveButton_->setText(Utf8(s.inSession && s.isHost ? "关闭会话" : "退出会话"));
+    sleepButton_->setText(Utf8(s.asleep ? "回到会话" : "离开一会"));
+}
+
+void CSessionDlg::SetWindowMode(WindowMode mode) {
+    mode_ = mode;
+    const bool loaded = mode == WindowMode::ReplayLoaded;
+    showReplayWindow_->setEnabled(loaded);
+    for (int id : REPLAY_ITEMS)
+        actions_.at(id)->setEnabled(loaded);
+}
+
+void CSessionDlg::SetJoinTimer(bool running) {
+    if (running)
+        joinTimer_.start();
+    else
+        joinTimer_.stop();
+}
+
+// --- the member list ---
+
+void CSessionDlg::SelectTarget(int item) {
+    Session& s = core_.session;
+    if (item < 0 || item > s.GetBuddyCount())
+        return;
+    s.target = static_cast<std::uint16_t>(item);
+    RefreshTarget();
+}
+
+void CSessionDlg::OnMemberClicked(QTreeWidgetItem* item) {
+    if (item != nullptr)
+        SelectTarget(members_->indexOfTopLevelItem(item));
+}
+
+void CSessionDlg::OnMemberMenuRequested(const QPoint& position) {
+    QTreeWidgetItem* item = members_->itemAt(position);
+    if (item == nullptr)
+        return;
+    members_->setCurrentItem(item);
+    SelectTarget(members_->indexOfTopLevelItem(item));
+    if (core_.session.target != 0)
+        memberMenu_->popup(members_->viewport()->mapToGlobal(position));
+}
+
+// --- commands ---
+
+void CSessionDlg::OnCreate() {
+    Commands& commands = core_.commands;
+    if (!commands.CreateBegin())
+        return;
+    const CreateDialogStart start = commands.CreateDialogValues();
+    CreateSessionDialog create(start.hostAddress, start.port, this);
+    if (dialogs_.Run(create) != QDialog::Accepted) {
+        commands.CreateCancel();
+        return;
+    }
+    HostInfoDialog details(
+        start.leaderName, start.topic,
+        [&commands](const std::string& name, const std::string& topic) {
+            return commands.ValidateHostDetails(name, topic);
+        },
+        this);
+    if (dialogs_.Run(details) != QDialog::Accepted) {
+        commands.CreateCancel();
+        return;
+    }
+    commands.CreateFinish(details.Name(), details.Topic());
+}
+
+void CSessionDlg::OnJoin() {
+    Commands& commands = core_.commands;
+    if (!commands.JoinBegin())
+        return;
+    JoinSessionDialog join(commands.ProposedJoinName(), this);
+    if (dialogs_.Run(join) != QDialog::Accepted) {
+        commands.JoinCancel();
+        return;
+    }
+    commands.JoinFinish(join.Request());
+}
+
+void CSessionDlg::OnLeave() {
+    core_.commands.Leave();
+}
+
+void CSessionDlg::OnSleep() {
+    core_.commands.SleepOrWake();
+}
+
+void CSessionDlg::OnRename() {
+    Commands& commands = core_.commands;
+    if (!commands.RenameBegin())
+        return;
+    RenameDialog rename(
+        [&commands](const std::string& name) { return commands.ValidateRename(name); }, this);
+    if (dialogs_.Run(rename) == QDialog::Accepted)
+        commands.RenameFinish(rename.Name());
+}
+
+void CSessionDlg::OnSend() {
+    SendInput input;
+    input.text = FromScreen(input_->text());
+    input.asNotice = asNotice_->isChecked();
+    input.whisper = whisper_->isChecked();
+    // A replay leaves the input as it is, even its blanks.
+    if (core_.recorder.state != ReplayState::NoReplay)
+        return;
+    const SendOutcome outcome = core_.commands.Send(input);
+    input_->setText(ToScreen(outcome.text));
+    asNotice_->setChecked(outcome.asNotice);
+}
+
+void CSessionDlg::OnClear() {
+    core_.commands.Clear();
+}
+
+void CSessionDlg::OnSettings() {
+    Commands& commands = core_.commands;
+    SettingsDialog settings(
+        commands.OpenSettings(),
+        [&commands](const SettingsValues& values) { return commands.ValidateSettings(values); },
+        this);
+    if (dialogs_.Run(settings) == QDialog::Accepted)
+        commands.ApplySettings(settings.Values());
+}
+
+void CSessionDlg::OnStatus() {
+    if (!core_.session.inSession) {
+        prompter_.Inform("查看会话状态",
+                         "目前您没有参与任何会话。您可以通过创建一个新的会话或者加入一个已有的"
+                         "会话来参与讨论.",
+                         BoxIcon::Information);
+        return;
+    }
+    StatusDialog status(core_.session, link_.Code(), this);
+    dialogs_.Run(status);
+}
+
+void CSessionDlg::OnMemberInfo() {
+    // The member may have left while the pop-up menu was open.
+    Session& s = core_.session;
+    if (s.target == 0 || s.CheckBuddyIndex(s.target) == 0)
+        return;
+    const Buddy* member = s.GetBuddy(s.target);
+    if (member == nullptr)
+        return;
+    MemberInfoDialog info(*member, clock_.Now(), this);
+    dialogs_.Run(info);
+}
+
+void CSessionDlg::OnSaveRecording() {
+    core_.commands.SaveRecording();
+}
+
+void CSessionDlg::OnHelp() {
+    HelpDialog help(this);
+    dialogs_.Run(help);
+}
+
+void CSessionDlg::OnAbout() {
+    AboutDialog about(this);
+    dialogs_.Run(about);
+}
+
+void CSessionDlg::OnHomePage() {
+    openUrl(HomePage());
+}
+
+void CSessionDlg::OnRecommend() {
+    RecommendDialog recommend(prompter_, openUrl, this);
+    dialogs_.Run(recommend);
+}
+
+bool CSessionDlg::ExitPrompt() {
+    const Session& s = core_.session;
+    const char* question = !s.inSession ? "您确认要退出网络会话(Kolvena)吗?"
+                           : s.unsaved ? "您确认要退出网络会话(Kolvena)吗? (未保存会话记录!)"
+                                       : "您确认要退出网络会话(Kolvena)吗? 目前你正在参与会话.";
+    return prompter_.Ask("退出Kolvena?", question, BoxButtons::YesNo, BoxIcon::Question) ==
+           BoxAnswer::Yes;
+}
+
+void CSessionDlg::closeEvent(QCloseEvent* event) {
+    if (!ExitPrompt()) {
+        event->ignore();
+        return;
+    }
+    // No packet is sent: the members learn of the departure when the connections close.
+    joinTimer_.stop();
+    link_.Shutdown();
+    event->accept();
+}
+
+bool CSessionDlg::eventFilter(QObject* watched, QEvent* event) {
+    // Escape never closes the window nor clears the input.
+    if (event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)
+        return true;
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// --- the endpoint ---
+
+bool CSessionDlg::OnConnectionPending() {
+    return core_.OnConnectionPending();
+}
+
+void CSessionDlg::OnHostPacket(ConnectionId connection, std::string packet) {
+    core_.OnHostPacket(connection, std::move(packet));
+}
+
+void CSessionDlg::OnMemberLeave(ConnectionId connection) {
+    core_.OnMemberLeave(connection);
+}
+
+void CSessionDlg::OnClientPacket(std::string packet) {
+    core_.OnClientPacket(std::move(packet));
+}
+
+void CSessionDlg::OnHostGone() {
+    core_.OnHostGone();
+}
+
+void CSessionDlg::OnConnectResult(bool connected) {
+    core_.OnConnectResult(connected);
+}
+
+// --- file transfer ---
+
+void CSessionDlg::StartReceiving(const FilePacket&) {
+    prompter_.Inform("传输文件", "文件传输尚未实现", BoxIcon::Information);
+    core_.transferBusy = false;
+}
+
+void CSessionDlg::StartSending(const FilePacket&, const std::string&) {
+    prompter_.Inform("传输文件", "文件传输尚未实现", BoxIcon::Information);
+    core_.transferBusy = false;
+}
+
+} // namespace kolvena::ui

@@ -1,0 +1,159 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QTimer>
+#include <QUrl>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "dialog_runner.h"
+#include "net/session_link.h"
+#include "protocol/session_core.h"
+
+class QAction;
+class QCheckBox;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QToolBar;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace kolvena::ui {
+
+// The program's one window: the message window, the chat area, the member list, the target
+// field, the input line, the command buttons and checkboxes, the menus and the toolbar. It owns
+// the session's endpoint and core for the whole run and turns the user's commands into the
+// core's. Every control carries its id as its object name ("1001" is the chat area); menu and
+// toolbar commands are QActions named by their command id.
+class CSessionDlg final : public QMainWindow,
+                          public SessionView,
+                          public LinkListener,
+                          public TransferStarter {
+public:
+    CSessionDlg(const Clock& clock, Prompter& prompter, DialogRunner& dialogs, LinkOptions link,
+                QWidget* parent = nullptr);
+    ~CSessionDlg() override;
+
+    // The start-up state: header, banner, title and mode; then the help window.
+    void Start();
+
+    SessionCore& Core() { return core_; }
+    SessionLink& Link() { return link_; }
+
+    // The commands, as the menus, buttons and toolbar run them.
+    void OnCreate();
+    void OnJoin();
+    void OnLeave();
+    void OnSleep();
+    void OnRename();
+    void OnSend();
+    void OnClear();
+    void OnSettings();
+    void OnStatus();
+    void OnMemberInfo();
+    void OnSaveRecording();
+    void OnHelp();
+    void OnAbout();
+    void OnHomePage();
+    void OnRecommend();
+    // The exit question; true when the user confirmed.
+    bool ExitPrompt();
+
+    // The target chosen by clicking member list item `item` (0 = everyone); a right click on a
+    // member then shows the member pop-up menu.
+    void SelectTarget(int item);
+    // The pop-up menu 146, built for the current target.
+    QMenu* MemberMenu() { return memberMenu_; }
+
+    // How a web address or mail link is opened; tests replace it.
+    std::function<void(const QUrl&)> openUrl;
+
+    // SessionView
+    void RefreshChat() override;
+    void RefreshMessages() override;
+    void RefreshMembers() override;
+    void RefreshTarget() override;
+    void RefreshTitle() override;
+    void RefreshCommands() override;
+    void SetWindowMode(WindowMode mode) override;
+    void SetJoinTimer(bool running) override;
+
+    // LinkListener: the link reports to the core; the window marks the session unsaved.
+    bool OnConnectionPending() override;
+    void OnHostPacket(ConnectionId connection, std::string packet) override;
+    void OnMemberLeave(ConnectionId connection) override;
+    void OnClientPacket(std::string packet) override;
+    void OnHostGone() override;
+    void OnConnectResult(bool connected) override;
+
+    // TransferStarter
+    void StartReceiving(const FilePacket& offer) override;
+    void StartSending(const FilePacket& offer, const std::string& recipientAddress) override;
+
+    WindowMode Mode() const { return mode_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildControls();
+    void BuildMenus();
+    void BuildToolbar();
+    // The command's action, named by its id; menus, buttons and the toolbar share it.
+    QAction* Action(int id, const char* text);
+    // A command button at its dialog-unit rectangle; it runs the command's action.
+    QPushButton* Button(int id, const char* text, int x, int y, int width, int height);
+    void ScrollPanes();
+    void OnAutoScrollClicked();
+    void OnMemberClicked(QTreeWidgetItem* item);
+    void OnMemberMenuRequested(const QPoint& position);
+
+    SessionLink link_;
+    SessionCore core_;
+    Prompter& prompter_;
+    DialogRunner& dialogs_;
+    const Clock& clock_;
+
+    QTimer joinTimer_;
+    WindowMode mode_ = WindowMode::Idle;
+
+    // What the chat area shows, so that a new line is appended instead of re-rendering the
+    // whole area: the count of lines shown, the first and last of them as rendered, and
+    // whether time suffixes were on.
+    bool chatBuilt_ = false;
+    std::size_t chatShown_ = 0;
+    std::string chatFirst_;
+    std::string chatLast_;
+    bool chatTimes_ = false;
+    // The message text shown, so that new notices are appended.
+    bool messagesBuilt_ = false;
+    std::string messagesShown_;
+
+    // Where the user last scrolled each pane, kept while auto-scroll is off.
+    int messageTop_ = 0;
+    int chatTop_ = 0;
+    // Set while the window itself moves the panes, so that only the user's scrolling counts.
+    bool scrolling_ = false;
+
+    QPlainTextEdit* messages_ = nullptr;
+    QPlainTextEdit* chat_ = nullptr;
+    QTreeWidget* members_ = nullptr;
+    QLineEdit* target_ = nullptr;
+    QLineEdit* input_ = nullptr;
+    QCheckBox* autoScroll_ = nullptr;
+    QCheckBox* whisper_ = nullptr;
+    QCheckBox* asNotice_ = nullptr;
+    QCheckBox* showReplayWindow_ = nullptr;
+    QPushButton* leaveButton_ = nullptr;
+    QPushButton* sleepButton_ = nullptr;
+    QToolBar* toolbar_ = nullptr;
+    QMenu* memberMenu_ = nullptr;
+    std::map<int, QAction*> actions_;
+    std::map<int, QPushButton*> buttons_;
+};
+
+} // namespace kolvena::ui
