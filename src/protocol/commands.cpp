@@ -6,9 +6,11 @@
 
 #include "packets.h"
 #include "record/recording_file.h"
+#include "record/transcript.h"
 #include "session/bytes.h"
 #include "session/gbk.h"
 #include "session/text.h"
+#include "session/time_text.h"
 #include "session_core.h"
 
 namespace kolvena {
@@ -54,8 +56,10 @@ Buddy* Commands::OwnRecord() {
 void Commands::StopReplay() {
     core_.recorder.log.ClearLog();
     core_.recorder.state = ReplayState::NoReplay;
-    // The title no longer names a replay.
+    core_.replay.Stop();
+    // The title no longer names a replay; the control window closes.
     core_.view.RefreshTitle();
+    core_.view.ReplayChanged();
 }
 
 // --- create ---
@@ -586,6 +590,102 @@ void Commands::SaveRecordingOf(const Session& s) {
     const FileResult result = ::kolvena::SaveRecording(core_.recorder.log, s, *path);
     if (!result.ok && !result.error.empty())
         core_.prompter.Inform("", result.error, BoxIcon::Information);
+}
+
+// --- recordings and transcripts ---
+
+void Commands::OpenRecording() {
+    Session& s = core_.session;
+    Recorder& recorder = core_.recorder;
+    // Nothing plays while the questions are open.
+    const ReplayState remembered = recorder.state;
+    recorder.state = ReplayState::Paused;
+    const auto refuse = [&] { recorder.state = remembered; };
+
+    if (s.inSession &&
+        core_.prompter.Ask(
+            "载入会话记录",
+            "载入对话记录将中断当前会话!(建议先保存当前会话记录)    \r\n要打开记录吗?",
+            BoxButtons::YesNo, BoxIcon::Question) != BoxAnswer::Yes)
+        return refuse();
+    const auto path = core_.prompter.ChooseOpenFile(RecordingOpenRequest());
+    if (!path)
+        return refuse();
+    // The log is replaced only by a recording read whole; a file that cannot be read or is
+    // malformed leaves the log, the replay and a live session as they were.
+    const FileResult loaded = LoadRecording(recorder.log, *path);
+    if (!loaded.ok) {
+        if (!loaded.error.empty())
+            core_.prompter.Inform("", loaded.error, BoxIcon::Information);
+        return refuse();
+    }
+
+    const RecordingHeader& header = recorder.log.header;
+    core_.prompter.Inform(
+        "成功载入记录",
+        Fill("成功载入会话记录! \r\n\r\n主题: %s  \r\n会话时间: %s   \r\n记录长度: %s        "
+             "事件数目: %d  ",
+             {FromGbk(header.topic), FormatClockAndDate(header.startTime),
+              FormatDuration(recorder.log.RecordedLength()), Number(header.eventCount)}),
+        BoxIcon::None);
+
+    // Whatever session was going on ends here, without a word to its members.
+    core_.transport.Shutdown();
+    if (core_.joining) {
+        core_.joining = false;
+        core_.view.SetJoinTimer(false);
+    }
+    s.inSession = false;
+    s.isHost = false;
+    s.asleep = false;
+    s.EmptyRoster();
+    Clear();
+    core_.view.RefreshMessages();
+    core_.view.RefreshMembers();
+    core_.view.RefreshTarget();
+    core_.view.RefreshCommands();
+    core_.replay.Begin();
+}
+
+bool Commands::HistoryPropertiesBegin() {
+    if (core_.recorder.state == ReplayState::NoReplay) {
+        core_.prompter.Inform("Kolvena v1.0", "目前未载入历史记录", BoxIcon::None);
+        return false;
+    }
+    return true;
+}
+
+void Commands::SaveTranscript() {
+    Session& s = core_.session;
+    if (!HasSessionRecord(s)) {
+        core_.prompter.Inform("", "没有任何会话记录.", BoxIcon::None);
+        return;
+    }
+    const auto path = core_.prompter.ChooseSaveFile(TranscriptSaveRequest(s));
+    if (!path)
+        return;
+    const FileResult result = WriteTranscript(s, core_.clock.Now(), *path);
+    if (!result.ok) {
+        core_.prompter.Inform("", result.error, BoxIcon::Information);
+        return;
+    }
+    core_.prompter.Inform("", "会话记录保存完毕!", BoxIcon::None);
+    s.unsaved = false;
+}
+
+void Commands::OpenTextRecord() {
+    const auto path = core_.prompter.ChooseOpenFile(TextRecordOpenRequest());
+    if (!path)
+        return;
+    std::string text;
+    const FileResult result = ReadTextRecord(*path, text);
+    if (!result.ok) {
+        core_.prompter.Inform("", result.error, BoxIcon::Information);
+        return;
+    }
+    // Shown here only: neither sent nor recorded, and never with a time suffix.
+    core_.session.AddLine(std::move(text), 0);
+    core_.view.RefreshChat();
 }
 
 } // namespace kolvena

@@ -105,6 +105,17 @@ public:
 
     // Save the recording through the save dialog ("保存会话历史录象").
     void SaveRecording();
+    // Open a recording for replay ("播放会话历史录象"): the question when a session goes on,
+    // the open dialog, the load summary, leaving the session and starting the replay paused.
+    // A file that cannot be read or is malformed changes nothing: the log, the replay and a
+    // live session stay as they were.
+    void OpenRecording();
+    // The history properties command: false (after its box) when no recording is loaded.
+    bool HistoryPropertiesBegin();
+    // Save the session as a text transcript ("保存会话历史为文本").
+    void SaveTranscript();
+    // Show a text file in the chat area ("打开会话文本记录"), locally only.
+    void OpenTextRecord();
 
 private:
     // The own member's record while in a session; nothing before the host's roster has arrived.

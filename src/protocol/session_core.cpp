@@ -6,10 +6,10 @@
 namespace kolvena {
 
 SessionCore::SessionCore(const Clock& clock, Prompter& prompter, Transport& transport,
-                         SessionView& view, TransferStarter& transfers)
+                         SessionView& view, TransferStarter& transfers, ReplayTimer& replayTimer)
     : clock(clock), prompter(prompter), transport(transport), view(view), transfers(transfers),
       session(clock, prompter), recorder(clock, prompter), host(*this), client(*this),
-      commands(*this) {}
+      commands(*this), replay(*this, replayTimer) {}
 
 void SessionCore::Start() {
     session.showTimeOnChat = false;

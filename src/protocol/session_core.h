@@ -6,6 +6,7 @@
 #include "commands.h"
 #include "host_handler.h"
 #include "record/recorder.h"
+#include "replay_engine.h"
 #include "session/session.h"
 #include "session_view.h"
 #include "transfer_starter.h"
@@ -18,8 +19,10 @@ namespace kolvena {
 // window and the headless peer each build one.
 class SessionCore final : public LinkListener {
 public:
+    // replayTimer drives the replay of opened recordings; a front end that replays nothing
+    // leaves it out.
     SessionCore(const Clock& clock, Prompter& prompter, Transport& transport, SessionView& view,
-                TransferStarter& transfers);
+                TransferStarter& transfers, ReplayTimer& replayTimer = NoReplayTimer());
     SessionCore(const SessionCore&) = delete;
     SessionCore& operator=(const SessionCore&) = delete;
 
@@ -72,6 +75,7 @@ public:
     HostHandler host;
     ClientHandler client;
     Commands commands;
+    ReplayEngine replay;
 };
 
 } // namespace kolvena

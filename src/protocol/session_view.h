@@ -20,6 +20,17 @@ public:
     virtual void SetWindowMode(WindowMode mode) = 0;
     // The joining line gets one more "." a second while this runs (the core's JoinTick).
     virtual void SetJoinTimer(bool running) = 0;
+
+    // A recording has been opened for replay: the window opens its replay control window if
+    // none is open and sets it to the new recording.
+    virtual void ReplayLoaded() {}
+    // The replay's state, speed, position or end changed, or the replay ended for a new
+    // session: check marks, the control window's texts and slider follow (the window closes
+    // the control window when nothing is loaded any more).
+    virtual void ReplayChanged() {}
+    // While held, refreshes may be deferred and made once on release: a seek applies
+    // thousands of events and repaints once.
+    virtual void HoldRefreshes(bool /*hold*/) {}
 };
 
 } // namespace kolvena

@@ -26,6 +26,7 @@ std::string DefaultFileName(const Session& session);
 // Opens path for reading in binary; a folder or a missing file is a clear error.
 FileResult OpenForReading(const std::string& path, std::ifstream& in);
 
+// The failures, naming the file and, where the system says, the reason (from errno).
 FileResult CannotCreate(const std::string& path);
 FileResult CannotWrite(const std::string& path);
 FileResult CannotOpen(const std::string& path);

@@ -13,6 +13,8 @@ constexpr char TRANSCRIPT_EXTENSION[] = "txt";
 constexpr char TRANSCRIPT_FILTER[] = "Text files (*.txt)|*.txt|All files (*.*) | *.* ||";
 constexpr char TEXT_OPEN_NAME[] = "*.txt";
 constexpr std::size_t READ_PIECE = 64 * 1024;
+// A text record becomes one line of the chat area; a larger file would stall the window.
+constexpr std::size_t MAX_TEXT_RECORD = 16 * 1024 * 1024;
 
 } // namespace
 
@@ -58,6 +60,8 @@ FileResult ReadTextRecord(const std::string& path, std::string& text) {
     while (in) {
         in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
         bytes.append(piece.data(), static_cast<std::size_t>(in.gcount()));
+        if (bytes.size() > MAX_TEXT_RECORD)
+            return {false, "文件太大, 无法显示: " + path};
     }
     if (in.bad())
         return CannotRead(path);

@@ -131,8 +131,13 @@ public:
     void RefreshCommands() override { ++commands; }
     void SetWindowMode(WindowMode m) override { mode = m; }
     void SetJoinTimer(bool running) override { joinTimer = running; }
+    void ReplayLoaded() override { ++replayLoaded; }
+    void ReplayChanged() override { ++replayChanged; }
+    void HoldRefreshes(bool hold) override { holding = hold; }
 
     int chat = 0, messages = 0, members = 0, target = 0, title = 0, commands = 0;
+    int replayLoaded = 0, replayChanged = 0;
+    bool holding = false;
     WindowMode mode = WindowMode::Idle;
     bool joinTimer = false;
 };
@@ -147,6 +152,20 @@ public:
     std::vector<std::pair<FilePacket, std::string>> sending;
 };
 
+// A replay timer the test ticks itself: it only remembers how it was last started.
+class FakeReplayTimer final : public ReplayTimer {
+public:
+    void Start(int milliseconds) override {
+        running = true;
+        interval = milliseconds;
+        starts.push_back(milliseconds);
+    }
+    void Stop() override { running = false; }
+    bool running = false;
+    int interval = 0;
+    std::vector<int> starts;
+};
+
 // A core wired to fakes, started as the program starts.
 struct FakeCore {
     FakeCore() { core.Start(); }
@@ -155,7 +174,8 @@ struct FakeCore {
     FakeTransport transport;
     CountingView view;
     FakeTransfers transfers;
-    SessionCore core{clock, prompter, transport, view, transfers};
+    FakeReplayTimer replayTimer;
+    SessionCore core{clock, prompter, transport, view, transfers, replayTimer};
 };
 
 } // namespace kolvena::test

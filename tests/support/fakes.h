@@ -31,6 +31,8 @@ public:
 
     void Inform(const std::string& caption, const std::string& text, BoxIcon icon) override {
         boxes.push_back({caption, text, icon});
+        if (duringInform)
+            duringInform();
     }
     BoxAnswer Ask(const std::string& caption, const std::string& text, BoxButtons buttons,
                   BoxIcon icon) override {
@@ -67,6 +69,8 @@ public:
     std::vector<BeepKind> beeps;
     // Runs once, inside the next question.
     std::function<void()> duringAsk;
+    // Runs inside every information box while set.
+    std::function<void()> duringInform;
 
 private:
     std::optional<std::string> NextPath() {

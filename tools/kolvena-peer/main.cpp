@@ -4,6 +4,7 @@
 
 #include "peer.h"
 #include "peer_options.h"
+#include "replay_run.h"
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
@@ -13,6 +14,9 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "kolvena-peer: %s\n%s", error.c_str(), kolvena::peer::kUsage);
         return 2;
     }
+    using kolvena::peer::Role;
+    if (options->role == Role::Replay || options->role == Role::Transcript)
+        return kolvena::peer::RunReplay(*options);
     kolvena::peer::Peer peer(*options);
     if (const int code = peer.Start(); code != 0)
         return code;

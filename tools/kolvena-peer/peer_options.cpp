@@ -6,18 +6,37 @@
 namespace kolvena::peer {
 namespace {
 
-template <typename Number>
-bool ParseNumber(std::string_view text, Number& out) {
+template <typename Number> bool ParseNumber(std::string_view text, Number& out) {
     const char* end = text.data() + text.size();
     const auto [ptr, ec] = std::from_chars(text.data(), end, out);
     return ec == std::errc() && ptr == end && !text.empty();
+}
+
+// replay FILE, transcript FILE OUT: paths only, no flags.
+std::optional<PeerOptions> ParseReplay(Role role, int argc, char** argv, std::string& error) {
+    const int paths = role == Role::Replay ? 1 : 2;
+    if (argc != 2 + paths) {
+        error = role == Role::Replay ? "replay needs one recording file"
+                                     : "transcript needs a recording file and an output file";
+        return std::nullopt;
+    }
+    PeerOptions options;
+    options.role = role;
+    options.recording = argv[2];
+    if (role == Role::Transcript)
+        options.transcript = argv[3];
+    if (options.recording.empty() || (role == Role::Transcript && options.transcript.empty())) {
+        error = "empty file name";
+        return std::nullopt;
+    }
+    return options;
 }
 
 } // namespace
 
 std::optional<PeerOptions> ParseOptions(int argc, char** argv, std::string& error) {
     if (argc < 2) {
-        error = "host or join?";
+        error = "host, join, replay or transcript?";
         return std::nullopt;
     }
     PeerOptions options;
@@ -26,6 +45,8 @@ std::optional<PeerOptions> ParseOptions(int argc, char** argv, std::string& erro
         options.role = Role::Host;
     else if (role == "join")
         options.role = Role::Join;
+    else if (role == "replay" || role == "transcript")
+        return ParseReplay(role == "replay" ? Role::Replay : Role::Transcript, argc, argv, error);
     else {
         error = "unknown role '" + std::string(role) + "'";
         return std::nullopt;

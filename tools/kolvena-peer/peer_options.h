@@ -8,11 +8,13 @@
 
 namespace kolvena::peer {
 
-enum class Role { Host, Join };
+// Host or join a live session; or play a recording back without waiting for its delays, and
+// optionally write the replayed session's text transcript.
+enum class Role { Host, Join, Replay, Transcript };
 // What the leader answers to a member's notice: approve, refuse, or approval turned off.
 enum class Approval { Yes, No, Off };
 
-// The command line: host or join a session. Texts are UTF-8 as typed.
+// The command line: host or join a session, or replay a recording. Texts are UTF-8 as typed.
 struct PeerOptions {
     Role role = Role::Host;
     std::string name;
@@ -26,6 +28,8 @@ struct PeerOptions {
     Approval approve = Approval::Yes;
     std::string acceptFiles; // a folder, or empty to refuse
     std::string record;
+    std::string recording;  // replay and transcript: the recording to play
+    std::string transcript; // transcript: the text file to write
 };
 
 // Parses argv; on a mistake fills error with what is wrong.
@@ -36,6 +40,8 @@ inline constexpr char kUsage[] =
     "  kolvena-peer host --name NAME --topic TOPIC [--port P] [--bind ADDR] [--own-address ADDR]\n"
     "                    [--max N] [--approve yes|no|off] [--accept-files DIR|no] [--record FILE]\n"
     "  kolvena-peer join (--code CODE | --address ADDR) --name NAME [--port P]\n"
-    "                    [--own-address ADDR] [--accept-files DIR|no] [--record FILE]\n";
+    "                    [--own-address ADDR] [--accept-files DIR|no] [--record FILE]\n"
+    "  kolvena-peer replay FILE.prs\n"
+    "  kolvena-peer transcript FILE.prs OUT.txt\n";
 
 } // namespace kolvena::peer
