@@ -20,13 +20,16 @@
 #include <QTextDocument>
 #include <QToolBar>
 #include <QTreeWidget>
+#include <utility>
 
 #include "dialog_units.h"
 #include "extras_dialogs.h"
 #include "gbk_edit.h"
+#include "history_dialog.h"
 #include "info_dialogs.h"
 #include "protocol/view_texts.h"
 #include "qt_prompter.h"
+#include "replay_dlg.h"
 #include "session/time_text.h"
 #include "session_dialogs.h"
 #include "settings_dialog.h"
@@ -82,9 +85,24 @@ constexpr int REPLAY_ITEMS[] = {ID_REPLAY_WINDOW,       ID_PAUSE,      ID_SPEED_
 // Items without a handler in this program: shown greyed.
 constexpr int GREYED_ITEMS[] = {ID_SEARCH, ID_MANAGE, ID_MANAGE_HISTORY};
 
-// Items whose commands arrive with the replay, transcript and file-transfer work: greyed until
-// then, so that nothing offers what the program cannot do yet.
-constexpr int NOT_YET_ITEMS[] = {ID_OPEN_RECORDING, ID_OPEN_TEXT, ID_SAVE_TEXT, ID_OFFER};
+// Items whose commands arrive with the file-transfer work: greyed until then, so that nothing
+// offers what the program cannot do yet.
+constexpr int NOT_YET_ITEMS[] = {ID_OFFER};
+
+// The speed items and the speeds they choose.
+constexpr std::pair<int, std::uint16_t> SPEED_ITEMS[] = {{ID_SPEED_SLOW, SPEED_SLOW},
+                                                         {ID_SPEED_NORMAL, SPEED_NORMAL},
+                                                         {ID_SPEED_FAST, SPEED_FAST},
+                                                         {ID_SPEED_FASTEST, SPEED_FASTEST}};
+
+// The refreshes that held refreshes defer.
+enum Refresh : unsigned {
+    REFRESH_CHAT = 1u << 0,
+    REFRESH_MESSAGES = 1u << 1,
+    REFRESH_MEMBERS = 1u << 2,
+    REFRESH_TARGET = 1u << 3,
+    REFRESH_TITLE = 1u << 4,
+};
 
 // The tooltip texts of the toolbar buttons and of the controls that have one.
 const std::map<int, const char*>& ToolTips() {
@@ -150,8 +168,8 @@ QCheckBox* MakeCheckBox(QWidget* parent, int id, const char* text) {
 CSessionDlg::CSessionDlg(const Clock& clock, Prompter& prompter, DialogRunner& dialogs,
                          LinkOptions link, QWidget* parent)
     : QMainWindow(parent), link_(prompter, std::move(link)),
-      core_(clock, prompter, link_, *this, *this), prompter_(prompter), dialogs_(dialogs),
-      clock_(clock) {
+      core_(clock, prompter, link_, *this, *this, replayTimer_), prompter_(prompter),
+      dialogs_(dialogs), clock_(clock) {
     openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     link_.SetListener(this);
     setObjectName(Name(102));
@@ -163,6 +181,7 @@ CSessionDlg::CSessionDlg(const Clock& clock, Prompter& prompter, DialogRunner& d
 
     joinTimer_.setInterval(JOIN_TICK_MS);
     connect(&joinTimer_, &QTimer::timeout, this, [this] { core_.commands.JoinTick(); });
+    replayTimer_.OnTick([this] { core_.replay.Tick(); });
 
     BuildControls();
     BuildMenus();
@@ -172,6 +191,11 @@ CSessionDlg::CSessionDlg(const Clock& clock, Prompter& prompter, DialogRunner& d
 
 CSessionDlg::~CSessionDlg() {
     joinTimer_.stop();
+    replayTimer_.Stop();
+    replayTimer_.OnTick(nullptr);
+    // The control window works on the core, which goes before the window's children do.
+    delete replayDlg_;
+    replayDlg_ = nullptr;
     link_.SetListener(nullptr);
 }
 
@@ -253,9 +277,7 @@ void CSessionDlg::BuildControls() {
     showReplayWindow_ = MakeCheckBox(central, 1054, "显  示");
     Place(showReplayWindow_, units, 382, 287, 40, 10);
     connect(autoScroll_, &QCheckBox::clicked, this, [this] { OnAutoScrollClicked(); });
-    // The replay control window arrives with the replay; until then the box stays clear.
-    connect(showReplayWindow_, &QCheckBox::clicked, this,
-            [this] { showReplayWindow_->setChecked(false); });
+    connect(showReplayWindow_, &QCheckBox::clicked, this, [this] { OnToggleReplayWindow(); });
 
     installEventFilter(this);
     input_->installEventFilter(this);
@@ -293,6 +315,12 @@ void CSessionDlg::BuildMenus() {
         {ID_CLEAR, &CSessionDlg::OnClear},
         {ID_RENAME, &CSessionDlg::OnRename},
         {ID_SAVE_RECORDING, &CSessionDlg::OnSaveRecording},
+        {ID_OPEN_RECORDING, &CSessionDlg::OnOpenRecording},
+        {ID_RECORDING_PROPERTIES, &CSessionDlg::OnHistoryProperties},
+        {ID_SAVE_TEXT, &CSessionDlg::OnSaveTranscript},
+        {ID_OPEN_TEXT, &CSessionDlg::OnOpenText},
+        {ID_PAUSE, &CSessionDlg::OnPause},
+        {ID_REPLAY_WINDOW, &CSessionDlg::OnToggleReplayWindow},
         {ID_HELP, &CSessionDlg::OnHelp},
         {ID_ABOUT, &CSessionDlg::OnAbout},
         {ID_HOME_PAGE, &CSessionDlg::OnHomePage},
@@ -358,6 +386,8 @@ void CSessionDlg::BuildMenus() {
 
     for (const auto& [id, handler] : handlers)
         connect(actions_.at(id), &QAction::triggered, this, handler);
+    for (const auto& [id, speed] : SPEED_ITEMS)
+        connect(actions_.at(id), &QAction::triggered, this, [this, speed] { OnSpeed(speed); });
     connect(actions_.at(ID_EXIT), &QAction::triggered, this, [this] { close(); });
     for (const auto& [id, button] : buttons_) {
         QAction* action = actions_.at(id);
@@ -373,6 +403,7 @@ void CSessionDlg::BuildMenus() {
         actions_.at(id)->setEnabled(false);
     for (int id : NOT_YET_ITEMS)
         actions_.at(id)->setEnabled(false);
+    SyncReplayControls();
 }
 
 void CSessionDlg::BuildToolbar() {
@@ -405,7 +436,36 @@ void CSessionDlg::Start() {
 
 // --- panes ---
 
+bool CSessionDlg::Deferred(unsigned refresh) {
+    if (holds_ == 0)
+        return false;
+    dueRefreshes_ |= refresh;
+    return true;
+}
+
+void CSessionDlg::HoldRefreshes(bool hold) {
+    if (hold) {
+        ++holds_;
+        return;
+    }
+    if (holds_ == 0 || --holds_ > 0)
+        return;
+    const unsigned due = std::exchange(dueRefreshes_, 0u);
+    if (due & REFRESH_CHAT)
+        RefreshChat();
+    if (due & REFRESH_MESSAGES)
+        RefreshMessages();
+    if (due & REFRESH_MEMBERS)
+        RefreshMembers();
+    if (due & REFRESH_TARGET)
+        RefreshTarget();
+    if (due & REFRESH_TITLE)
+        RefreshTitle();
+}
+
 void CSessionDlg::RefreshChat() {
+    if (Deferred(REFRESH_CHAT))
+        return;
     const Session& s = core_.session;
     const auto rendered = [&s](const LineRecord& line) { return line.text + s.LineSuffix(line); };
     const bool times = s.showTimeOnChat && !s.replayFlag;
@@ -441,6 +501,8 @@ void CSessionDlg::RefreshChat() {
 }
 
 void CSessionDlg::RefreshMessages() {
+    if (Deferred(REFRESH_MESSAGES))
+        return;
     const std::string& text = core_.session.messageText;
     scrolling_ = true;
     if (messagesBuilt_ && text.size() >= messagesShown_.size() &&
@@ -481,6 +543,8 @@ void CSessionDlg::OnAutoScrollClicked() {
 }
 
 void CSessionDlg::RefreshMembers() {
+    if (Deferred(REFRESH_MEMBERS))
+        return;
     Session& s = core_.session;
     members_->clear();
     const std::vector<std::string> items = MemberItems(s);
@@ -502,10 +566,14 @@ void CSessionDlg::RefreshMembers() {
 }
 
 void CSessionDlg::RefreshTarget() {
+    if (Deferred(REFRESH_TARGET))
+        return;
     target_->setText(ToScreen(TargetText(core_.session)));
 }
 
 void CSessionDlg::RefreshTitle() {
+    if (Deferred(REFRESH_TITLE))
+        return;
     setWindowTitle(ToScreen(TitleText(core_.session, core_.recorder.state)));
 }
 
@@ -528,6 +596,99 @@ void CSessionDlg::SetJoinTimer(bool running) {
         joinTimer_.start();
     else
         joinTimer_.stop();
+}
+
+// --- the replay ---
+
+void CSessionDlg::SyncReplayControls() {
+    const bool open = replayDlg_ != nullptr;
+    actions_.at(ID_REPLAY_WINDOW)->setChecked(open);
+    showReplayWindow_->setChecked(open);
+    actions_.at(ID_PAUSE)->setChecked(core_.recorder.state != ReplayState::Playing);
+    for (const auto& [id, speed] : SPEED_ITEMS)
+        actions_.at(id)->setChecked(core_.recorder.speed == speed);
+}
+
+void CSessionDlg::OpenReplayWindow() {
+    ReplayDlgHooks hooks;
+    hooks.openRecording = [this] { OnOpenRecording(); };
+    hooks.played = [this] {
+        SyncReplayControls();
+        RefreshTitle();
+    };
+    hooks.closed = [this] { ForgetReplayWindow(); };
+    replayDlg_ = new CReplayDlg(core_, std::move(hooks), this);
+    replayDlg_->ResetReplay();
+}
+
+void CSessionDlg::ForgetReplayWindow() {
+    if (replayDlg_ == nullptr)
+        return;
+    replayDlg_->hide();
+    replayDlg_->deleteLater();
+    replayDlg_ = nullptr;
+    SyncReplayControls();
+}
+
+void CSessionDlg::OnToggleReplayWindow() {
+    // Reachable only while a recording is loaded; a stray click does nothing else.
+    if (replayDlg_ != nullptr)
+        ForgetReplayWindow();
+    else if (mode_ == WindowMode::ReplayLoaded)
+        OpenReplayWindow();
+    SyncReplayControls();
+}
+
+void CSessionDlg::ReplayLoaded() {
+    if (replayDlg_ == nullptr)
+        OpenReplayWindow();
+    else
+        replayDlg_->ResetReplay();
+    SyncReplayControls();
+}
+
+void CSessionDlg::ReplayChanged() {
+    SyncReplayControls();
+    if (replayDlg_ == nullptr)
+        return;
+    if (core_.recorder.state == ReplayState::NoReplay) {
+        ForgetReplayWindow();
+        return;
+    }
+    replayDlg_->ShowPosition(core_.recorder.log.cursor);
+    replayDlg_->UpdateControls();
+}
+
+void CSessionDlg::OnOpenRecording() {
+    core_.commands.OpenRecording();
+}
+
+void CSessionDlg::OnHistoryProperties() {
+    if (!core_.commands.HistoryPropertiesBegin())
+        return;
+    CHistoryPropsDlg properties(core_.recorder.log.header, this);
+    dialogs_.Run(properties);
+}
+
+void CSessionDlg::OnSaveTranscript() {
+    core_.commands.SaveTranscript();
+}
+
+void CSessionDlg::OnOpenText() {
+    core_.commands.OpenTextRecord();
+}
+
+void CSessionDlg::OnPause() {
+    core_.replay.TogglePause();
+    RefreshTitle();
+    SyncReplayControls();
+    if (replayDlg_ != nullptr)
+        replayDlg_->UpdateControls();
+}
+
+void CSessionDlg::OnSpeed(std::uint16_t speed) {
+    core_.replay.SetSpeed(speed);
+    SyncReplayControls();
 }
 
 // --- the member list ---

@@ -3,6 +3,7 @@
 #include <QMainWindow>
 #include <QTimer>
 #include <QUrl>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
@@ -10,6 +11,7 @@
 #include "dialog_runner.h"
 #include "net/session_link.h"
 #include "protocol/session_core.h"
+#include "replay_timer_qt.h"
 
 class QAction;
 class QCheckBox;
@@ -22,6 +24,8 @@ class QTreeWidget;
 class QTreeWidgetItem;
 
 namespace kolvena::ui {
+
+class CReplayDlg;
 
 // The program's one window: the message window, the chat area, the member list, the target
 // field, the input line, the command buttons and checkboxes, the menus and the toolbar. It owns
@@ -55,6 +59,16 @@ public:
     void OnStatus();
     void OnMemberInfo();
     void OnSaveRecording();
+    void OnOpenRecording();
+    void OnHistoryProperties();
+    void OnSaveTranscript();
+    void OnOpenText();
+    void OnPause();
+    void OnSpeed(std::uint16_t speed);
+    // Menu item 32828 and checkbox 1054: opens the replay control window, or closes it.
+    void OnToggleReplayWindow();
+    // The check marks of the control window's item and checkbox, of pause and of the speeds.
+    void SyncReplayControls();
     void OnHelp();
     void OnAbout();
     void OnHomePage();
@@ -80,6 +94,9 @@ public:
     void RefreshCommands() override;
     void SetWindowMode(WindowMode mode) override;
     void SetJoinTimer(bool running) override;
+    void ReplayLoaded() override;
+    void ReplayChanged() override;
+    void HoldRefreshes(bool hold) override;
 
     // LinkListener: the link reports to the core; the window marks the session unsaved.
     bool OnConnectionPending() override;
@@ -94,6 +111,9 @@ public:
     void StartSending(const FilePacket& offer, const std::string& recipientAddress) override;
 
     WindowMode Mode() const { return mode_; }
+    // The replay control window, while one is open.
+    CReplayDlg* ReplayWindow() const { return replayDlg_; }
+    const QtReplayTimer& ReplayTimerOf() const { return replayTimer_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -111,8 +131,16 @@ private:
     void OnAutoScrollClicked();
     void OnMemberClicked(QTreeWidgetItem* item);
     void OnMemberMenuRequested(const QPoint& position);
+    void OpenReplayWindow();
+    // Forgets the control window; it disappears at once and is destroyed when control returns
+    // to the event loop, since it may be the one calling.
+    void ForgetReplayWindow();
+    // While refreshes are held, marks the refresh as due and answers true.
+    bool Deferred(unsigned refresh);
 
     SessionLink link_;
+    // Before the core, which is given it.
+    QtReplayTimer replayTimer_;
     SessionCore core_;
     Prompter& prompter_;
     DialogRunner& dialogs_;
@@ -154,6 +182,11 @@ private:
     QMenu* memberMenu_ = nullptr;
     std::map<int, QAction*> actions_;
     std::map<int, QPushButton*> buttons_;
+
+    CReplayDlg* replayDlg_ = nullptr;
+    // Nesting depth of held refreshes, and the refreshes due on release.
+    int holds_ = 0;
+    unsigned dueRefreshes_ = 0;
 };
 
 } // namespace kolvena::ui

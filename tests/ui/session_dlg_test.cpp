@@ -1,272 +1,160 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
-#include <QHeaderView>
-#include <QHostAddress>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
-#include <QPushButton>
 #include <QScrollBar>
-#include <QTcpServer>
 #include <QTreeWidget>
-#include <ctime>
-#include <functional>
 #include <gtest/gtest.h>
-#include <map>
-#include <ostream>
 #include <string>
 
 #include "session/address_code.h"
 #include "session/gbk.h"
-#include "support/fakes.h"
 #include "ui/gbk_edit.h"
-#include "ui/session_dlg.h"
 #include "ui/ui_test_support.h"
-
-// Readable failures for Qt's strings.
-static void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
-static void PrintTo(const QStringList& list, std::ostream* out) {
-    *out << '{';
-    for (const QString& text : list)
-        *out << '"' << text.toStdString() << "\", ";
-    *out << '}';
-}
 
 namespace kolvena::ui {
 namespace {
 
-using test::Click;
-using test::FakeClock;
-using test::ScriptedPrompter;
-using test::ScriptedRunner;
-using test::TextOf;
-using test::Type;
+using namespace test;
 
 // FakeClock's start, 2001-09-09 01:46:40 UTC, as the window shows it.
 constexpr char START_CLOCK[] = "01:46:40";
-
 const QStringList BANNER = {
     "            ================================================= ",
     "            =       欢迎加入 网络会话(Kolvena) v1.0       = ",
     "            ================================================= ",
     "",
 };
-constexpr char HEADER[] = "                  *********** 会话消息窗口 ***********";
-constexpr char IDLE_TITLE[] = "Kolvena v1.0 未与会话连接";
+const QString MESSAGES_HEADER = "                  *********** 会话消息窗口 ***********\n";
+const QString IDLE_TITLE = "Kolvena v1.0 未与会话连接";
+const QString HOST_TITLE = "Kolvena v1.0  主题: 闲聊 ---- 在线人数: 1 ";
 
-std::uint16_t FreePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
-LinkOptions LoopbackLink() {
-    LinkOptions link;
-    link.port = FreePort();
-    link.bindAddress = QHostAddress::LocalHost;
-    link.ownAddress = "127.0.0.1";
-    return link;
-}
-
-// A pane's lines as shown; the rendering ends every line with a line break and adds one more,
-// so the last two entries are always empty.
-QStringList PaneLines(const QPlainTextEdit& pane) {
-    QStringList lines = pane.toPlainText().split('\n');
-    EXPECT_GE(lines.size(), 2);
-    if (lines.size() >= 2) {
-        EXPECT_EQ(lines.back(), "");
-        lines.removeLast();
-        EXPECT_EQ(lines.back(), "");
-        lines.removeLast();
-    }
-    return lines;
-}
-
-class SessionDlgTest : public ::testing::Test {
+class SessionDlgTest : public ::testing::Test, public TestWindow {
 protected:
-    SessionDlgTest() : window(clock, prompter, runner, LoopbackLink()) {}
-
-    void SetUp() override {
-        qputenv("TZ", "UTC");
-        tzset();
-        runner.steps.push_back([this](QDialog& help) {
-            for (const QCheckBox* box : help.findChildren<QCheckBox*>()) {
-                if (box->text() == "每次启动时显示")
-                    helpShownAtEveryStart = box->isChecked() && !box->isEnabled();
-            }
-        });
-        window.Start();
-        window.show();
-    }
-
-    QAction* Action(int id) {
-        auto* action = window.findChild<QAction*>(QString::number(id));
-        EXPECT_NE(action, nullptr) << id;
-        return action;
-    }
-    void Trigger(int id) {
-        if (QAction* action = Action(id))
-            action->trigger();
-    }
     template <typename Widget> Widget* Control(const char* id) {
         auto* widget = window.findChild<Widget*>(id);
         EXPECT_NE(widget, nullptr) << id;
         return widget;
     }
     QPlainTextEdit* Chat() { return Control<QPlainTextEdit>("1001"); }
-    QPlainTextEdit* Messages() { return Control<QPlainTextEdit>("1000"); }
+    QString MessageText() { return TextOf(window, "1000"); }
     QTreeWidget* Members() { return Control<QTreeWidget>("1003"); }
     QCheckBox* Box(const char* id) { return Control<QCheckBox>(id); }
-    QStringList ChatLines() { return PaneLines(*Chat()); }
-    QString LastChatLine() {
-        const QStringList lines = ChatLines();
-        return lines.value(lines.size() - 1);
+    // The chat lines as shown; the rendering ends every line with a line break and adds one
+    // more, so the last two entries are always empty.
+    QStringList ChatLines() {
+        QStringList lines = Chat()->toPlainText().split('\n');
+        EXPECT_GE(lines.size(), 2);
+        for (int k = 0; k < 2 && !lines.isEmpty(); ++k) {
+            EXPECT_EQ(lines.back(), "");
+            lines.removeLast();
+        }
+        return lines;
     }
-    QStringList MessageLines() { return Messages()->toPlainText().split('\n'); }
+    QString LastChatLine() { return ChatLines().value(ChatLines().size() - 1); }
+    QStringList MessageLines() { return MessageText().split('\n'); }
     // The message window ends with a line break: its last line is the one before.
-    QString LastMessage() {
-        const QStringList lines = MessageLines();
-        return lines.value(lines.size() - 2);
+    QString LastMessage() { return MessageLines().value(MessageLines().size() - 2); }
+    // What the window shows of the session: title, member rows, leave and sleep buttons.
+    QStringList View() {
+        return {window.windowTitle(), Rows().join(','), TextOf(window, "32774"),
+                TextOf(window, "32773")};
     }
-    QStringList MemberRows() {
-        QStringList rows;
-        QTreeWidget* list = Members();
-        for (int k = 0; k < list->topLevelItemCount(); ++k)
-            rows << list->topLevelItem(k)->text(0);
-        return rows;
-    }
-    const ScriptedPrompter::Box& LastBox() {
-        static const ScriptedPrompter::Box none{};
-        EXPECT_FALSE(prompter.boxes.empty());
-        return prompter.boxes.empty() ? none : prompter.boxes.back();
-    }
-
-    // Runs create with the two dialogs confirmed.
-    void Create(const QString& name = "Ann", const QString& topic = "闲聊") {
-        runner.steps.push_back([](QDialog& create) { EXPECT_TRUE(Click(create, "1")); });
-        runner.steps.push_back([name, topic](QDialog& details) {
-            Type(details, "1041", name);
-            Type(details, "1042", topic);
-            EXPECT_TRUE(Click(details, "1"));
-        });
-        Trigger(32771);
-    }
-    void Send(const QString& text) {
-        Control<QLineEdit>("1008")->setText(text);
-        EXPECT_TRUE(Click(window, "32778"));
-    }
-    // The settings dialog, run by the step.
-    void Settings(std::function<void(QDialog&)> step) {
-        runner.steps.push_back(std::move(step));
-        Trigger(32794);
-    }
+    Said BoxAt(std::size_t index = SIZE_MAX) { return test::BoxAt(prompter, index); }
     QString Input() { return TextOf(window, "1008"); }
     // The chat area shows exactly the session's lines as rendered.
     void ExpectChatMatchesSession() {
         EXPECT_EQ(Chat()->toPlainText(), PaneText(window.Core().session.RenderLines()));
     }
-
-    FakeClock clock;
-    ScriptedPrompter prompter;
-    ScriptedRunner runner;
-    CSessionDlg window;
-    bool helpShownAtEveryStart = false;
 };
 
-TEST_F(SessionDlgTest, StartsIdleWithHeaderBannerAndHelp) {
-    EXPECT_EQ(window.windowTitle(), IDLE_TITLE);
+TEST_F(SessionDlgTest, StartsIdleWithBannerAndHelpAndEscapeClosesNothing) {
     EXPECT_EQ(runner.shown, std::vector<QString>{"141"});
     EXPECT_TRUE(helpShownAtEveryStart);
     EXPECT_TRUE(prompter.boxes.empty());
-
-    EXPECT_EQ(Members()->topLevelItemCount(), 0);
-    const QTreeWidgetItem* heading = Members()->headerItem();
-    EXPECT_EQ(heading->text(0), "名    称");
-    EXPECT_EQ(heading->text(1), "ID");
-    EXPECT_EQ(heading->text(2), "登陆时间");
+    EXPECT_EQ(View(), (QStringList{IDLE_TITLE, "", "退出会话", "离开一会"}));
     EXPECT_EQ(TextOf(window, "1005"), "");
     EXPECT_EQ(ChatLines(), BANNER);
-    EXPECT_EQ(Messages()->toPlainText(), QString(HEADER) + "\n");
+    EXPECT_EQ(MessageText(), MESSAGES_HEADER);
     ExpectChatMatchesSession();
-    // The panes and the target field are display-only.
-    EXPECT_TRUE(Chat()->isReadOnly());
-    EXPECT_TRUE(Messages()->isReadOnly());
-    EXPECT_TRUE(Control<QLineEdit>("1005")->isReadOnly());
-
-    EXPECT_TRUE(Box("1053")->isChecked());
-    EXPECT_FALSE(Box("1011")->isChecked());
-    EXPECT_FALSE(Box("1012")->isChecked());
-    EXPECT_FALSE(Box("1054")->isChecked());
-    EXPECT_FALSE(Box("1054")->isEnabled());
     EXPECT_EQ(window.Mode(), WindowMode::Idle);
-    for (int id : {32775, 32776, 32802})
-        EXPECT_FALSE(Action(id)->isEnabled()) << id;
-    for (int id : {32828, 32801, 32805, 32803, 32804, 32806, 32830})
-        EXPECT_FALSE(Action(id)->isEnabled()) << id;
-    for (int id : {32771, 32772, 32774, 32773, 32794, 32780, 32778, 32816, 32781, 57665})
-        EXPECT_TRUE(Action(id)->isEnabled()) << id;
-    EXPECT_EQ(TextOf(window, "32774"), "退出会话");
-    EXPECT_EQ(TextOf(window, "32773"), "离开一会");
-    EXPECT_EQ(TextOf(window, "32778"), "发送");
 
-    // Tooltips of the toolbar's commands, and of the controls that have one.
-    const std::map<int, QString> tips = {
-        {32771, "新的会话"}, {32772, "加入会话"}, {32774, "退出会话"},
-        {32776, "会话管理"}, {32778, "发送"},     {32780, "当前会话状态"},
-        {32794, "会话设置"}, {32808, "帮助"},     {32820, "保存会话历史"}};
-    for (const auto& [id, tip] : tips)
-        EXPECT_EQ(Action(id)->toolTip(), tip) << id;
-    EXPECT_EQ(Control<QPushButton>("32778")->toolTip(), "发送");
-    EXPECT_EQ(Control<QPushButton>("32816")->toolTip(), "");
-    EXPECT_EQ(Control<QPushButton>("32773")->toolTip(), "");
+    QStringList checked;
+    for (const char* id : {"1053", "1011", "1012", "1054"})
+        checked << (Box(id)->isChecked() ? id : "");
+    EXPECT_EQ(checked, (QStringList{"1053", "", "", ""}));
+    EXPECT_FALSE(Box("1054")->isEnabled());
+    QStringList enabled;
+    for (int id : {32775, 32776, 32802, 32828, 32801, 32805, 32803, 32804, 32806, 32830,
+                   32771, 32772, 32774, 32773, 32794, 32780, 32778, 32816, 32781, 57665}) {
+        if (Action(id) != nullptr && Action(id)->isEnabled())
+            enabled << QString::number(id);
+    }
+    EXPECT_EQ(enabled, (QStringList{"32771", "32772", "32774", "32773", "32794", "32780", "32778",
+                                    "32816", "32781", "57665"}));
+
+    auto* input = Control<QLineEdit>("1008");
+    input->setText("abc");
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(input, &escape);
+    QApplication::sendEvent(&window, &escape);
+    QApplication::processEvents();
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(input->text(), "abc");
+    EXPECT_TRUE(prompter.boxes.empty());
 }
 
+// Cancelled creates change nothing and free the port again; a chat area holding more than the
+// banner is offered for clearing first.
 TEST_F(SessionDlgTest, CreatingMakesThisProgramTheHost) {
+    Open(32771, [](QDialog& create) { EXPECT_TRUE(Click(create, "2")); });
+    // The host details dialog has no cancel button: closing it cancels.
+    runner.steps.push_back([](QDialog& create) { EXPECT_TRUE(Click(create, "1")); });
+    Open(32771, [](QDialog& details) { details.reject(); });
+    EXPECT_TRUE(prompter.boxes.empty());
+    EXPECT_EQ(View(), (QStringList{IDLE_TITLE, "", "退出会话", "离开一会"}));
+    EXPECT_FALSE(window.Link().IsServing());
+
+    Send("hello");
+    ASSERT_EQ(ChatLines().size(), 5);
+    prompter.answers = {BoxAnswer::Ok};
     runner.steps.push_back([](QDialog& create) {
-        EXPECT_EQ(create.objectName(), "130");
-        EXPECT_EQ(TextOf(create, "1024"), "127.0.0.1");
-        EXPECT_EQ(TextOf(create, "1022"), "6636");
+        EXPECT_EQ(TextsOf(create, {"1024", "1022"}), (QStringList{"1024=127.0.0.1", "1022=6636"}));
         EXPECT_TRUE(Click(create, "1"));
     });
-    runner.steps.push_back([](QDialog& details) {
-        EXPECT_EQ(details.objectName(), "133");
-        EXPECT_EQ(TextOf(details, "1041"), "会话组长");
-        EXPECT_EQ(TextOf(details, "1042"), "自由主题");
+    Open(32771, [](QDialog& details) {
+        EXPECT_EQ(TextsOf(details, {"1041", "1042"}),
+                  (QStringList{"1041=会话组长", "1042=自由主题"}));
         Type(details, "1041", "Ann");
         Type(details, "1042", "闲聊");
         EXPECT_TRUE(Click(details, "1"));
     });
-    Trigger(32771);
+    EXPECT_EQ(runner.shown, (std::vector<QString>{"141", "130", "130", "133", "130", "133"}));
 
     const AddressCode code = MakeAddressCode("127.0.0.1");
     EXPECT_EQ(window.Link().Code(), code);
-    ASSERT_EQ(prompter.boxes.size(), 2u);
-    EXPECT_EQ(prompter.boxes[0].caption, "创建会话成功!");
-    EXPECT_EQ(prompter.boxes[0].text,
-              "恭喜您! 您的会话已经创建成功了。\n这个会话的最大客户成员容量是20人。当然，您也可以"
-              "通过\"设置\"来改变这个限制。");
-    EXPECT_EQ(prompter.boxes[0].icon, BoxIcon::Information);
-    EXPECT_EQ(prompter.boxes[1].caption, "让朋友们加入您的会话! ");
-    EXPECT_EQ(prompter.boxes[1].text,
-              "下一步: \n您的会话地址已经复制到了剪切板上! \n请把您的会话地址通过粘贴(ctrl+v)告诉"
-              "您的朋友，让他们能够加入您创建的会话中来!\n(强烈推荐只公布您的地址编码!!)");
+    ASSERT_EQ(prompter.boxes.size(), 3u);
+    EXPECT_EQ(BoxAt(0), Said("清空窗口内容?", "是否要清空当前对话窗口?"));
+    EXPECT_EQ(BoxAt(1), Said("创建会话成功!",
+                             "恭喜您! 您的会话已经创建成功了。\n这个会话的最大客户成员容量是20人。"
+                             "当然，您也可以通过\"设置\"来改变这个限制。"));
+    EXPECT_EQ(prompter.boxes[1].icon, BoxIcon::Information);
+    EXPECT_EQ(BoxAt(2), Said("让朋友们加入您的会话! ",
+                             "下一步: \n您的会话地址已经复制到了剪切板上! \n请把您的会话地址通过粘"
+                             "贴(ctrl+v)告诉您的朋友，让他们能够加入您创建的会话中来!\n(强烈推荐"
+                             "只公布您的地址编码!!)"));
     EXPECT_EQ(prompter.clipboard,
               "欢迎您使用Kolvena加入我的会话! 会话地址编码:" + std::to_string(code));
 
-    EXPECT_EQ(window.windowTitle(), "Kolvena v1.0  主题: 闲聊 ---- 在线人数: 1 ");
-    EXPECT_EQ(MemberRows(), (QStringList{"全体", "Ann(组长)"}));
+    EXPECT_EQ(View(), (QStringList{HOST_TITLE, "全体,Ann(组长)", "关闭会话", "离开一会"}));
     EXPECT_EQ(Members()->topLevelItem(1)->text(1), "1");
     EXPECT_EQ(Members()->topLevelItem(1)->text(2), START_CLOCK);
     EXPECT_EQ(TextOf(window, "1005"), "全体");
-    EXPECT_EQ(TextOf(window, "32774"), "关闭会话");
     EXPECT_EQ(window.Mode(), WindowMode::Live);
     EXPECT_FALSE(Box("1054")->isEnabled());
-
     const QString port = QString::number(window.Link().Options().port);
     const QStringList created = {"-->> 新建会话地址编码: " + QString::number(code) +
                                      "，主机地址: 127.0.0.1，监听端口: " + port,
@@ -277,49 +165,16 @@ TEST_F(SessionDlgTest, CreatingMakesThisProgramTheHost) {
 
     // A session at a time, and no join while in it.
     Trigger(32771);
-    EXPECT_EQ(LastBox().caption, "无法创建新会话");
-    EXPECT_EQ(LastBox().text, "要创建新会话，先退出当前会话。");
+    EXPECT_EQ(BoxAt(), Said("无法创建新会话", "要创建新会话，先退出当前会话。"));
     Trigger(32772);
-    EXPECT_EQ(LastBox().caption, "无法加入会话");
-    EXPECT_EQ(LastBox().text, "要加入一个新的会话，请先离开当前会话.");
-    EXPECT_EQ(runner.shown, (std::vector<QString>{"141", "130", "133"}));
+    EXPECT_EQ(BoxAt(), Said("无法加入会话", "要加入一个新的会话，请先离开当前会话."));
+    EXPECT_EQ(runner.shown.size(), 6u);
 }
 
-TEST_F(SessionDlgTest, CancellingCreateChangesNothing) {
-    runner.steps.push_back([](QDialog& create) { EXPECT_TRUE(Click(create, "2")); });
-    Trigger(32771);
-    // The host details dialog has no cancel button: closing it cancels.
-    runner.steps.push_back([](QDialog& create) { EXPECT_TRUE(Click(create, "1")); });
-    runner.steps.push_back([](QDialog& details) { details.reject(); });
-    Trigger(32771);
-    EXPECT_EQ(runner.shown, (std::vector<QString>{"141", "130", "130", "133"}));
-    EXPECT_TRUE(prompter.boxes.empty());
-    EXPECT_EQ(window.windowTitle(), IDLE_TITLE);
-    EXPECT_EQ(MemberRows(), QStringList{});
-    EXPECT_FALSE(window.Link().IsServing());
-    // The port is free again: a later create succeeds.
-    Create();
-    EXPECT_TRUE(window.Link().IsServing());
-}
-
-TEST_F(SessionDlgTest, CreatingAsksToClearAChatAreaHoldingMoreThanTheBanner) {
-    Send("hello");
-    ASSERT_EQ(ChatLines().size(), 5);
-    prompter.answers = {BoxAnswer::Ok};
-    Create();
-    ASSERT_GE(prompter.boxes.size(), 1u);
-    EXPECT_EQ(prompter.boxes[0].caption, "清空窗口内容?");
-    EXPECT_EQ(prompter.boxes[0].text, "是否要清空当前对话窗口?");
-    EXPECT_EQ(ChatLines().mid(0, 4), BANNER);
-    EXPECT_EQ(ChatLines().size(), 6);
-    EXPECT_EQ(prompter.boxes[1].caption, "创建会话成功!");
-}
-
-TEST_F(SessionDlgTest, SendRefusesBlankInputAndNeedsASession) {
+TEST_F(SessionDlgTest, SendRefusesBlankInputNeedsASessionAndAsksForNotices) {
     Send("   ");
-    EXPECT_EQ(LastBox().caption, "发送错误");
-    EXPECT_EQ(LastBox().text, "不能发送空内容");
-    EXPECT_EQ(LastBox().icon, BoxIcon::Information);
+    EXPECT_EQ(BoxAt(), Said("发送错误", "不能发送空内容"));
+    EXPECT_EQ(prompter.boxes.back().icon, BoxIcon::Information);
     EXPECT_EQ(Input(), "");
     EXPECT_EQ(ChatLines(), BANNER);
 
@@ -343,21 +198,18 @@ TEST_F(SessionDlgTest, SendRefusesBlankInputAndNeedsASession) {
     EXPECT_EQ(Input(), "  x ");
     EXPECT_EQ(ChatLines().size(), 6);
     EXPECT_EQ(prompter.boxes.size(), 1u);
-}
+    window.Core().recorder.state = ReplayState::NoReplay;
 
-TEST_F(SessionDlgTest, HostNoticeAsksThenShowsAtOnceAndClearsTheBox) {
     Create();
     const std::size_t boxes = prompter.boxes.size();
-    const QString before = Messages()->toPlainText();
+    const QString before = MessageText();
     Box("1012")->setChecked(true);
-
     prompter.answers = {BoxAnswer::No};
     Send("开会了");
     ASSERT_EQ(prompter.boxes.size(), boxes + 1);
-    EXPECT_EQ(LastBox().caption, "发送消息");
-    EXPECT_EQ(LastBox().text, "你要发送消息: \n <开会了> ?");
-    EXPECT_EQ(LastBox().icon, BoxIcon::Question);
-    EXPECT_EQ(Messages()->toPlainText(), before);
+    EXPECT_EQ(BoxAt(), Said("发送消息", "你要发送消息: \n <开会了> ?"));
+    EXPECT_EQ(prompter.boxes.back().icon, BoxIcon::Question);
+    EXPECT_EQ(MessageText(), before);
     EXPECT_TRUE(Box("1012")->isChecked());
     EXPECT_EQ(Input(), "开会了");
 
@@ -376,19 +228,28 @@ TEST_F(SessionDlgTest, HostNoticeAsksThenShowsAtOnceAndClearsTheBox) {
     ExpectChatMatchesSession();
 
     // Clearing keeps the members and the title.
-    const QString title = window.windowTitle();
     Trigger(32816);
-    EXPECT_EQ(LastBox().caption, "清空窗口内容?");
+    EXPECT_EQ(BoxAt().first, "清空窗口内容?");
     EXPECT_EQ(ChatLines(), BANNER);
-    EXPECT_EQ(Messages()->toPlainText(), QString(HEADER) + "\n");
-    EXPECT_EQ(MemberRows(), (QStringList{"全体", "Ann(组长)"}));
-    EXPECT_EQ(window.windowTitle(), title);
+    EXPECT_EQ(MessageText(), MESSAGES_HEADER);
+    EXPECT_EQ(View(), (QStringList{HOST_TITLE, "全体,Ann(组长)", "关闭会话", "离开一会"}));
 }
 
-TEST_F(SessionDlgTest, ClosingAsksToSaveThenToClear) {
+TEST_F(SessionDlgTest, ClosingAsksToSaveThenToClearAndExitPromptHasThreeWordings) {
+    prompter.answers = {BoxAnswer::No};
+    EXPECT_FALSE(window.ExitPrompt());
+    EXPECT_EQ(BoxAt(), Said("退出Kolvena?", "您确认要退出网络会话(Kolvena)吗?"));
+    EXPECT_EQ(prompter.boxes.back().icon, BoxIcon::Question);
+    prompter.answers = {BoxAnswer::No};
+    EXPECT_FALSE(window.close());
+    EXPECT_TRUE(window.isVisible());
+    prompter.answers = {BoxAnswer::No};
+    Trigger(57665);
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(prompter.boxes.size(), 3u);
+    EXPECT_EQ(BoxAt().first, "退出Kolvena?");
     Trigger(32774);
-    EXPECT_EQ(LastBox().caption, "退出出错");
-    EXPECT_EQ(LastBox().text, "您还未进入会话?");
+    EXPECT_EQ(BoxAt(), Said("退出出错", "您还未进入会话?"));
 
     Create();
     const std::size_t boxes = prompter.boxes.size();
@@ -401,19 +262,16 @@ TEST_F(SessionDlgTest, ClosingAsksToSaveThenToClear) {
     prompter.answers = {BoxAnswer::Ok, BoxAnswer::No, BoxAnswer::Cancel};
     Trigger(32774);
     ASSERT_EQ(prompter.boxes.size(), boxes + 4);
-    EXPECT_EQ(prompter.boxes[boxes + 1].caption, "您准备退出吗?");
-    EXPECT_EQ(prompter.boxes[boxes + 1].text,
-              "您确定要关闭当前会话吗？！\n这样会使所有的成员强行退出会话！");
-    EXPECT_EQ(prompter.boxes[boxes + 2].caption, "是否保存会话记录?");
-    EXPECT_EQ(prompter.boxes[boxes + 2].text, "即将离开会话，您要保存当前会话记录吗？");
-    EXPECT_EQ(prompter.boxes[boxes + 3].caption, "清空窗口内容?");
+    EXPECT_EQ(
+        BoxAt(boxes + 1),
+        Said("您准备退出吗?", "您确定要关闭当前会话吗？！\n这样会使所有的成员强行退出会话！"));
+    EXPECT_EQ(BoxAt(boxes + 2),
+              Said("是否保存会话记录?", "即将离开会话，您要保存当前会话记录吗？"));
+    EXPECT_EQ(BoxAt(boxes + 3).first, "清空窗口内容?");
     EXPECT_TRUE(prompter.fileRequests.empty());
-
     EXPECT_EQ(LastChatLine(), "-->> 会话 '闲聊 ' 关闭, 所有成员退出。");
     EXPECT_EQ(LastMessage(), QString("Massage: 会话 '闲聊 ' 关闭  (") + START_CLOCK + ")");
-    EXPECT_EQ(MemberRows(), QStringList{});
-    EXPECT_EQ(window.windowTitle(), IDLE_TITLE);
-    EXPECT_EQ(TextOf(window, "32774"), "退出会话");
+    EXPECT_EQ(View(), (QStringList{IDLE_TITLE, "", "退出会话", "离开一会"}));
     EXPECT_EQ(window.Mode(), WindowMode::Idle);
     EXPECT_FALSE(window.Link().IsServing());
 
@@ -422,132 +280,121 @@ TEST_F(SessionDlgTest, ClosingAsksToSaveThenToClear) {
     prompter.answers = {BoxAnswer::Ok, BoxAnswer::No, BoxAnswer::Ok};
     Trigger(32774);
     EXPECT_EQ(ChatLines(), BANNER);
-    EXPECT_EQ(Messages()->toPlainText(), QString(HEADER) + "\n");
+    EXPECT_EQ(MessageText(), MESSAGES_HEADER);
+
+    // In a session the exit prompt says so, or warns of an unsaved record.
+    Create();
+    window.Core().session.unsaved = true;
+    prompter.answers = {BoxAnswer::No};
+    EXPECT_FALSE(window.ExitPrompt());
+    EXPECT_EQ(BoxAt().second, "您确认要退出网络会话(Kolvena)吗? (未保存会话记录!)");
+    window.Core().session.unsaved = false;
+    prompter.answers = {BoxAnswer::No};
+    EXPECT_FALSE(window.ExitPrompt());
+    EXPECT_EQ(BoxAt().second, "您确认要退出网络会话(Kolvena)吗? 目前你正在参与会话.");
+    prompter.answers = {BoxAnswer::Yes};
+    EXPECT_TRUE(window.close());
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_FALSE(window.Link().IsServing());
 }
 
-TEST_F(SessionDlgTest, SleepAndWakeFollowTheButtonAndTheList) {
+TEST_F(SessionDlgTest, SleepAndRenameFollowTheButtonAndTheList) {
     Trigger(32773);
     EXPECT_TRUE(prompter.boxes.empty());
+    Trigger(32781);
+    EXPECT_EQ(BoxAt(), Said("", "您还未参与会话，请新建或加入一个会话."));
+    EXPECT_EQ(runner.shown.size(), 1u);
     EXPECT_EQ(ChatLines(), BANNER);
 
     Create();
     prompter.answers = {BoxAnswer::Cancel};
     Trigger(32773);
-    EXPECT_EQ(LastBox().caption, "暂时离开");
-    EXPECT_EQ(LastBox().text, "您要暂时离开一会儿吗?");
+    EXPECT_EQ(BoxAt(), Said("暂时离开", "您要暂时离开一会儿吗?"));
     EXPECT_EQ(TextOf(window, "32773"), "离开一会");
-
     Trigger(32773);
-    EXPECT_EQ(TextOf(window, "32773"), "回到会话");
-    EXPECT_EQ(MemberRows(), (QStringList{"全体", "Ann(组长)(休眠)"}));
+    EXPECT_EQ(View(), (QStringList{HOST_TITLE, "全体,Ann(组长)(休眠)", "关闭会话", "回到会话"}));
     EXPECT_EQ(LastChatLine(), "-->> Ann 休眠了.");
-
     Trigger(32773);
-    EXPECT_EQ(LastBox().caption, "返回会话");
-    EXPECT_EQ(LastBox().text, "您要立即返回会话吗?");
-    EXPECT_EQ(TextOf(window, "32773"), "离开一会");
-    EXPECT_EQ(MemberRows(), (QStringList{"全体", "Ann(组长)"}));
+    EXPECT_EQ(BoxAt(), Said("返回会话", "您要立即返回会话吗?"));
+    EXPECT_EQ(View(), (QStringList{HOST_TITLE, "全体,Ann(组长)", "关闭会话", "离开一会"}));
     EXPECT_EQ(LastChatLine(), "-->> Ann 苏醒了.");
-}
 
-TEST_F(SessionDlgTest, RenameRefusesBlanksAndKeepsTheDialogOpen) {
-    Trigger(32781);
-    EXPECT_EQ(LastBox().caption, "");
-    EXPECT_EQ(LastBox().text, "您还未参与会话，请新建或加入一个会话.");
-    EXPECT_EQ(runner.shown.size(), 1u);
-
-    Create();
-    const QString title = window.windowTitle();
+    // A blank name is refused with the dialog kept open.
     bool stayedOpen = false;
-    std::string refusal;
-    runner.steps.push_back([&](QDialog& rename) {
+    Said refusal;
+    Open(32781, [&](QDialog& rename) {
         EXPECT_EQ(rename.objectName(), "135");
-        EXPECT_EQ(TextOf(rename, "1065"), "");
         Type(rename, "1065", "   ");
         EXPECT_TRUE(Click(rename, "1"));
         stayedOpen = rename.result() != QDialog::Accepted;
-        refusal = prompter.boxes.back().text;
+        refusal = BoxAt();
         Type(rename, "1065", " Bea ");
         EXPECT_TRUE(Click(rename, "1"));
     });
-    Trigger(32781);
     EXPECT_TRUE(stayedOpen);
-    EXPECT_EQ(refusal, "请输入您的新名字");
+    EXPECT_EQ(refusal.second, "请输入您的新名字");
     EXPECT_EQ(LastChatLine(), "-->> Ann 改名为 'Bea ' ");
-    EXPECT_EQ(MemberRows(), (QStringList{"全体", "Bea(组长)"}));
-    EXPECT_EQ(window.windowTitle(), title);
-
+    EXPECT_EQ(View(), (QStringList{HOST_TITLE, "全体,Bea(组长)", "关闭会话", "离开一会"}));
     // Cancel renames nobody.
-    runner.steps.push_back([](QDialog& rename) {
+    Open(32781, [](QDialog& rename) {
         Type(rename, "1065", "Cy");
         EXPECT_TRUE(Click(rename, "2"));
     });
-    Trigger(32781);
-    EXPECT_EQ(MemberRows(), (QStringList{"全体", "Bea(组长)"}));
+    EXPECT_EQ(Rows(), (QStringList{"全体", "Bea(组长)"}));
 }
 
-TEST_F(SessionDlgTest, SettingsOutsideASessionGreyTheHostControls) {
-    std::map<QString, bool> enabled;
-    Settings([&](QDialog& settings) {
+TEST_F(SessionDlgTest, SettingsGreyHostControlsOutsideHostingAndValidateWhileHosting) {
+    const auto all = {"1074", "1081", "1076", "1080", "1011", "1077", "1079"};
+    QStringList enabled;
+    QStringList start;
+    const auto open = [&](QDialog& settings) {
+        enabled = EnabledOf(settings, all);
+        start = TextsOf(settings, {"1076"});
+        for (const char* id : {"1074", "1081", "1011", "1077", "1079"})
+            start << QString(id) + (settings.findChild<QCheckBox*>(id)->isChecked() ? "+" : "-");
+    };
+    Open(32794, [&](QDialog& settings) {
         EXPECT_EQ(settings.objectName(), "140");
-        for (const char* id : {"1074", "1081", "1076", "1080", "1011", "1077", "1079"}) {
-            if (auto* widget = settings.findChild<QWidget*>(id))
-                enabled[id] = widget->isEnabled();
-            else
-                ADD_FAILURE() << id;
-        }
-        EXPECT_EQ(TextOf(settings, "1076"), "20");
-        EXPECT_FALSE(settings.findChild<QCheckBox*>("1011")->isChecked());
-        EXPECT_TRUE(settings.findChild<QCheckBox*>("1077")->isChecked());
-        EXPECT_TRUE(settings.findChild<QCheckBox*>("1079")->isChecked());
+        open(settings);
         settings.findChild<QCheckBox*>("1077")->setChecked(false);
         EXPECT_TRUE(Click(settings, "2"));
     });
-    EXPECT_EQ(enabled, (std::map<QString, bool>{{"1074", false},
-                                                {"1081", false},
-                                                {"1076", false},
-                                                {"1080", false},
-                                                {"1011", true},
-                                                {"1077", true},
-                                                {"1079", true}}));
+    EXPECT_EQ(enabled, (QStringList{"1011", "1077", "1079"}));
+    EXPECT_EQ(start, (QStringList{"1076=20", "1074+", "1081-", "1011-", "1077+", "1079+"}));
     // Cancel changed nothing.
     EXPECT_TRUE(window.Core().session.soundOn);
     EXPECT_EQ(ChatLines(), BANNER);
-}
 
-TEST_F(SessionDlgTest, SettingsWhileHostingValidateAndOpenOrCloseTheSession) {
     Create();
-    bool outOfRangeRefused = false;
-    std::size_t boxesSeen = 0;
-    Settings([&](QDialog& settings) {
-        EXPECT_TRUE(settings.findChild<QWidget*>("1076")->isEnabled());
-        EXPECT_EQ(TextOf(settings, "1076"), "20");
-        EXPECT_TRUE(settings.findChild<QCheckBox*>("1081")->isChecked());
-        EXPECT_TRUE(settings.findChild<QCheckBox*>("1074")->isChecked());
+    bool refused = true;
+    std::size_t refusals = 0;
+    Open(32794, [&](QDialog& settings) {
+        open(settings);
         const std::size_t before = prompter.boxes.size();
-        Type(settings, "1076", "0");
-        EXPECT_TRUE(Click(settings, "1"));
-        const bool zeroRefused = settings.result() != QDialog::Accepted;
-        Type(settings, "1076", "101");
-        EXPECT_TRUE(Click(settings, "1"));
-        outOfRangeRefused = zeroRefused && settings.result() != QDialog::Accepted;
-        boxesSeen = prompter.boxes.size() - before;
+        for (const char* outOfRange : {"0", "101"}) {
+            Type(settings, "1076", outOfRange);
+            EXPECT_TRUE(Click(settings, "1"));
+            refused = refused && settings.result() != QDialog::Accepted;
+        }
+        refusals = prompter.boxes.size() - before;
         Type(settings, "1076", "5");
         settings.findChild<QCheckBox*>("1081")->setChecked(false);
         EXPECT_TRUE(Click(settings, "1"));
     });
-    EXPECT_TRUE(outOfRangeRefused);
-    EXPECT_EQ(boxesSeen, 2u);
+    EXPECT_EQ(enabled.size(), 7);
+    EXPECT_EQ(start, (QStringList{"1076=20", "1074+", "1081+", "1011-", "1077+", "1079+"}));
+    EXPECT_TRUE(refused);
+    EXPECT_EQ(refusals, 2u);
     EXPECT_EQ(window.Core().session.maxClients, 5);
     EXPECT_FALSE(window.Link().Accepting());
     EXPECT_EQ(LastChatLine(), "-->> 会话暂时对外关闭。");
 
-    Settings([](QDialog& settings) {
-        EXPECT_EQ(TextOf(settings, "1076"), "5");
-        EXPECT_FALSE(settings.findChild<QCheckBox*>("1081")->isChecked());
+    Open(32794, [&](QDialog& settings) {
+        open(settings);
         settings.findChild<QCheckBox*>("1081")->setChecked(true);
         EXPECT_TRUE(Click(settings, "1"));
     });
+    EXPECT_EQ(start.mid(0, 3), (QStringList{"1076=5", "1074+", "1081-"}));
     EXPECT_TRUE(window.Link().Accepting());
     EXPECT_EQ(LastChatLine(), "-->> 会话重新对外开放。");
     ExpectChatMatchesSession();
@@ -555,98 +402,30 @@ TEST_F(SessionDlgTest, SettingsWhileHostingValidateAndOpenOrCloseTheSession) {
 
 TEST_F(SessionDlgTest, StatusWindowOnlyInASessionWithItsFigures) {
     Trigger(32780);
-    EXPECT_EQ(LastBox().caption, "查看会话状态");
-    EXPECT_EQ(LastBox().text, "目前您没有参与任何会话。您可以通过创建一个新的会话或者加入一个已有的"
-                              "会话来参与讨论.");
-    EXPECT_EQ(LastBox().icon, BoxIcon::Information);
+    EXPECT_EQ(BoxAt(), Said("查看会话状态", "目前您没有参与任何会话。您可以通过创建一个新的会话或"
+                                            "者加入一个已有的会话来参与讨论."));
+    EXPECT_EQ(prompter.boxes.back().icon, BoxIcon::Information);
     EXPECT_EQ(runner.shown.size(), 1u);
 
     Create();
-    std::map<QString, QString> fields;
-    const auto readFields = [&fields](QDialog& status) {
-        EXPECT_EQ(status.objectName(), "134");
-        EXPECT_EQ(status.windowTitle(), "Kolvena - 当前会话状态");
-        fields.clear();
-        for (const char* id : {"1042", "1058", "1041", "1060", "1066", "1062", "1063", "1069",
-                               "1070", "1071", "1073", "1072"}) {
-            if (auto* edit = status.findChild<QLineEdit*>(id)) {
-                EXPECT_TRUE(edit->isReadOnly()) << id;
-                fields[id] = edit->text();
-            } else {
-                ADD_FAILURE() << id;
-            }
-        }
+    QStringList fields;
+    const auto status = [&] {
+        Open(32780, [&fields](QDialog& status) {
+            EXPECT_EQ(status.objectName(), "134");
+            fields = TextsOf(status, {"1042", "1058", "1041", "1060", "1066", "1062", "1063",
+                                      "1069", "1070", "1071", "1073", "1072"});
+        });
     };
-    runner.steps.push_back(readFields);
-    Trigger(32780);
+    status();
     const QString code = QString::number(MakeAddressCode("127.0.0.1"));
-    EXPECT_EQ(fields, (std::map<QString, QString>{{"1042", "闲聊"},
-                                                  {"1058", "01:46:40 09/09/2001"},
-                                                  {"1041", "Ann"},
-                                                  {"1060", "编码: " + code},
-                                                  {"1066", "Ann"},
-                                                  {"1062", "1"},
-                                                  {"1063", "1"},
-                                                  {"1069", "1"},
-                                                  {"1070", "0"},
-                                                  {"1071", "0"},
-                                                  {"1073", "0"},
-                                                  {"1072", "0"}}));
-
+    EXPECT_EQ(fields, (QStringList{"1042=闲聊", "1058=01:46:40 09/09/2001", "1041=Ann",
+                                   "1060=编码: " + code, "1066=Ann", "1062=1", "1063=1", "1069=1",
+                                   "1070=0", "1071=0", "1073=0", "1072=0"}));
     Send("hi");
     Box("1012")->setChecked(true);
     Send("note");
-    runner.steps.push_back(readFields);
-    Trigger(32780);
-    EXPECT_EQ(fields["1069"], "2");
-    EXPECT_EQ(fields["1070"], "1");
-    EXPECT_EQ(fields["1071"], "1");
-    EXPECT_EQ(fields["1073"], "1");
-    EXPECT_EQ(fields["1072"], "0");
-}
-
-TEST_F(SessionDlgTest, ExitPromptHasThreeWordingsAndNoKeepsRunning) {
-    const std::string caption = "退出Kolvena?";
-    prompter.answers = {BoxAnswer::No};
-    EXPECT_FALSE(window.ExitPrompt());
-    EXPECT_EQ(LastBox().caption, caption);
-    EXPECT_EQ(LastBox().text, "您确认要退出网络会话(Kolvena)吗?");
-    EXPECT_EQ(LastBox().icon, BoxIcon::Question);
-
-    prompter.answers = {BoxAnswer::No};
-    EXPECT_FALSE(window.close());
-    EXPECT_TRUE(window.isVisible());
-    prompter.answers = {BoxAnswer::No};
-    Trigger(57665);
-    EXPECT_TRUE(window.isVisible());
-    EXPECT_EQ(LastBox().caption, caption);
-
-    Create();
-    window.Core().session.unsaved = true;
-    prompter.answers = {BoxAnswer::No};
-    EXPECT_FALSE(window.ExitPrompt());
-    EXPECT_EQ(LastBox().text, "您确认要退出网络会话(Kolvena)吗? (未保存会话记录!)");
-    window.Core().session.unsaved = false;
-    prompter.answers = {BoxAnswer::No};
-    EXPECT_FALSE(window.ExitPrompt());
-    EXPECT_EQ(LastBox().text, "您确认要退出网络会话(Kolvena)吗? 目前你正在参与会话.");
-
-    prompter.answers = {BoxAnswer::Yes};
-    EXPECT_TRUE(window.close());
-    EXPECT_FALSE(window.isVisible());
-    EXPECT_FALSE(window.Link().IsServing());
-}
-
-TEST_F(SessionDlgTest, EscapeNeitherClosesNorClears) {
-    auto* input = Control<QLineEdit>("1008");
-    input->setText("abc");
-    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-    QApplication::sendEvent(input, &escape);
-    QApplication::sendEvent(&window, &escape);
-    QApplication::processEvents();
-    EXPECT_TRUE(window.isVisible());
-    EXPECT_EQ(input->text(), "abc");
-    EXPECT_TRUE(prompter.boxes.empty());
+    status();
+    EXPECT_EQ(fields.mid(7), (QStringList{"1069=2", "1070=1", "1071=1", "1073=1", "1072=0"}));
 }
 
 TEST_F(SessionDlgTest, AutoScrollOffKeepsThePositionOnJumpsToTheEnd) {
@@ -667,7 +446,6 @@ TEST_F(SessionDlgTest, AutoScrollOffKeepsThePositionOnJumpsToTheEnd) {
     // Off: the pane stays at its end until the user scrolls.
     addLines(1);
     EXPECT_EQ(bar->value(), bar->maximum());
-
     bar->setValue(7); // the user scrolls up
     addLines(3);
     EXPECT_EQ(bar->value(), 7);
@@ -703,55 +481,37 @@ TEST_F(SessionDlgTest, AppendedLinesShowAsTheFullRendering) {
 TEST_F(SessionDlgTest, TargetFollowsTheListAndRightClickMenusOnlyMembers) {
     Create();
     QTreeWidget* list = Members();
-    window.SelectTarget(1);
-    EXPECT_EQ(TextOf(window, "1005"), "Ann");
-    window.SelectTarget(0);
-    EXPECT_EQ(TextOf(window, "1005"), "全体");
-    window.SelectTarget(5);
-    EXPECT_EQ(TextOf(window, "1005"), "全体");
+    QStringList targets;
+    for (int row : {1, 0, 5}) {
+        window.SelectTarget(row);
+        targets << TextOf(window, "1005");
+    }
+    EXPECT_EQ(targets, (QStringList{"Ann", "全体", "全体"}));
     emit list->itemClicked(list->topLevelItem(1), 0);
     EXPECT_EQ(window.Core().session.target, 1);
 
-    const auto rightClick = [list](int row) {
-        const QPoint at = list->visualItemRect(list->topLevelItem(row)).center();
+    const auto rightClick = [&](const QPoint& at) {
         emit list->customContextMenuRequested(at);
+        return QString::number(window.Core().session.target) + " " + TextOf(window, "1005") +
+               (window.MemberMenu()->isVisible() ? " menu" : "");
     };
-    QMenu* menu = window.MemberMenu();
-    ASSERT_NE(menu, nullptr);
-    QStringList items;
-    for (const QAction* action : menu->actions())
-        items << action->text();
-    EXPECT_EQ(items, (QStringList{"发送对话(&S)", "成员信息(&I)...", "传输文件(&F)..."}));
-
-    rightClick(0);
-    EXPECT_EQ(window.Core().session.target, 0);
-    EXPECT_EQ(TextOf(window, "1005"), "全体");
-    EXPECT_FALSE(menu->isVisible());
-    rightClick(1);
-    EXPECT_EQ(window.Core().session.target, 1);
-    EXPECT_EQ(TextOf(window, "1005"), "Ann");
-    EXPECT_TRUE(menu->isVisible());
-    menu->hide();
+    const auto row = [list](int k) { return list->visualItemRect(list->topLevelItem(k)).center(); };
+    ASSERT_NE(window.MemberMenu(), nullptr);
+    EXPECT_EQ(rightClick(row(0)), "0 全体");
+    EXPECT_EQ(rightClick(row(1)), "1 Ann menu");
+    window.MemberMenu()->hide();
     // Below the last member: no item, the target stays.
-    emit list->customContextMenuRequested(QPoint(5, list->viewport()->height() - 2));
-    EXPECT_EQ(window.Core().session.target, 1);
-    EXPECT_FALSE(menu->isVisible());
+    EXPECT_EQ(rightClick(QPoint(5, list->viewport()->height() - 2)), "1 Ann");
 
     // The member information window of the chosen member.
     clock.Advance(3600 + 2 * 60 + 5);
-    std::map<QString, QString> fields;
-    runner.steps.push_back([&fields](QDialog& info) {
+    QStringList fields;
+    Open(32823, [&fields](QDialog& info) {
         EXPECT_EQ(info.objectName(), "147");
-        for (const char* id : {"1005", "1085", "1086", "1087", "1088", "1089"})
-            fields[id] = TextOf(info, id);
+        fields = TextsOf(info, {"1005", "1085", "1086", "1087", "1088", "1089"});
     });
-    Trigger(32823);
-    EXPECT_EQ(fields, (std::map<QString, QString>{{"1005", "Ann"},
-                                                  {"1085", "1"},
-                                                  {"1086", START_CLOCK},
-                                                  {"1087", "01:02:05"},
-                                                  {"1088", "0"},
-                                                  {"1089", "0"}}));
+    EXPECT_EQ(fields, (QStringList{"1005=Ann", "1085=1", QString("1086=") + START_CLOCK,
+                                   "1087=01:02:05", "1088=0", "1089=0"}));
 }
 
 TEST_F(SessionDlgTest, TimeSuffixSwitchRerendersEarlierLines) {
@@ -761,7 +521,7 @@ TEST_F(SessionDlgTest, TimeSuffixSwitchRerendersEarlierLines) {
     Send("later");
     const QString later = LastChatLine();
     const auto setTimes = [this](bool onChat, bool onMessages) {
-        Settings([onChat, onMessages](QDialog& settings) {
+        Open(32794, [onChat, onMessages](QDialog& settings) {
             settings.findChild<QCheckBox*>("1011")->setChecked(onChat);
             settings.findChild<QCheckBox*>("1079")->setChecked(onMessages);
             EXPECT_TRUE(Click(settings, "1"));

@@ -1,21 +1,45 @@
 #include "ui/ui_test_support.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QHostAddress>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QTcpServer>
+#include <QTreeWidget>
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
 #include <gtest/gtest.h>
 #include <memory>
+#include <thread>
+
+void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
+void PrintTo(const QStringList& list, std::ostream* out) {
+    *out << '{';
+    for (const QString& text : list)
+        *out << '"' << text.toStdString() << "\", ";
+    *out << '}';
+}
 
 namespace kolvena::test {
 namespace {
 
 // Widgets need an application object; one for the whole test binary, on the offscreen
-// platform so that the tests run without a display.
+// platform so that the tests run without a display. Time texts are local time: the zone is
+// pinned even outside ctest.
 class WidgetsEnvironment final : public ::testing::Environment {
 public:
     void SetUp() override {
+        setenv("TZ", "UTC", 1);
+        tzset();
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
         if (!QApplication::instance())
@@ -72,6 +96,138 @@ QString TextOf(QWidget& parent, const char* objectName) {
         return button->text();
     ADD_FAILURE() << "no control " << objectName;
     return {};
+}
+
+QStringList TextsOf(QWidget& parent, std::initializer_list<const char*> ids) {
+    QStringList texts;
+    for (const char* id : ids)
+        texts << QString(id) + "=" + TextOf(parent, id);
+    return texts;
+}
+
+QStringList EnabledOf(QWidget& parent, std::initializer_list<const char*> ids) {
+    QStringList enabled;
+    for (const char* id : ids) {
+        auto* control = parent.findChild<QWidget*>(id);
+        if (control == nullptr)
+            ADD_FAILURE() << "no control " << id;
+        else if (control->isEnabled())
+            enabled << id;
+    }
+    return enabled;
+}
+
+Said BoxAt(const ScriptedPrompter& prompter, std::size_t index) {
+    if (index == SIZE_MAX)
+        index = prompter.boxes.size() - 1;
+    if (index >= prompter.boxes.size()) {
+        ADD_FAILURE() << "no box " << index;
+        return {};
+    }
+    return {prompter.boxes[index].caption, prompter.boxes[index].text};
+}
+
+bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > limit.count())
+            return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+std::uint16_t FreePort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+LinkOptions LoopbackLink(std::uint16_t port) {
+    LinkOptions link;
+    link.port = port != 0 ? port : FreePort();
+    link.bindAddress = QHostAddress::LocalHost;
+    link.ownAddress = "127.0.0.1";
+    link.connectTimeout = std::chrono::milliseconds(3000);
+    return link;
+}
+
+TestWindow::TestWindow(std::uint16_t port) : window(clock, prompter, runner, LoopbackLink(port)) {
+    runner.steps.push_back([this](QDialog& help) {
+        for (const QCheckBox* box : help.findChildren<QCheckBox*>()) {
+            if (box->text() == "每次启动时显示")
+                helpShownAtEveryStart = box->isChecked() && !box->isEnabled();
+        }
+    });
+    window.Start();
+    window.show();
+}
+
+QAction* TestWindow::Action(int id) {
+    auto* action = window.findChild<QAction*>(QString::number(id));
+    EXPECT_NE(action, nullptr) << id;
+    return action;
+}
+
+void TestWindow::Trigger(int id) {
+    if (QAction* action = Action(id))
+        action->trigger();
+}
+
+void TestWindow::Open(int command, ScriptedRunner::Step step) {
+    runner.steps.push_back(std::move(step));
+    Trigger(command);
+}
+
+void TestWindow::Send(const QString& text) {
+    auto* input = window.findChild<QLineEdit*>("1008");
+    ASSERT_NE(input, nullptr);
+    input->setText(text);
+    EXPECT_TRUE(Click(window, "32778"));
+}
+
+void TestWindow::Create() {
+    runner.steps.push_back([](QDialog& create) { EXPECT_TRUE(Click(create, "1")); });
+    Open(32771, [](QDialog& details) {
+        Type(details, "1041", "Ann");
+        Type(details, "1042", "闲聊");
+        EXPECT_TRUE(Click(details, "1"));
+    });
+}
+
+void TestWindow::Join(const QString& address, const QString& name) {
+    Open(32772, [address, name](QDialog& join) {
+        EXPECT_EQ(join.objectName(), "132");
+        EXPECT_TRUE(Click(join, "1030"));
+        Type(join, "1032", address);
+        if (!name.isEmpty())
+            Type(join, "1037", name);
+        EXPECT_TRUE(Click(join, "1"));
+    });
+}
+
+void TestWindow::Leave() {
+    prompter.answers = {BoxAnswer::Ok, BoxAnswer::No, BoxAnswer::Cancel};
+    Trigger(32774);
+}
+
+QStringList TestWindow::Rows() {
+    QStringList rows;
+    auto* list = window.findChild<QTreeWidget*>("1003");
+    for (int k = 0; list != nullptr && k < list->topLevelItemCount(); ++k)
+        rows << list->topLevelItem(k)->text(0);
+    return rows;
+}
+
+int TestWindow::CountChat(const QString& line) {
+    return static_cast<int>(TextOf(window, "1001").split('\n').count(line));
+}
+
+bool TestWindow::HasBox(const std::string& text) const {
+    return std::any_of(prompter.boxes.begin(), prompter.boxes.end(),
+                       [&text](const auto& box) { return box.text == text; });
 }
 
 } // namespace kolvena::test

@@ -2,14 +2,27 @@
 
 #include <QDialog>
 #include <QString>
+#include <QStringList>
+#include <chrono>
+#include <cstdint>
 #include <deque>
 #include <functional>
+#include <initializer_list>
+#include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "net/session_link.h"
+#include "support/fakes.h"
 #include "ui/dialog_runner.h"
+#include "ui/session_dlg.h"
 
 class QWidget;
+
+// Readable failures for Qt's strings.
+void PrintTo(const QString& text, std::ostream* out);
+void PrintTo(const QStringList& list, std::ostream* out);
 
 namespace kolvena::test {
 
@@ -33,5 +46,51 @@ void Type(QWidget& parent, const char* objectName, const QString& text);
 bool Click(QWidget& parent, const char* objectName);
 // The text of the QLineEdit, QPlainTextEdit, QLabel or button with that object name.
 QString TextOf(QWidget& parent, const char* objectName);
+// "id=text" for each of the controls, in the order given.
+QStringList TextsOf(QWidget& parent, std::initializer_list<const char*> ids);
+// Those of the controls that are enabled, in the order given.
+QStringList EnabledOf(QWidget& parent, std::initializer_list<const char*> ids);
+
+// A box's caption and text.
+using Said = std::pair<std::string, std::string>;
+// The prompter's box at that index, the last one by default; empty when there is none.
+Said BoxAt(const ScriptedPrompter& prompter, std::size_t index = SIZE_MAX);
+
+// Runs the event loop until done() holds or the limit passes; whether it held.
+bool WaitFor(const std::function<bool()>& done,
+             std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
+// A loopback port nothing listens on at the moment.
+std::uint16_t FreePort();
+// A link on loopback only, at the port (a free one when 0).
+LinkOptions LoopbackLink(std::uint16_t port = 0);
+
+// One user's window on loopback with its own clock, boxes and dialogs, started and shown; the
+// help window that opens at start is answered by noting its "每次启动时显示" box.
+struct TestWindow {
+    explicit TestWindow(std::uint16_t port = 0);
+
+    QAction* Action(int id);
+    void Trigger(int id);
+    // Runs the dialog that the command opens with the step.
+    void Open(int command, ScriptedRunner::Step step);
+    // Types the text into the input line and presses send.
+    void Send(const QString& text);
+    // Creates a session as "Ann" on "闲聊", confirming both dialogs.
+    void Create();
+    // Joins by address, with the name unless empty.
+    void Join(const QString& address, const QString& name = {});
+    // Leaves (or closes) the session without saving, keeping the chat area.
+    void Leave();
+    QStringList Rows();
+    int CountChat(const QString& line);
+    bool ChatHas(const QString& line) { return CountChat(line) > 0; }
+    bool HasBox(const std::string& text) const;
+
+    FakeClock clock;
+    ScriptedPrompter prompter;
+    ScriptedRunner runner;
+    bool helpShownAtEveryStart = false;
+    ui::CSessionDlg window;
+};
 
 } // namespace kolvena::test

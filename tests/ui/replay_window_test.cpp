@@ -1,0 +1,600 @@
+#include <QAction>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHostAddress>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QSlider>
+#include <QTcpServer>
+#include <QTreeWidget>
+#include <algorithm>
+#include <ctime>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+
+#include "protocol/packets.h"
+#include "record/recording_file.h"
+#include "session/gbk.h"
+#include "session/time_text.h"
+#include "support/core_fakes.h"
+#include "support/fakes.h"
+#include "ui/gbk_edit.h"
+#include "ui/replay_dlg.h"
+#include "ui/session_dlg.h"
+#include "ui/ui_test_support.h"
+
+#include "record/record_test_util.h"
+
+namespace kolvena::ui {
+namespace {
+
+using test::Click;
+using test::FakeClock;
+using test::ScriptedPrompter;
+using test::ScriptedRunner;
+using test::TempDir;
+using test::TextOf;
+
+constexpr CalendarTime START = 1000000000; // 2001-09-09 01:46:40 UTC
+constexpr char CAPTION[] = "Kolvena - 会话重放控制";
+constexpr char PAUSED[] = " (暂停播放)";
+constexpr char PLAYING[] = " (正在播放)";
+constexpr char ENDED[] = " (播放结束)";
+constexpr char HEADER[] = "                  *********** 会话消息窗口 ***********";
+
+const QStringList BANNER = {
+    "            ================================================= ",
+    "            =       欢迎加入 网络会话(Kolvena) v1.0       = ",
+    "            ================================================= ",
+    "",
+};
+
+LinkOptions LoopbackLink() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    LinkOptions link;
+    link.port = probe.serverPort();
+    link.bindAddress = QHostAddress::LocalHost;
+    link.ownAddress = "127.0.0.1";
+    return link;
+}
+
+std::string Field(std::string_view text, std::size_t width) {
+    std::string field(text);
+    field.resize(width, '\0');
+    return field;
+}
+
+// A leader's recording: the session created, then `lines` chat lines "line 1".. of the
+// leader, `gap` seconds apart, saved `gap` seconds after the last. Returns the path.
+std::string WriteRecording(const TempDir& dir, int lines, int gap = 2, const char* topic = "闲聊") {
+    FakeClock clock(START);
+    ScriptedPrompter prompter;
+    EventLog log(clock, prompter);
+    log.header.version = RECORDING_VERSION;
+    log.header.startTime = static_cast<std::uint32_t>(START);
+    log.AppendEvent(EventKind::EvSessionCreated,
+                    Field("Ann", NAME_SIZE) + Field("127.0.0.1", ADDRESS_SIZE));
+    for (int i = 1; i <= lines; ++i) {
+        clock.Advance(gap);
+        ChatLine chat;
+        chat.sender = 1;
+        chat.stamp = 1;
+        chat.text = "line " + std::to_string(i);
+        log.AppendEvent(EventKind::EvChatLine, BuildChat(PacketType::Say, chat));
+    }
+    clock.Advance(gap);
+    Session session(clock, prompter);
+    session.topic = ToGbk(topic);
+    session.AddBuddy(Buddy::Make("Ann", "127.0.0.1", BuddyRole::Leader));
+    session.chatLineTotal = static_cast<std::uint16_t>(lines);
+    const std::string path = dir.File("r" + std::to_string(lines) + ".prs");
+    EXPECT_TRUE(SaveRecording(log, session, path).ok);
+    return path;
+}
+
+// A pane's lines as shown: every line ends in a break and one more follows the last, so the
+// last two entries are empty.
+QStringList PaneLines(const QPlainTextEdit& pane) {
+    QStringList lines = pane.toPlainText().split('\n');
+    for (int i = 0; i < 2 && !lines.isEmpty(); ++i) {
+        EXPECT_EQ(lines.back(), "");
+        lines.removeLast();
+    }
+    return lines;
+}
+
+class ReplayWindowTest : public ::testing::Test {
+protected:
+    ReplayWindowTest() : window(clock, prompter, runner, LoopbackLink()) {}
+
+    void SetUp() override {
+        qputenv("TZ", "UTC");
+        tzset();
+        runner.steps.push_back([](QDialog&) {}); // the help window
+        window.Start();
+        window.show();
+    }
+
+    QAction* Action(int id) {
+        auto* action = window.findChild<QAction*>(QString::number(id));
+        EXPECT_NE(action, nullptr) << id;
+        return action;
+    }
+    void Trigger(int id) {
+        if (QAction* action = Action(id))
+            action->trigger();
+    }
+    QCheckBox* ShowBox() { return window.findChild<QCheckBox*>("1054"); }
+    QStringList ChatLines() { return PaneLines(*window.findChild<QPlainTextEdit*>("1001")); }
+    QString MessageText() { return window.findChild<QPlainTextEdit*>("1000")->toPlainText(); }
+    QStringList MemberRows() {
+        QStringList rows;
+        auto* list = window.findChild<QTreeWidget*>("1003");
+        for (int k = 0; k < list->topLevelItemCount(); ++k)
+            rows << list->topLevelItem(k)->text(0);
+        return rows;
+    }
+
+    // Opens the recording through the menu; the clear question is answered with OK.
+    void Open(const std::string& path) {
+        prompter.paths.push_back(path);
+        Trigger(32799);
+        ASSERT_NE(window.ReplayWindow(), nullptr);
+    }
+    CReplayDlg& Control() { return *window.ReplayWindow(); }
+    QSlider* Slider() { return Control().findChild<QSlider*>("1095"); }
+    QString PositionText() { return TextOf(Control(), "1082"); }
+    QString PlayText() { return TextOf(Control(), "1096"); }
+    EventLog& Log() { return window.Core().recorder.log; }
+    ReplayState State() { return window.Core().recorder.state; }
+    // Plays ticks until the replay ends; bounded by the events there are.
+    void PlayToEnd() {
+        for (std::size_t i = 0; i <= Log().events.size() + 1 && !Log().ended; ++i)
+            window.Core().replay.Tick();
+        EXPECT_TRUE(Log().ended);
+    }
+    // Checked state of the two control-window marks, which must agree.
+    bool ControlMarks() {
+        EXPECT_EQ(Action(32828)->isChecked(), ShowBox()->isChecked());
+        return Action(32828)->isChecked();
+    }
+
+    TempDir dir;
+    FakeClock clock{START};
+    ScriptedPrompter prompter;
+    ScriptedRunner runner;
+    CSessionDlg window;
+};
+
+TEST_F(ReplayWindowTest, ControlWindowFollowsPausePlayAndEnd) {
+    // 1 + 19 events, 2 s apart, saved 2 s after the last: 40 s recorded.
+    Open(WriteRecording(dir, 19));
+    CReplayDlg& control = Control();
+    EXPECT_EQ(control.objectName(), "149");
+    EXPECT_TRUE(control.isWindow());
+    EXPECT_TRUE(control.isVisible());
+    EXPECT_EQ(control.windowType(), Qt::Tool);
+    EXPECT_EQ(control.parentWidget(), &window);
+    EXPECT_EQ(TextOf(control, "1094"), "载入录象");
+    EXPECT_TRUE(control.findChild<QLineEdit*>("1082")->isReadOnly());
+    EXPECT_TRUE(control.findChild<QPushButton*>("1096")->isDefault());
+
+    // Paused at the start.
+    EXPECT_EQ(control.windowTitle(), QString(CAPTION) + PAUSED);
+    EXPECT_EQ(PlayText(), "播放");
+    EXPECT_EQ(PositionText(), " <闲聊>  00:00:00-00:00:40");
+    EXPECT_EQ(window.windowTitle(), "Kolvena v1.0  主题:  ---- 在线人数: 0 (会话重放--暂停)");
+    EXPECT_EQ(window.Mode(), WindowMode::ReplayLoaded);
+    EXPECT_TRUE(ShowBox()->isEnabled());
+    EXPECT_TRUE(ControlMarks());
+
+    // Playing.
+    EXPECT_TRUE(Click(control, "1096"));
+    EXPECT_EQ(State(), ReplayState::Playing);
+    EXPECT_EQ(control.windowTitle(), QString(CAPTION) + PLAYING);
+    EXPECT_EQ(PlayText(), "暂停");
+    EXPECT_FALSE(Action(32801)->isChecked());
+    window.Core().replay.Tick();
+    EXPECT_EQ(window.windowTitle(),
+              "Kolvena v1.0  主题: 闲聊 ---- 在线人数: 1 (会话重放--正在播放)");
+    EXPECT_EQ(MemberRows(), (QStringList{"全体", "Ann(组长)"}));
+    window.Core().replay.Tick();
+    window.Core().replay.Tick();
+    EXPECT_EQ(Slider()->value(), 3);
+    EXPECT_EQ(ChatLines(),
+              BANNER + QStringList({"<你> 对大家说: line 1", "<你> 对大家说: line 2"}));
+    EXPECT_EQ(PositionText(), " <闲聊>  00:00:04-00:00:40");
+
+    // The pause command stops it where it is.
+    Trigger(32801);
+    EXPECT_EQ(State(), ReplayState::Paused);
+    EXPECT_TRUE(Action(32801)->isChecked());
+    EXPECT_EQ(control.windowTitle(), QString(CAPTION) + PAUSED);
+    EXPECT_EQ(PlayText(), "播放");
+    EXPECT_EQ(window.windowTitle(), "Kolvena v1.0  主题: 闲聊 ---- 在线人数: 1 (会话重放--暂停)");
+    window.Core().replay.Tick();
+    EXPECT_EQ(ChatLines().size(), BANNER.size() + 2);
+
+    // Played to the end: one end box, the restart button.
+    Trigger(32801);
+    const std::size_t boxes = prompter.boxes.size();
+    PlayToEnd();
+    ASSERT_EQ(prompter.boxes.size(), boxes + 1);
+    EXPECT_EQ(prompter.boxes.back().caption, "播放结束");
+    EXPECT_EQ(prompter.boxes.back().text, "当前会话记录已经重放结束.");
+    EXPECT_EQ(control.windowTitle(), QString(CAPTION) + ENDED);
+    EXPECT_EQ(PlayText(), "重放");
+    EXPECT_EQ(PositionText(), " <闲聊>  00:00:40-00:00:40");
+    EXPECT_EQ(Slider()->value(), 20);
+    EXPECT_EQ(ChatLines().size(), BANNER.size() + 19);
+    EXPECT_FALSE(window.ReplayTimerOf().IsActive());
+
+    // Restart plays from the first event again.
+    EXPECT_TRUE(Click(control, "1096"));
+    EXPECT_EQ(State(), ReplayState::Playing);
+    EXPECT_EQ(PlayText(), "暂停");
+    EXPECT_EQ(Slider()->value(), 1);
+    EXPECT_EQ(ChatLines(), BANNER);
+    EXPECT_TRUE(window.ReplayTimerOf().IsActive());
+    EXPECT_EQ(window.ReplayTimerOf().IntervalMs(), 1000);
+    window.Core().replay.Tick();
+    EXPECT_EQ(MemberRows(), (QStringList{"全体", "Ann(组长)"}));
+}
+
+TEST_F(ReplayWindowTest, MovingTheSliderRebuildsUpToThatEvent) {
+    Open(WriteRecording(dir, 19));
+    EXPECT_TRUE(Click(Control(), "1096"));
+    QSlider* slider = Slider();
+
+    // Dragging to event 5 (the creation and four lines) while playing.
+    slider->setSliderPosition(5);
+    EXPECT_EQ(slider->value(), 5);
+    EXPECT_EQ(ChatLines(),
+              BANNER + QStringList({"<你> 对大家说: line 1", "<你> 对大家说: line 2",
+                                    "<你> 对大家说: line 3", "<你> 对大家说: line 4"}));
+    EXPECT_EQ(MemberRows(), (QStringList{"全体", "Ann(组长)"}));
+    EXPECT_EQ(MessageText(),
+              QString(HEADER) + "\nMassage: 欢迎您加入会话，会话主题是 '闲聊 '   (01:46:40)\n");
+    EXPECT_EQ(State(), ReplayState::Playing);
+    EXPECT_EQ(Log().cursor, 6u);
+    EXPECT_EQ(window.ReplayTimerOf().IntervalMs(), 1000);
+    EXPECT_TRUE(window.ReplayTimerOf().IsActive());
+    // Playing goes on with event 6.
+    window.Core().replay.Tick();
+    EXPECT_EQ(ChatLines().back(), "<你> 对大家说: line 5");
+    EXPECT_EQ(slider->value(), 6);
+
+    // Back to the first event: only the creation.
+    slider->triggerAction(QAbstractSlider::SliderToMinimum);
+    EXPECT_EQ(slider->value(), 1);
+    EXPECT_EQ(ChatLines(), BANNER);
+    EXPECT_EQ(MemberRows(), (QStringList{"全体", "Ann(组长)"}));
+
+    // A position set by the program is no seek.
+    slider->setValue(10);
+    EXPECT_EQ(ChatLines(), BANNER);
+    EXPECT_EQ(Log().cursor, 2u);
+
+    // To the end: paused with the replay over; the button restarts.
+    slider->triggerAction(QAbstractSlider::SliderToMaximum);
+    EXPECT_EQ(slider->value(), 20);
+    EXPECT_TRUE(Log().ended);
+    EXPECT_EQ(State(), ReplayState::Paused);
+    EXPECT_EQ(PlayText(), "重放");
+    EXPECT_EQ(Control().windowTitle(), QString(CAPTION) + ENDED);
+    EXPECT_EQ(ChatLines().size(), BANNER.size() + 19);
+    EXPECT_TRUE(Click(Control(), "1096"));
+    EXPECT_EQ(State(), ReplayState::Playing);
+    EXPECT_FALSE(Log().ended);
+    EXPECT_EQ(ChatLines(), BANNER);
+}
+
+TEST_F(ReplayWindowTest, SliderRangeAndTicksFollowTheEventCount) {
+    // The control window works on a core alone, without the main window.
+    test::FakeCore fake;
+    struct Case {
+        std::uint16_t events;
+        int interval;
+    };
+    for (const Case& c : {Case{20, 1}, Case{31, 2}, Case{150, 10}, Case{0, 1}}) {
+        fake.core.recorder.log.header.eventCount = c.events;
+        fake.core.recorder.log.cursor = 1;
+        CReplayDlg control(fake.core, {});
+        control.ResetReplay();
+        auto* slider = control.findChild<QSlider*>("1095");
+        EXPECT_EQ(slider->minimum(), 1) << c.events;
+        EXPECT_EQ(slider->maximum(), std::max<int>(c.events, 1)) << c.events;
+        EXPECT_EQ(slider->tickInterval(), c.interval) << c.events;
+        EXPECT_NE(slider->tickPosition(), QSlider::NoTicks);
+        EXPECT_EQ(slider->value(), 1);
+    }
+
+    // The position follows the cursor; a seek's own slider move is left where the user put it.
+    fake.core.recorder.log.header.eventCount = 150;
+    fake.core.recorder.log.cursor = 40;
+    CReplayDlg control(fake.core, {});
+    control.ResetReplay();
+    auto* slider = control.findChild<QSlider*>("1095");
+    EXPECT_EQ(slider->value(), 40);
+    control.ShowPosition(41);
+    EXPECT_EQ(slider->value(), 41);
+    // The header's topic is shown up to its terminator.
+    fake.core.recorder.log.header.topic = std::string("ab\0cd", 5);
+    control.UpdateControls();
+    EXPECT_EQ(TextOf(control, "1082"), " <ab>  00:00:00-00:00:00");
+}
+
+TEST_F(ReplayWindowTest, ClosingTheControlWindowClearsItsMarks) {
+    Open(WriteRecording(dir, 19));
+    EXPECT_TRUE(Click(Control(), "1096"));
+    for (int i = 0; i < 4; ++i)
+        window.Core().replay.Tick();
+
+    QPointer<CReplayDlg> first = window.ReplayWindow();
+    first->close();
+    EXPECT_EQ(window.ReplayWindow(), nullptr);
+    EXPECT_FALSE(ControlMarks());
+    EXPECT_FALSE(first->isVisible());
+    // The replay goes on without the window.
+    window.Core().replay.Tick();
+    EXPECT_EQ(ChatLines().back(), "<你> 对大家说: line 4");
+
+    // 32828 opens a new one at the current position.
+    Trigger(32828);
+    ASSERT_NE(window.ReplayWindow(), nullptr);
+    EXPECT_NE(window.ReplayWindow(), first.data());
+    EXPECT_TRUE(ControlMarks());
+    EXPECT_EQ(Slider()->value(), static_cast<int>(Log().cursor));
+    EXPECT_EQ(PlayText(), "暂停");
+
+    // Checkbox 1054 closes and opens it too; Escape closes like the close box.
+    ShowBox()->click();
+    EXPECT_EQ(window.ReplayWindow(), nullptr);
+    EXPECT_FALSE(ControlMarks());
+    ShowBox()->click();
+    ASSERT_NE(window.ReplayWindow(), nullptr);
+    EXPECT_TRUE(ControlMarks());
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(window.ReplayWindow(), &escape);
+    EXPECT_EQ(window.ReplayWindow(), nullptr);
+    EXPECT_FALSE(ControlMarks());
+
+    // The closed windows are destroyed once control returns to the event loop.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(first.isNull());
+}
+
+TEST_F(ReplayWindowTest, PauseAndSpeedCheckMarks) {
+    // Nothing loaded: the replay items are greyed; the transcript and recording items are not.
+    for (int id : {32828, 32801, 32805, 32803, 32804, 32806, 32830})
+        EXPECT_FALSE(Action(id)->isEnabled()) << id;
+    for (int id : {32799, 32820, 32826, 32798})
+        EXPECT_TRUE(Action(id)->isEnabled()) << id;
+    EXPECT_FALSE(Action(32818)->isEnabled());
+
+    Open(WriteRecording(dir, 3, 10));
+    for (int id : {32828, 32801, 32805, 32803, 32804, 32806, 32830})
+        EXPECT_TRUE(Action(id)->isEnabled()) << id;
+    const auto speedMarks = [this] {
+        QString marks;
+        for (int id : {32805, 32803, 32804, 32806})
+            marks += Action(id)->isChecked() ? 'x' : '-';
+        return marks;
+    };
+    EXPECT_EQ(speedMarks(), "-x--");
+    EXPECT_TRUE(Action(32801)->isChecked());
+
+    Trigger(32805);
+    EXPECT_EQ(speedMarks(), "x---");
+    EXPECT_EQ(window.Core().recorder.speed, SPEED_SLOW);
+    Trigger(32806);
+    EXPECT_EQ(speedMarks(), "---x");
+    // Choosing the checked speed again keeps it checked.
+    Trigger(32806);
+    EXPECT_EQ(speedMarks(), "---x");
+
+    Trigger(32801);
+    EXPECT_FALSE(Action(32801)->isChecked());
+    EXPECT_EQ(PlayText(), "暂停");
+    window.Core().replay.Tick();
+    // The next 10-second gap at "极快".
+    EXPECT_EQ(window.ReplayTimerOf().IntervalMs(), 1250);
+    Trigger(32804);
+    window.Core().replay.Tick();
+    EXPECT_EQ(window.ReplayTimerOf().IntervalMs(), 2500);
+}
+
+TEST_F(ReplayWindowTest, HistoryPropertiesShowTheLoadedHeader) {
+    // The item is greyed with nothing loaded; the command refuses all the same.
+    EXPECT_FALSE(Action(32830)->isEnabled());
+    window.OnHistoryProperties();
+    ASSERT_FALSE(prompter.boxes.empty());
+    EXPECT_EQ(prompter.boxes.back().caption, "Kolvena v1.0");
+    EXPECT_EQ(prompter.boxes.back().text, "目前未载入历史记录");
+    EXPECT_EQ(runner.shown.size(), 1u);
+
+    Open(WriteRecording(dir, 19, 2, "周末计划"));
+    bool checked = false;
+    runner.steps.push_back([&checked](QDialog& dialog) {
+        EXPECT_EQ(dialog.objectName(), "150");
+        EXPECT_EQ(dialog.windowTitle(), "Kolvena - 会话记录属性");
+        auto* group = dialog.findChild<QGroupBox*>();
+        ASSERT_NE(group, nullptr);
+        EXPECT_EQ(group->title(), "历史属性");
+        auto* form = qobject_cast<QFormLayout*>(group->layout());
+        ASSERT_NE(form, nullptr);
+        const std::pair<const char*, QStringList> expected[] = {
+            {"1042", {"会话主题", "周末计划"}},
+            {"1086", {"时  间", "01:46:40 (9/9/2001)-01:47:20 (9/9/2001)"}},
+            {"1101", {" 事件数", "20"}},
+            {"1103", {"参与人数", "1"}},
+            {"1104", {"会话数", "19"}},
+            {"1105", {"消息数", "0"}},
+        };
+        for (const auto& [id, texts] : expected) {
+            auto* edit = dialog.findChild<QLineEdit*>(id);
+            ASSERT_NE(edit, nullptr) << id;
+            EXPECT_TRUE(edit->isReadOnly()) << id;
+            EXPECT_EQ(edit->text(), texts[1]) << id;
+            auto* label = qobject_cast<QLabel*>(form->labelForField(edit));
+            ASSERT_NE(label, nullptr) << id;
+            EXPECT_EQ(label->text(), texts[0]) << id;
+        }
+        EXPECT_EQ(TextOf(dialog, "1"), "确认");
+        EXPECT_TRUE(Click(dialog, "1"));
+        EXPECT_EQ(dialog.result(), QDialog::Accepted);
+        checked = true;
+    });
+    Trigger(32830);
+    EXPECT_TRUE(checked);
+    EXPECT_EQ(runner.shown.back(), "150");
+}
+
+TEST_F(ReplayWindowTest, SavedLiveSessionReplaysToTheSameScreen) {
+    // A live session: created, two lines and a notice, saved while still in it.
+    runner.steps.push_back([](QDialog& create) { EXPECT_TRUE(Click(create, "1")); });
+    runner.steps.push_back([](QDialog& details) {
+        test::Type(details, "1041", "Ann");
+        test::Type(details, "1042", "闲聊");
+        EXPECT_TRUE(Click(details, "1"));
+    });
+    Trigger(32771);
+    const auto send = [this](const QString& text, bool notice) {
+        window.findChild<QCheckBox*>("1012")->setChecked(notice);
+        window.findChild<QLineEdit*>("1008")->setText(text);
+        EXPECT_TRUE(Click(window, "32778"));
+    };
+    clock.Advance(3);
+    send("hello", false);
+    clock.Advance(5);
+    send("开会了", true);
+    send("大家好", false);
+    const QStringList liveChat = ChatLines();
+    const QString liveMessages = MessageText();
+    const std::string path = dir.File("live.prs");
+    prompter.paths.push_back(path);
+    Trigger(32820);
+    ASSERT_EQ(prompter.fileRequests.back().defaultExtension, "prs");
+
+    // A fresh window at the same moment of the clock replays it.
+    FakeClock replayClock{START};
+    ScriptedPrompter replayPrompter;
+    ScriptedRunner replayRunner;
+    CSessionDlg replay(replayClock, replayPrompter, replayRunner, LoopbackLink());
+    replay.Start();
+    replayPrompter.paths.push_back(path);
+    replay.findChild<QAction*>("32799")->trigger();
+    ASSERT_NE(replay.ReplayWindow(), nullptr);
+    EXPECT_EQ(replayPrompter.boxes.front().caption, "成功载入记录");
+    EXPECT_EQ(TextOf(*replay.ReplayWindow(), "1082"), " <闲聊>  00:00:00-00:00:08");
+    EXPECT_TRUE(Click(*replay.ReplayWindow(), "1096"));
+    EventLog& log = replay.Core().recorder.log;
+    ASSERT_EQ(log.events.size(), 4u);
+    // Each event is played as much later as it was recorded, so its time texts match.
+    for (std::size_t i = 0; i <= log.events.size() && !log.ended; ++i) {
+        if (i < log.events.size())
+            replayClock.Advance(log.events[i].delay);
+        replay.Core().replay.Tick();
+    }
+    ASSERT_TRUE(log.ended);
+
+    // The replay shows what the live window showed, except the lines about hosting it.
+    QStringList recorded = liveChat;
+    recorded.removeIf([](const QString& line) { return line.startsWith("-->> "); });
+    EXPECT_EQ(PaneLines(*replay.findChild<QPlainTextEdit*>("1001")), recorded);
+    EXPECT_EQ(replay.findChild<QPlainTextEdit*>("1000")->toPlainText(), liveMessages);
+    EXPECT_EQ(replay.windowTitle(),
+              "Kolvena v1.0  主题: 闲聊 ---- 在线人数: 1 (会话重放--正在播放)");
+    EXPECT_EQ(TextOf(*replay.ReplayWindow(), "1082"), " <闲聊>  00:00:08-00:00:08");
+}
+
+TEST_F(ReplayWindowTest, TranscriptCommandsSaveAndShowText) {
+    Trigger(32798);
+    EXPECT_EQ(prompter.boxes.back().text, "没有任何会话记录.");
+
+    // A text file shows in the chat area, locally.
+    const std::string text = dir.File("notes.txt");
+    test::WriteFileBytes(text, ToGbk("第一行\r\n第二行"));
+    prompter.paths.push_back(text);
+    Trigger(32826);
+    EXPECT_EQ(prompter.fileRequests.back().defaultExtension, "txt");
+    EXPECT_EQ(ChatLines().mid(BANNER.size()), (QStringList{"第一行", "第二行"}));
+
+    // After a replay the transcript can be saved.
+    Open(WriteRecording(dir, 2));
+    EXPECT_TRUE(Click(Control(), "1096"));
+    PlayToEnd();
+    const std::string saved = dir.File("saved.txt");
+    prompter.paths.push_back(saved);
+    Trigger(32798);
+    EXPECT_EQ(prompter.boxes.back().text, "会话记录保存完毕!");
+    const std::string bytes = test::ReadFileBytes(saved);
+    EXPECT_EQ(bytes.rfind(ToGbk("--欢迎使用 网络会话(Kolvena)--\r\n\r\n//会话主题: 闲聊 \r\n"), 0),
+              0u);
+    EXPECT_NE(bytes.find(ToGbk("<你> 对大家说: line 2")), std::string::npos);
+}
+
+TEST_F(ReplayWindowTest, NewSessionClosesTheControlWindowAndTheWindowOwnsIt) {
+    Open(WriteRecording(dir, 5));
+    QPointer<CReplayDlg> control = window.ReplayWindow();
+    runner.steps.push_back([](QDialog& create) { EXPECT_TRUE(Click(create, "1")); });
+    runner.steps.push_back([](QDialog& details) { EXPECT_TRUE(Click(details, "1")); });
+    Trigger(32771);
+    EXPECT_EQ(State(), ReplayState::NoReplay);
+    EXPECT_EQ(window.ReplayWindow(), nullptr);
+    EXPECT_FALSE(control->isVisible());
+    EXPECT_FALSE(ControlMarks());
+    EXPECT_FALSE(ShowBox()->isEnabled());
+    EXPECT_FALSE(window.ReplayTimerOf().IsActive());
+
+    // A control window goes with its main window.
+    ScriptedPrompter otherPrompter;
+    ScriptedRunner otherRunner;
+    auto other = std::make_unique<CSessionDlg>(clock, otherPrompter, otherRunner, LoopbackLink());
+    other->Start();
+    otherPrompter.paths.push_back(WriteRecording(dir, 5));
+    other->findChild<QAction*>("32799")->trigger();
+    QPointer<CReplayDlg> owned = other->ReplayWindow();
+    ASSERT_FALSE(owned.isNull());
+    other.reset();
+    EXPECT_TRUE(owned.isNull());
+}
+
+TEST_F(ReplayWindowTest, TheWindowTimerPlaysOnItsOwn) {
+    Open(WriteRecording(dir, 1, 0));
+    EXPECT_TRUE(Click(Control(), "1096"));
+    // The first event follows about a second after pressing play; two events of one second
+    // follow each other after 150 ms.
+    QElapsedTimer waited;
+    waited.start();
+    while (!Log().ended && waited.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    EXPECT_TRUE(Log().ended);
+    EXPECT_EQ(ChatLines().back(), "<你> 对大家说: line 1");
+    EXPECT_EQ(prompter.boxes.back().text, "当前会话记录已经重放结束.");
+    EXPECT_EQ(Slider()->value(), 2);
+}
+
+TEST_F(ReplayWindowTest, SeekingThroughALongRecordingRepaintsOnce) {
+    Open(WriteRecording(dir, 20000, 0));
+    QElapsedTimer took;
+    took.start();
+    Slider()->triggerAction(QAbstractSlider::SliderToMaximum);
+    const qint64 elapsed = took.elapsed();
+    EXPECT_EQ(ChatLines().size(), BANNER.size() + 20000);
+    EXPECT_EQ(ChatLines().back(), "<你> 对大家说: line 20000");
+    // A repaint per event would take minutes.
+    EXPECT_LT(elapsed, 5000);
+}
+
+} // namespace
+} // namespace kolvena::ui
