@@ -25,6 +25,7 @@
 #include <QApplication>
 #include <memory>
 
+#include "protocol/offline.h"
 #include "protocol/packets.h"
 #include "protocol/session_core.h"
 #include "protocol/view_texts.h"
@@ -70,33 +71,6 @@ public:
     std::string path;
     bool verbose = false;
     int boxes = 0;
-};
-
-class NoTransport final : public Transport {
-public:
-    bool Init() override { return false; }
-    bool Serve() override { return false; }
-    void StartConnect(JoinMode, AddressCode, const std::string&) override {}
-    bool Shutdown() override { return false; }
-    void Send(std::size_t, std::string_view) override {}
-    void Broadcast(std::string_view) override {}
-    void CloseSlot(std::size_t) override {}
-    std::string AddressText(std::size_t) const override { return {}; }
-    std::uint16_t OwnPort() const override { return SESSION_PORT; }
-    std::size_t SlotCount() const override { return 0; }
-    AddressCode Code() const override { return 0; }
-    bool IsServing() const override { return false; }
-    bool Accepting() const override { return false; }
-    void SetAccepting(bool) override {}
-    std::size_t PendingCount() const override { return 0; }
-    std::size_t SlotOf(ConnectionId) const override { return 0; }
-    std::size_t Promote(ConnectionId) override { return 0; }
-};
-
-class NoTransfers final : public TransferStarter {
-public:
-    void StartReceiving(const FilePacket&) override {}
-    void StartSending(const FilePacket&, const std::string&) override {}
 };
 
 // The window's help box at start-up is not part of what is measured.
@@ -294,8 +268,8 @@ int main(int argc, char** argv) {
     }
     const auto fileSize = std::filesystem::file_size(file);
 
-    NoTransport transport;
-    NoTransfers transfers;
+    OfflineTransport transport;
+    OfflineTransfers transfers;
     BenchView view;
     BenchTimer timer;
     SessionCore benchCore(clock, prompter, transport, view, transfers, timer);
