@@ -200,6 +200,7 @@ void ClientHandler::OnFileOffer(std::string packet) {
     if (core_.transferBusy) {
         Relay(packet, PacketType::FileRefuseToHost);
         core_.transport.Send(0, packet);
+        core_.TellBusy();
         return;
     }
     const BoxAnswer answer = core_.AskToAcceptFile(*offer);

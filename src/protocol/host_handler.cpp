@@ -232,6 +232,7 @@ void HostHandler::OnFileOffer(ConnectionId connection, std::string& packet) {
     if (core_.transferBusy) {
         Relay(packet, PacketType::FileRefused);
         transport.Send(slot, packet);
+        core_.TellBusy();
         return;
     }
     const BoxAnswer answer = core_.AskToAcceptFile(*offer);

@@ -93,6 +93,10 @@ void SessionCore::TellOfferRefused(std::uint16_t recipient) {
         BoxIcon::None);
 }
 
+void SessionCore::TellBusy() {
+    prompter.Inform("Kolvena v1.0", "目前正在进行文件传输.", BoxIcon::None);
+}
+
 bool SessionCore::OnConnectionPending() {
     session.unsaved = true;
     return host.OnConnectionPending();

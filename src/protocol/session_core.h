@@ -57,6 +57,9 @@ public:
     BoxAnswer AskToAcceptFile(const FilePacket& offer);
     // The recipient of the own offer refused it.
     void TellOfferRefused(std::uint16_t recipient);
+    // An offer arrived while a transfer runs: it has been refused at once, and the user learns
+    // why; the running transfer goes on undisturbed.
+    void TellBusy();
 
     const Clock& clock;
     Prompter& prompter;

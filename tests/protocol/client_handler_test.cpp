@@ -156,10 +156,12 @@ TEST_F(ClientHandlerTest, FileOfferAnsweredThroughTheHost) {
     EXPECT_EQ(f.transfers.receiving.size(), 1u);
     EXPECT_EQ(f.prompter.boxes.at(0).text,
               "成员' Bob '请求向您发送文件 a.txt (10字节), 接受文件吗? ");
-    // Busy: the next offer is refused without a question.
+    // Busy: the next offer is refused without a question; the user is told why.
     f.core.OnClientPacket(offer);
     EXPECT_EQ(f.transport.SentTo(0).back()[0], static_cast<char>(PacketType::FileRefuseToHost));
-    EXPECT_EQ(f.prompter.boxes.size(), 1u);
+    ASSERT_EQ(f.prompter.boxes.size(), 2u);
+    EXPECT_EQ(f.prompter.boxes[1].text, "目前正在进行文件传输.");
+    EXPECT_EQ(f.transfers.receiving.size(), 1u);
     EXPECT_EQ(Events().size(), 1u); // file packets are not recorded
 }
 

@@ -296,10 +296,12 @@ TEST_F(HostHandlerTest, FileOfferToTheLeaderAsksAndStartsReceiving) {
               std::vector<std::string>{Relayed(offer, PacketType::FileAccepted)});
     ASSERT_EQ(f.transfers.receiving.size(), 1u);
     EXPECT_TRUE(f.core.transferBusy);
-    // A second offer while busy is refused at once.
+    // A second offer while busy is refused at once, without a question; the user is told why.
     f.core.OnHostPacket(dave, BuildFile(PacketType::FileOfferToHost, {4, 1, "b", 1}));
     EXPECT_EQ(f.transport.SentTo(3).at(0)[0], static_cast<char>(PacketType::FileRefused));
-    EXPECT_EQ(f.prompter.boxes.size(), 1u);
+    ASSERT_EQ(f.prompter.boxes.size(), 2u);
+    EXPECT_EQ(f.prompter.boxes[1].text, "目前正在进行文件传输.");
+    EXPECT_EQ(f.transfers.receiving.size(), 1u);
 }
 
 TEST_F(HostHandlerTest, AnAnswerToAnOfferTheLeaderNeverMadeStartsNothing) {
