@@ -170,10 +170,12 @@ int main(int argc, char** argv) {
     const auto drainDeadline = start + std::chrono::duration<double>(seconds + 10);
     char buffer[65536];
     std::int64_t completed = 0;
-    while (SteadyClock::now() < drainDeadline && (sentLines < totalLines || completed < totalLines)) {
+    while (SteadyClock::now() < drainDeadline &&
+           (sentLines < totalLines || completed < totalLines)) {
         const auto now = SteadyClock::now();
         const double elapsed = std::chrono::duration<double>(now - start).count();
-        while (sentLines < totalLines && sentLines < static_cast<std::int64_t>(elapsed * totalRate) + 1) {
+        while (sentLines < totalLines &&
+               sentLines < static_cast<std::int64_t>(elapsed * totalRate) + 1) {
             const int who = static_cast<int>(sentLines % memberCount);
             Member& m = members[static_cast<std::size_t>(who)];
             auto& mine = lines[static_cast<std::size_t>(who)];
@@ -219,7 +221,8 @@ int main(int argc, char** argv) {
                 if (++line.deliveries == memberCount) {
                     ++completed;
                     latencies.push_back(
-                        std::chrono::duration<double, std::milli>(SteadyClock::now() - line.sent).count());
+                        std::chrono::duration<double, std::milli>(SteadyClock::now() - line.sent)
+                            .count());
                 }
             }
         }

@@ -85,10 +85,6 @@ constexpr int REPLAY_ITEMS[] = {ID_REPLAY_WINDOW,       ID_PAUSE,      ID_SPEED_
 // Items without a handler in this program: shown greyed.
 constexpr int GREYED_ITEMS[] = {ID_SEARCH, ID_MANAGE, ID_MANAGE_HISTORY};
 
-// Items whose commands arrive with the file-transfer work: greyed until then, so that nothing
-// offers what the program cannot do yet.
-constexpr int NOT_YET_ITEMS[] = {ID_OFFER};
-
 // The speed items and the speeds they choose.
 constexpr std::pair<int, std::uint16_t> SPEED_ITEMS[] = {{ID_SPEED_SLOW, SPEED_SLOW},
                                                          {ID_SPEED_NORMAL, SPEED_NORMAL},
@@ -166,10 +162,11 @@ QCheckBox* MakeCheckBox(QWidget* parent, int id, const char* text) {
 } // namespace
 
 CSessionDlg::CSessionDlg(const Clock& clock, Prompter& prompter, DialogRunner& dialogs,
-                         LinkOptions link, QWidget* parent)
+                         LinkOptions link, std::uint16_t transferPort, QWidget* parent)
     : QMainWindow(parent), link_(prompter, std::move(link)),
-      core_(clock, prompter, link_, *this, *this, replayTimer_), prompter_(prompter),
-      dialogs_(dialogs), clock_(clock) {
+      core_(clock, prompter, link_, *this, *this, replayTimer_),
+      transfers_(core_, *this, transferPort), prompter_(prompter), dialogs_(dialogs),
+      clock_(clock) {
     openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     link_.SetListener(this);
     setObjectName(Name(102));
@@ -193,9 +190,11 @@ CSessionDlg::~CSessionDlg() {
     joinTimer_.stop();
     replayTimer_.Stop();
     replayTimer_.OnTick(nullptr);
-    // The control window works on the core, which goes before the window's children do.
+    // The control window works on the core, which goes before the window's children do; the
+    // progress window's give-up reaches the transfers, which go before the core.
     delete replayDlg_;
     replayDlg_ = nullptr;
+    delete transferWindow_.data();
     link_.SetListener(nullptr);
 }
 
@@ -314,6 +313,7 @@ void CSessionDlg::BuildMenus() {
         {ID_SEND, &CSessionDlg::OnSend},
         {ID_CLEAR, &CSessionDlg::OnClear},
         {ID_RENAME, &CSessionDlg::OnRename},
+        {ID_OFFER, &CSessionDlg::OnOffer},
         {ID_SAVE_RECORDING, &CSessionDlg::OnSaveRecording},
         {ID_OPEN_RECORDING, &CSessionDlg::OnOpenRecording},
         {ID_RECORDING_PROPERTIES, &CSessionDlg::OnHistoryProperties},
@@ -381,7 +381,7 @@ void CSessionDlg::BuildMenus() {
     memberMenu_->addAction(Action(ID_MEMBER_INFO, "成员信息(&I)..."));
     auto* offer = new QAction(Utf8("传输文件(&F)..."), memberMenu_);
     offer->setObjectName(Name(ID_OFFER));
-    offer->setEnabled(false);
+    connect(offer, &QAction::triggered, this, [this] { OnOffer(); });
     memberMenu_->addAction(offer);
 
     for (const auto& [id, handler] : handlers)
@@ -400,8 +400,6 @@ void CSessionDlg::BuildMenus() {
                    ID_REPLAY_WINDOW})
         actions_.at(id)->setCheckable(true);
     for (int id : GREYED_ITEMS)
-        actions_.at(id)->setEnabled(false);
-    for (int id : NOT_YET_ITEMS)
         actions_.at(id)->setEnabled(false);
     SyncReplayControls();
 }
@@ -771,6 +769,10 @@ void CSessionDlg::OnRename() {
         commands.RenameFinish(rename.Name());
 }
 
+void CSessionDlg::OnOffer() {
+    transfers_.Offer();
+}
+
 void CSessionDlg::OnSend() {
     SendInput input;
     input.text = FromScreen(input_->text());
@@ -901,14 +903,32 @@ void CSessionDlg::OnConnectResult(bool connected) {
 
 // --- file transfer ---
 
-void CSessionDlg::StartReceiving(const FilePacket&) {
-    prompter_.Inform("传输文件", "文件传输尚未实现", BoxIcon::Information);
-    core_.transferBusy = false;
+void CSessionDlg::StartReceiving(const FilePacket& offer) {
+    transfers_.StartReceiving(offer);
 }
 
-void CSessionDlg::StartSending(const FilePacket&, const std::string&) {
-    prompter_.Inform("传输文件", "文件传输尚未实现", BoxIcon::Information);
-    core_.transferBusy = false;
+void CSessionDlg::StartSending(const FilePacket& offer, const std::string& recipientAddress) {
+    transfers_.StartSending(offer, recipientAddress);
+}
+
+void CSessionDlg::OpenProgress(const std::string& fileLine, std::uint32_t chunks) {
+    // An earlier window may still be waiting for its give-up question to close.
+    if (transferWindow_ != nullptr)
+        transferWindow_->Dismiss();
+    transferWindow_ = new TransferProgressDialog(
+        prompter_, [this] { transfers_.GiveUp(); }, this);
+    transferWindow_->Prepare(fileLine, chunks);
+}
+
+void CSessionDlg::ShowProgress(std::uint32_t chunk, std::uint32_t chunks, double percent) {
+    if (transferWindow_ != nullptr)
+        transferWindow_->Step(chunk, chunks, percent);
+}
+
+void CSessionDlg::CloseProgress() {
+    if (transferWindow_ != nullptr)
+        transferWindow_->Dismiss();
+    transferWindow_ = nullptr;
 }
 
 } // namespace kolvena::ui

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QTimer>
 #include <QUrl>
 #include <cstdint>
@@ -10,8 +11,11 @@
 
 #include "dialog_runner.h"
 #include "net/session_link.h"
+#include "progress_dialog.h"
 #include "protocol/session_core.h"
 #include "replay_timer_qt.h"
+#include "transfer/file_transfers.h"
+#include "transfer/transfer_view.h"
 
 class QAction;
 class QCheckBox;
@@ -35,10 +39,12 @@ class CReplayDlg;
 class CSessionDlg final : public QMainWindow,
                           public SessionView,
                           public LinkListener,
-                          public TransferStarter {
+                          public TransferStarter,
+                          public TransferView {
 public:
+    // transferPort: where a recipient listens for the offerer's file; tests use a free one.
     CSessionDlg(const Clock& clock, Prompter& prompter, DialogRunner& dialogs, LinkOptions link,
-                QWidget* parent = nullptr);
+                std::uint16_t transferPort = TRANSFER_PORT, QWidget* parent = nullptr);
     ~CSessionDlg() override;
 
     // The start-up state: header, banner, title and mode; then the help window.
@@ -46,6 +52,7 @@ public:
 
     SessionCore& Core() { return core_; }
     SessionLink& Link() { return link_; }
+    FileTransfers& Transfers() { return transfers_; }
 
     // The commands, as the menus, buttons and toolbar run them.
     void OnCreate();
@@ -53,6 +60,8 @@ public:
     void OnLeave();
     void OnSleep();
     void OnRename();
+    // Command 32818: offers a file to the chosen member.
+    void OnOffer();
     void OnSend();
     void OnClear();
     void OnSettings();
@@ -106,14 +115,21 @@ public:
     void OnHostGone() override;
     void OnConnectResult(bool connected) override;
 
-    // TransferStarter
+    // TransferStarter: the core hands accepted offers on to the transfers.
     void StartReceiving(const FilePacket& offer) override;
     void StartSending(const FilePacket& offer, const std::string& recipientAddress) override;
+
+    // TransferView: the progress window of the running transfer.
+    void OpenProgress(const std::string& fileLine, std::uint32_t chunks) override;
+    void ShowProgress(std::uint32_t chunk, std::uint32_t chunks, double percent) override;
+    void CloseProgress() override;
 
     WindowMode Mode() const { return mode_; }
     // The replay control window, while one is open.
     CReplayDlg* ReplayWindow() const { return replayDlg_; }
     const QtReplayTimer& ReplayTimerOf() const { return replayTimer_; }
+    // The progress window of the running transfer, while one is shown.
+    TransferProgressDialog* TransferWindow() const { return transferWindow_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -142,6 +158,11 @@ private:
     // Before the core, which is given it.
     QtReplayTimer replayTimer_;
     SessionCore core_;
+    // The progress window of the running transfer; it outlives the transfers, which may still
+    // close it as they go.
+    QPointer<TransferProgressDialog> transferWindow_;
+    // After the core, which it works on; the core reaches it through the window.
+    FileTransfers transfers_;
     Prompter& prompter_;
     DialogRunner& dialogs_;
     const Clock& clock_;

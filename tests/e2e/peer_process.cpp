@@ -31,18 +31,26 @@ PeerProcess::~PeerProcess() {
 
 std::unique_ptr<PeerProcess> PeerProcess::Host(std::uint16_t port, const std::string& name,
                                                std::vector<std::string> extra) {
-    std::vector<std::string> args = {"host",   "--name",          name,       "--topic",
-                                     "测试会话", "--port",          std::to_string(port),
-                                     "--bind", "127.0.0.1",       "--own-address", "127.0.0.1"};
+    std::vector<std::string> args = {"host",
+                                     "--name",
+                                     name,
+                                     "--topic",
+                                     "测试会话",
+                                     "--port",
+                                     std::to_string(port),
+                                     "--bind",
+                                     "127.0.0.1",
+                                     "--own-address",
+                                     "127.0.0.1"};
     args.insert(args.end(), extra.begin(), extra.end());
     return std::make_unique<PeerProcess>(args);
 }
 
 std::unique_ptr<PeerProcess> PeerProcess::Join(std::uint16_t port, const std::string& name,
                                                std::vector<std::string> extra) {
-    std::vector<std::string> args = {"join",   "--address",     "127.0.0.1", "--port",
-                                     std::to_string(port), "--name", name,
-                                     "--own-address", "127.0.0.1"};
+    std::vector<std::string> args = {"join",   "--address",          "127.0.0.1",
+                                     "--port", std::to_string(port), "--name",
+                                     name,     "--own-address",      "127.0.0.1"};
     args.insert(args.end(), extra.begin(), extra.end());
     return std::make_unique<PeerProcess>(args);
 }
@@ -53,7 +61,9 @@ void PeerProcess::Command(const std::string& line) {
     process_.waitForBytesWritten(1000);
 }
 
-void PeerProcess::CloseInput() { process_.closeWriteChannel(); }
+void PeerProcess::CloseInput() {
+    process_.closeWriteChannel();
+}
 
 void PeerProcess::Collect() {
     partial_ += process_.readAll().toStdString();

@@ -79,7 +79,8 @@ TEST(SessionE2E, HostAndThreeMembers) {
     EXPECT_FALSE(dave->Printed("to the leader"));
 
     carol->Command("notice meeting at noon");
-    EXPECT_TRUE(host->WaitFor("box: 成员请求验证消息 | 组长验证: \\n成员Carol 请求发送消息: \\n <meeting at noon> \\n是否验证通过？ -> Yes"));
+    EXPECT_TRUE(host->WaitFor("box: 成员请求验证消息 | 组长验证: \\n成员Carol 请求发送消息: \\n "
+                              "<meeting at noon> \\n是否验证通过？ -> Yes"));
     for (auto* p : {host.get(), bob.get(), carol.get(), dave.get()})
         EXPECT_TRUE(p->WaitFor("notice: Massage: Carol: meeting at noon ")) << p->Output();
 
@@ -140,7 +141,8 @@ TEST(SessionE2E, RefusedNoticeReachesOnlyItsSender) {
     ASSERT_TRUE(carol->WaitFor("Carol(您)"));
     ASSERT_TRUE(bob->WaitFor("新成员 Carol 加入会话."));
     bob->Command("notice not this");
-    EXPECT_TRUE(bob->WaitFor("box: 消息未被验证通过 | 您待发送的消息: <not this> 验证没有通过，无法被发送。"));
+    EXPECT_TRUE(bob->WaitFor(
+        "box: 消息未被验证通过 | 您待发送的消息: <not this> 验证没有通过，无法被发送。"));
     bob->Command("say marker");
     ASSERT_TRUE(carol->WaitFor("<Bob> 对大家说: marker"));
     EXPECT_FALSE(carol->Printed("not this"));
@@ -171,8 +173,8 @@ TEST(SessionE2E, JoiningNobodyFails) {
     EXPECT_TRUE(lonely->WaitFor("chat: -->> 连接指定会话没有成功，请您重新登陆."));
     EXPECT_EQ(lonely->WaitForExit(), 1);
 
-    auto typo = PeerProcess({"join", "--address", "10.0.0.300", "--port", std::to_string(port),
-                             "--name", "Bob"});
+    auto typo = PeerProcess(
+        {"join", "--address", "10.0.0.300", "--port", std::to_string(port), "--name", "Bob"});
     EXPECT_TRUE(typo.WaitFor("box: Kolvena | IPAddress is error!\\nPlease input again!"));
     EXPECT_EQ(typo.WaitForExit(), 1);
 }

@@ -32,8 +32,12 @@ std::pair<std::string_view, std::string_view> SplitWord(std::string_view line) {
 
 Peer::Peer(PeerOptions options)
     : options_(std::move(options)), output_(options_), link_(output_, MakeLinkOptions(options_)),
-      core_(clock_, output_, link_, output_, *this), input_(STDIN_FILENO, QSocketNotifier::Read) {
+      core_(clock_, output_, link_, output_, *this),
+      transfers_(core_, report_, options_.transferPort),
+      input_(STDIN_FILENO, QSocketNotifier::Read) {
     output_.Attach(core_);
+    output_.Attach(report_);
+    report_.WatchIdle([this] { return !transfers_.Running() && !core_.transferBusy; });
     link_.SetListener(this);
     joinTimer_.setInterval(1000);
     connect(&joinTimer_, &QTimer::timeout, this, [this] { core_.commands.JoinTick(); });
@@ -79,14 +83,14 @@ void Peer::OnConnectResult(bool connected) {
         Finish(1);
 }
 
-void Peer::StartReceiving(const FilePacket&) {
-    PeerOutput::Print("transfer: ", "文件传输尚未实现");
-    core_.transferBusy = false;
+void Peer::StartReceiving(const FilePacket& offer) {
+    report_.Begin({});
+    transfers_.StartReceiving(offer);
 }
 
-void Peer::StartSending(const FilePacket&, const std::string&) {
-    PeerOutput::Print("transfer: ", "文件传输尚未实现");
-    core_.transferBusy = false;
+void Peer::StartSending(const FilePacket& offer, const std::string& recipientAddress) {
+    report_.Begin(offeredPath_);
+    transfers_.StartSending(offer, recipientAddress);
 }
 
 void Peer::ReadInput() {
@@ -126,7 +130,8 @@ void Peer::Execute(std::string_view line) {
         Send(rest, true, false);
     } else if (word == "sleep" || word == "wake") {
         if (core_.session.asleep != (word == "wake"))
-            PeerOutput::Print("error: ", "already " + std::string(word == "sleep" ? "asleep" : "awake"));
+            PeerOutput::Print("error: ",
+                              "already " + std::string(word == "sleep" ? "asleep" : "awake"));
         else
             commands.SleepOrWake();
     } else if (word == "rename") {
@@ -138,10 +143,13 @@ void Peer::Execute(std::string_view line) {
     } else if (word == "save-recording") {
         output_.SetNextPath(std::string(rest));
         commands.SaveRecording();
+        output_.SetNextPath(std::nullopt);
     } else if (word == "save-transcript") {
         SaveTranscript(std::string(rest));
     } else if (word == "offer") {
-        PeerOutput::Print("transfer: ", "文件传输尚未实现");
+        Offer(rest);
+    } else if (word == "giveup") {
+        GiveUp();
     } else if (word == "leave") {
         Finish(0);
     } else {
@@ -203,6 +211,34 @@ void Peer::SaveTranscript(const std::string& path) {
     const FileResult result = WriteTranscript(core_.session, clock_.Now(), path);
     if (!result.ok)
         output_.Inform("", result.error, BoxIcon::Information);
+}
+
+void Peer::Offer(std::string_view arguments) {
+    const auto [index, path] = SplitWord(arguments);
+    if (path.empty()) {
+        PeerOutput::Print("error: ", "offer needs a member and a file");
+        return;
+    }
+    if (!SetTarget(index))
+        return;
+    offeredPath_ = std::string(path);
+    output_.SetNextPath(offeredPath_);
+    report_.SetOffering(true);
+    transfers_.Offer();
+    report_.SetOffering(false);
+    output_.SetNextPath(std::nullopt);
+}
+
+void Peer::GiveUp() {
+    if (!transfers_.Running()) {
+        PeerOutput::Print("error: ", "no transfer running");
+        return;
+    }
+    if (output_.Ask("终止文件传输", "您确认要终止传输文件?", BoxButtons::YesNo,
+                    BoxIcon::Question) != BoxAnswer::Yes)
+        return;
+    report_.GaveUp();
+    transfers_.GiveUp();
 }
 
 void Peer::Finish(int code) {

@@ -10,6 +10,8 @@
 #include "peer_options.h"
 #include "peer_output.h"
 #include "protocol/session_core.h"
+#include "transfer/file_transfers.h"
+#include "transfer_report.h"
 
 namespace kolvena::peer {
 
@@ -32,6 +34,7 @@ public:
     void OnHostGone() override { core_.OnHostGone(); }
     void OnConnectResult(bool connected) override;
 
+    // The core is built before the transfers, which need it: it starts them through the peer.
     void StartReceiving(const FilePacket& offer) override;
     void StartSending(const FilePacket& offer, const std::string& recipientAddress) override;
 
@@ -42,14 +45,19 @@ private:
     bool SetTarget(std::string_view index);
     void ApplySettings(std::string_view arguments);
     void SaveTranscript(const std::string& path);
+    void Offer(std::string_view arguments);
+    void GiveUp();
     // Leaves the session, saves the recording if asked to, and ends the program.
     void Finish(int code);
 
     PeerOptions options_;
     SystemClock clock_;
+    TransferReport report_;
     PeerOutput output_;
     SessionLink link_;
     SessionCore core_;
+    FileTransfers transfers_;
+    std::string offeredPath_; // as typed
     QSocketNotifier input_;
     QTimer joinTimer_;
     std::string pending_;

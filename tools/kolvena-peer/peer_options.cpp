@@ -1,6 +1,7 @@
 #include "peer_options.h"
 
 #include <charconv>
+#include <filesystem>
 #include <string_view>
 
 namespace kolvena::peer {
@@ -83,8 +84,13 @@ std::optional<PeerOptions> ParseOptions(int argc, char** argv, std::string& erro
                 options.approve = Approval::Off;
             else
                 ok = false;
-        } else if (flag == "--accept-files")
+        } else if (flag == "--accept-files") {
+            // Received files land there by name: it must be a folder that exists now.
+            std::error_code ec;
+            ok = value == "no" || std::filesystem::is_directory(value, ec);
             options.acceptFiles = value == "no" ? "" : value;
+        } else if (flag == "--transfer-port")
+            ok = ParseNumber(value, options.transferPort) && options.transferPort != 0;
         else if (flag == "--record")
             options.record = value;
         else if (flag == "--code" && options.role == Role::Join) {

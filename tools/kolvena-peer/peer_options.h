@@ -5,6 +5,7 @@
 #include <string>
 
 #include "protocol/transport.h"
+#include "transfer/transfer_stream.h"
 
 namespace kolvena::peer {
 
@@ -27,6 +28,7 @@ struct PeerOptions {
     std::optional<std::uint16_t> maxClients;
     Approval approve = Approval::Yes;
     std::string acceptFiles; // a folder, or empty to refuse
+    std::uint16_t transferPort = TRANSFER_PORT;
     std::string record;
     std::string recording;  // replay and transcript: the recording to play
     std::string transcript; // transcript: the text file to write
@@ -38,9 +40,11 @@ std::optional<PeerOptions> ParseOptions(int argc, char** argv, std::string& erro
 inline constexpr char kUsage[] =
     "usage:\n"
     "  kolvena-peer host --name NAME --topic TOPIC [--port P] [--bind ADDR] [--own-address ADDR]\n"
-    "                    [--max N] [--approve yes|no|off] [--accept-files DIR|no] [--record FILE]\n"
+    "                    [--max N] [--approve yes|no|off] [--accept-files DIR|no]\n"
+    "                    [--transfer-port P] [--record FILE]\n"
     "  kolvena-peer join (--code CODE | --address ADDR) --name NAME [--port P]\n"
-    "                    [--own-address ADDR] [--accept-files DIR|no] [--record FILE]\n"
+    "                    [--own-address ADDR] [--accept-files DIR|no] [--transfer-port P]\n"
+    "                    [--record FILE]\n"
     "  kolvena-peer replay FILE.prs\n"
     "  kolvena-peer transcript FILE.prs OUT.txt\n";
 

@@ -1,6 +1,7 @@
 #include "peer_output.h"
 
 #include <cstdio>
+#include <filesystem>
 
 #include "protocol/view_texts.h"
 #include "session/gbk.h"
@@ -68,7 +69,7 @@ void PeerOutput::RefreshMessages() {
         if (end == std::string::npos)
             break;
         Print("notice: ", FromGbk(std::string_view(text).substr(printedMessageBytes_,
-                                                               end - printedMessageBytes_)));
+                                                                end - printedMessageBytes_)));
         printedMessageBytes_ = end + 2;
     }
 }
@@ -94,10 +95,12 @@ void PeerOutput::SetJoinTimer(bool running) {
 
 void PeerOutput::Inform(const std::string& caption, const std::string& text, BoxIcon) {
     Print("box: ", (caption.empty() ? std::string("Kolvena") : caption) + " | " + OneLine(text));
+    if (report_)
+        report_->Told(caption, OneLine(text));
 }
 
-BoxAnswer PeerOutput::Ask(const std::string& caption, const std::string& text,
-                          BoxButtons buttons, BoxIcon) {
+BoxAnswer PeerOutput::Ask(const std::string& caption, const std::string& text, BoxButtons buttons,
+                          BoxIcon) {
     const BoxAnswer answer = Answer(caption, buttons);
     Print("box: ", (caption.empty() ? std::string("Kolvena") : caption) + " | " + OneLine(text) +
                        " -> " + AnswerText(answer));
@@ -124,8 +127,28 @@ std::optional<std::string> PeerOutput::TakePath() {
     return path;
 }
 
-std::optional<std::string> PeerOutput::ChooseSaveFile(const FileDialogRequest&) {
-    return TakePath();
+std::optional<std::string> PeerOutput::ReceivedFilePath(const std::string& name) const {
+    namespace fs = std::filesystem;
+    // The name comes from the other side: only a plain name may be joined to the folder.
+    const fs::path file(name);
+    if (name.empty() || name == "." || name == ".." || file.filename() != file ||
+        name.find('/') != std::string::npos) {
+        Print("error: ", "not a plain file name: " + OneLine(name));
+        return std::nullopt;
+    }
+    return (fs::path(options_.acceptFiles) / file).string();
+}
+
+std::optional<std::string> PeerOutput::ChooseSaveFile(const FileDialogRequest& request) {
+    if (nextPath_)
+        return TakePath();
+    if (!report_ || !report_->Active())
+        return std::nullopt;
+    std::optional<std::string> path;
+    if (!options_.acceptFiles.empty())
+        path = ReceivedFilePath(request.initialName);
+    report_->Saving(path);
+    return path;
 }
 
 std::optional<std::string> PeerOutput::ChooseOpenFile(const FileDialogRequest&) {

@@ -8,6 +8,7 @@
 
 #include "peer_options.h"
 #include "protocol/session_core.h"
+#include "transfer_report.h"
 
 namespace kolvena::peer {
 
@@ -20,10 +21,13 @@ public:
     explicit PeerOutput(const PeerOptions& options) : options_(options) {}
 
     void Attach(SessionCore& core) { core_ = &core; }
+    // Told of every box and of where a received file is saved.
+    void Attach(TransferReport& report) { report_ = &report; }
     // Runs every second while the joining line grows.
     void OnJoinTimer(std::function<void(bool running)> handler) { joinTimer_ = std::move(handler); }
-    // The path the next file dialog answers with.
-    void SetNextPath(std::string path) { nextPath_ = std::move(path); }
+    // The path the next file dialog answers with, or none; a command that sets it clears it
+    // afterwards, so that a dialog it never opened cannot take the path later.
+    void SetNextPath(std::optional<std::string> path) { nextPath_ = std::move(path); }
 
     void RefreshChat() override;
     void RefreshMessages() override;
@@ -47,9 +51,12 @@ public:
 private:
     BoxAnswer Answer(const std::string& caption, BoxButtons buttons) const;
     std::optional<std::string> TakePath();
+    // The save dialog of a received file: the accept folder joined with the offered name.
+    std::optional<std::string> ReceivedFilePath(const std::string& name) const;
 
     const PeerOptions& options_;
     SessionCore* core_ = nullptr;
+    TransferReport* report_ = nullptr;
     std::function<void(bool)> joinTimer_;
     std::optional<std::string> nextPath_;
     std::size_t printedLines_ = 0;

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QObject>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "protocol/session_core.h"
+#include "transfer_stream.h"
+#include "transfer_view.h"
+
+namespace kolvena {
+
+class TransferWorker;
+struct WorkerReports;
+
+// How a transfer ended, as the own side saw it.
+enum class TransferOutcome {
+    Done,           // every chunk went through
+    PeerGaveUp,     // the other side gave up (or its connection broke mid-transfer)
+    OwnGaveUp,      // the user gave up
+    CannotConnect,  // the offerer could not reach the recipient
+    CannotListen,   // the recipient could not listen on the transfer port
+    CannotReadFile, // the offerer's file could not be opened or read
+    CannotStore,    // the recipient could not write the received bytes
+};
+
+// The file-transfer side of one program, shared by the window and the headless peer: the offer
+// command, and the sending and receiving workers the core starts when an offer is accepted.
+// Each worker owns its socket and its file; progress and outcome come back to the thread that
+// started it. The received file is streamed to a temporary file in the system's temporary folder
+// and moved to where the user chooses only when it is complete; nothing partial is ever saved.
+class FileTransfers final : public QObject, public TransferStarter {
+public:
+    // port: the transfer port both sides use; the window uses TRANSFER_PORT.
+    FileTransfers(SessionCore& core, TransferView& view, std::uint16_t port = TRANSFER_PORT);
+    // Stops a running worker at once. Touches neither the core nor the view: either may be
+    // gone already.
+    ~FileTransfers() override;
+
+    // The offer command (menu 32818): its refusals, the open dialog, then the offer packet to
+    // the current target.
+    void Offer();
+    // The user confirmed giving up ("放弃" and its question, asked by the front end).
+    void GiveUp();
+    bool Running() const { return worker_ != nullptr; }
+
+    // For tests: every step is shown, and the worker waits until it has been shown before it
+    // goes on, so that a view can act at an exact chunk. Takes effect with the next transfer.
+    void SetLockstep(bool on) { lockstep_ = on; }
+
+    // TransferStarter: the core has accepted an offer (receive) or seen the own offer accepted
+    // (send). Listening starts before StartReceiving returns, so the acceptance the core sends
+    // afterwards can never reach the offerer before the port is open.
+    void StartReceiving(const FilePacket& offer) override;
+    void StartSending(const FilePacket& offer, const std::string& recipientAddress) override;
+
+    // Called on the starting thread by the worker (queued).
+    void OnProgress(std::uint32_t chunk, std::uint32_t chunks);
+    void OnEnded(TransferOutcome outcome);
+
+private:
+    void Finish(TransferOutcome outcome);
+    void SaveReceived();
+    // Refuses an offer of more chunks than the stream can count.
+    bool Fits(std::uint64_t size);
+    WorkerReports MakeReports();
+    void RemoveReceived();
+
+    SessionCore& core_;
+    TransferView& view_;
+    std::uint16_t port_;
+    std::unique_ptr<TransferWorker> worker_;
+    bool receiving_ = false;
+    std::string receivedPath_; // the temporary file of a receive
+    std::string receivedName_; // GBK, already made safe
+    std::uint32_t chunks_ = 0;
+    // Tells the reports of a finished worker from those of the next.
+    std::uint64_t generation_ = 0;
+    bool lockstep_ = false;
+};
+
+} // namespace kolvena

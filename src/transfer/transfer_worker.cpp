@@ -1,0 +1,410 @@
+#include "transfer_worker.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "record/record_files.h"
+
+namespace kolvena {
+
+using SteadyClock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+TransferFd& TransferFd::operator=(TransferFd&& other) noexcept {
+    if (this != &other) {
+        Reset();
+        fd_ = other.Release();
+    }
+    return *this;
+}
+
+int TransferFd::Release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+}
+
+void TransferFd::Reset() {
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+}
+
+namespace {
+
+constexpr milliseconds kReportInterval{100};
+// A lockstep worker waits this long for each step to be shown before it goes on regardless.
+constexpr milliseconds kShownLimit{10000};
+
+// Sends everything, in one call unless the system splits it. A peer that has gone must not
+// kill the program with SIGPIPE.
+bool SendAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
+        if (sent < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += sent;
+        size -= static_cast<std::size_t>(sent);
+    }
+    return true;
+}
+
+bool SendByte(int fd, std::uint8_t byte) {
+    const char c = static_cast<char>(byte);
+    return SendAll(fd, &c, 1);
+}
+
+// Each chunk and each answer byte goes out at once: stop-and-wait traffic held back by Nagle's
+// algorithm against the peer's delayed acknowledgement crawls.
+void NoDelay(int fd) {
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+// Reads exactly size bytes at offset; errno tells why not (0 when the file has become shorter).
+bool ReadAt(int fd, char* data, std::size_t size, std::uint64_t offset) {
+    while (size > 0) {
+        const ssize_t got = ::pread(fd, data, size, static_cast<off_t>(offset));
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (got == 0) {
+            errno = 0;
+            return false;
+        }
+        data += got;
+        size -= static_cast<std::size_t>(got);
+        offset += static_cast<std::uint64_t>(got);
+    }
+    return true;
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+} // namespace
+
+// --- TransferWorker ---
+
+TransferWorker::TransferWorker(WorkerReports reports, bool lockstep)
+    : reports_(std::move(reports)), lockstep_(lockstep) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
+        wakeRead_ = TransferFd(fds[0]);
+        wakeWrite_ = TransferFd(fds[1]);
+    }
+}
+
+void TransferWorker::Launch() {
+    thread_ = std::thread([this] {
+        const TransferOutcome outcome = Run();
+        if (!stop_)
+            reports_.ended(outcome);
+    });
+}
+
+void TransferWorker::Wake() {
+    if (wakeWrite_.Valid()) {
+        const char c = 0;
+        [[maybe_unused]] const ssize_t ignored = ::write(wakeWrite_.Get(), &c, 1);
+    }
+}
+
+void TransferWorker::GiveUp() {
+    giveUp_ = true;
+    Wake();
+}
+
+void TransferWorker::Halt() {
+    stop_ = true;
+    Wake();
+    // A send blocked on a full buffer wakes only when its socket is shut down.
+    if (const int fd = connection_; fd >= 0)
+        ::shutdown(fd, SHUT_RDWR);
+    {
+        std::lock_guard lock(shownMutex_);
+        shownChanged_.notify_all();
+    }
+    Join();
+}
+
+void TransferWorker::Join() {
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void TransferWorker::Shown(std::uint32_t chunk) {
+    std::lock_guard lock(shownMutex_);
+    shown_ = chunk;
+    shownChanged_.notify_all();
+}
+
+TransferWorker::Wait TransferWorker::WaitFor(int fd, short events, milliseconds limit,
+                                             bool giveUpEnds) {
+    const SteadyClock::time_point deadline = SteadyClock::now() + limit;
+    while (true) {
+        if (stop_)
+            return Wait::Stopped;
+        if (giveUpEnds && giveUp_)
+            return Wait::GaveUp;
+        const auto left = std::chrono::duration_cast<milliseconds>(deadline - SteadyClock::now());
+        if (left.count() <= 0)
+            return Wait::TimedOut;
+        pollfd fds[2] = {{fd, events, 0}, {wakeRead_.Get(), POLLIN, 0}};
+        const int ready = ::poll(fds, wakeRead_.Valid() ? 2 : 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno != EINTR)
+            return Wait::Ready; // the call on fd itself will tell what is wrong
+        if (ready <= 0)
+            continue;
+        if (fds[1].revents != 0) {
+            char drain[16];
+            while (::read(wakeRead_.Get(), drain, sizeof drain) > 0) {
+            }
+        }
+        if (fds[0].revents != 0)
+            return Wait::Ready;
+    }
+}
+
+void TransferWorker::Report(std::uint32_t chunk, std::uint32_t chunks) {
+    const SteadyClock::time_point now = SteadyClock::now();
+    if (!lockstep_ && chunk != 1 && chunk != chunks && now - lastReport_ < kReportInterval)
+        return;
+    lastReport_ = now;
+    reports_.progress(chunk, chunks);
+    if (!lockstep_)
+        return;
+    std::unique_lock lock(shownMutex_);
+    shownChanged_.wait_for(lock, kShownLimit, [&] { return shown_ >= chunk || stop_; });
+}
+
+// --- CTransFileTread ---
+
+CTransFileTread::CTransFileTread(std::string address, std::uint16_t port, std::string path,
+                                 std::uint64_t size, WorkerReports reports, bool lockstep)
+    : TransferWorker(std::move(reports), lockstep), address_(std::move(address)), port_(port),
+      path_(std::move(path)), size_(size) {
+    Launch();
+}
+
+CTransFileTread::~CTransFileTread() {
+    Halt();
+}
+
+TransferOutcome CTransFileTread::Connect() {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port_);
+    if (::inet_pton(AF_INET, address_.c_str(), &to.sin_addr) != 1)
+        return TransferOutcome::CannotConnect;
+    socket_ = TransferFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!socket_.Valid())
+        return TransferOutcome::CannotConnect;
+    const int fd = socket_.Get();
+    SetConnection(fd);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+        if (errno != EINPROGRESS)
+            return TransferOutcome::CannotConnect;
+        switch (WaitFor(fd, POLLOUT, TRANSFER_CONNECT_LIMIT, true)) {
+        case Wait::Ready:
+            break;
+        case Wait::GaveUp:
+        case Wait::Stopped:
+            return TransferOutcome::OwnGaveUp;
+        case Wait::TimedOut:
+            return TransferOutcome::CannotConnect;
+        }
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0)
+            return TransferOutcome::CannotConnect;
+    }
+    // From here on the socket blocks; every wait for the peer still goes through WaitFor.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    NoDelay(fd);
+    return TransferOutcome::Done;
+}
+
+TransferOutcome CTransFileTread::GiveUpBefore(std::uint32_t chunk) {
+    const int fd = socket_.Get();
+    // The give-up byte would pass for a last chunk of one byte; there the closed connection
+    // alone says it.
+    if (ChunkSizeAt(size_, chunk) != 1)
+        SendByte(fd, SENDER_ABORT);
+    ::shutdown(fd, SHUT_WR);
+    // Lets the recipient read the byte before the connection goes: it closes as soon as it has.
+    const SteadyClock::time_point deadline = SteadyClock::now() + TRANSFER_LINGER_LIMIT;
+    char drain[64];
+    while (SteadyClock::now() < deadline) {
+        const auto left = std::chrono::duration_cast<milliseconds>(deadline - SteadyClock::now());
+        if (WaitFor(fd, POLLIN, left, false) != Wait::Ready ||
+            ::recv(fd, drain, sizeof drain, 0) <= 0)
+            break;
+    }
+    return TransferOutcome::OwnGaveUp;
+}
+
+TransferOutcome CTransFileTread::Run() {
+    if (const TransferOutcome connected = Connect(); connected != TransferOutcome::Done)
+        return connected;
+    const int fd = socket_.Get();
+
+    errno = 0;
+    file_ = TransferFd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file_.Valid()) {
+        error_ = CannotOpen(path_).error;
+        return TransferOutcome::CannotReadFile;
+    }
+
+    const std::uint32_t chunks = ChunkCount(size_);
+    std::vector<char> chunk(CHUNK_SIZE);
+    for (std::uint32_t i = 1; i <= chunks; ++i) {
+        if (Stopping())
+            return TransferOutcome::OwnGaveUp;
+        if (GaveUp())
+            return GiveUpBefore(i);
+        const std::uint32_t size = ChunkSizeAt(size_, i);
+        if (!ReadAt(file_.Get(), chunk.data(), size, std::uint64_t{i - 1} * CHUNK_SIZE)) {
+            error_ = CannotRead(path_).error;
+            return TransferOutcome::CannotReadFile;
+        }
+        if (!SendAll(fd, chunk.data(), size))
+            return Stopping() ? TransferOutcome::OwnGaveUp : TransferOutcome::PeerGaveUp;
+
+        switch (WaitFor(fd, POLLIN, TRANSFER_IDLE_LIMIT, false)) {
+        case Wait::Ready:
+            break;
+        case Wait::Stopped:
+        case Wait::GaveUp:
+            return TransferOutcome::OwnGaveUp;
+        case Wait::TimedOut:
+            return TransferOutcome::PeerGaveUp;
+        }
+        char answer = 0;
+        ssize_t got;
+        do
+            got = ::recv(fd, &answer, 1, 0);
+        while (got < 0 && errno == EINTR);
+        // A recipient that closes or breaks the connection has gone as surely as one that
+        // says so.
+        if (got != 1 || static_cast<std::uint8_t>(answer) == ACK_ABORT)
+            return Stopping() ? TransferOutcome::OwnGaveUp : TransferOutcome::PeerGaveUp;
+        Report(i, chunks);
+    }
+    return TransferOutcome::Done;
+}
+
+// --- CRecieveFileThread ---
+
+CRecieveFileThread::CRecieveFileThread(TransferFd listening, TransferFd file, std::string filePath,
+                                       std::uint64_t size, WorkerReports reports, bool lockstep)
+    : TransferWorker(std::move(reports), lockstep), listening_(std::move(listening)),
+      file_(std::move(file)), filePath_(std::move(filePath)), size_(size) {
+    Launch();
+}
+
+CRecieveFileThread::~CRecieveFileThread() {
+    Halt();
+}
+
+bool CRecieveFileThread::Answer(std::uint8_t answer) {
+    return SendByte(socket_.Get(), answer);
+}
+
+TransferOutcome CRecieveFileThread::Run() {
+    // The offerer's one connection. Giving up while it has not come ends the wait.
+    while (!socket_.Valid()) {
+        switch (WaitFor(listening_.Get(), POLLIN, TRANSFER_ACCEPT_LIMIT, true)) {
+        case Wait::Ready:
+            break;
+        case Wait::Stopped:
+        case Wait::GaveUp:
+            return TransferOutcome::OwnGaveUp;
+        case Wait::TimedOut:
+            return TransferOutcome::PeerGaveUp;
+        }
+        socket_ = TransferFd(::accept4(listening_.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+        if (!socket_.Valid() && errno != EINTR && errno != ECONNABORTED && errno != EAGAIN)
+            return TransferOutcome::PeerGaveUp;
+    }
+    // Nobody else may connect in its place; the port is free again at once.
+    listening_.Reset();
+    const int fd = socket_.Get();
+    SetConnection(fd);
+    NoDelay(fd);
+
+    const std::uint32_t chunks = ChunkCount(size_);
+    std::vector<char> chunk(CHUNK_SIZE);
+    for (std::uint32_t i = 1; i <= chunks; ++i) {
+        const std::uint32_t size = ChunkSizeAt(size_, i);
+        // A chunk may come in several reads, and a read of one byte in the middle of it is
+        // data. The offerer gives up with the single byte SENDER_ABORT where a chunk should
+        // start and then closes the connection: that close, mid-chunk, is what ends the
+        // transfer, so a chunk whose first read happens to be one byte is never mistaken.
+        std::uint32_t got = 0;
+        while (got < size) {
+            switch (WaitFor(fd, POLLIN, TRANSFER_IDLE_LIMIT, false)) {
+            case Wait::Ready:
+                break;
+            case Wait::Stopped:
+            case Wait::GaveUp:
+                return TransferOutcome::OwnGaveUp;
+            case Wait::TimedOut:
+                return TransferOutcome::PeerGaveUp;
+            }
+            const ssize_t read = ::recv(fd, chunk.data() + got, size - got, 0);
+            if (read < 0 && errno == EINTR)
+                continue;
+            if (read <= 0)
+                return Stopping() ? TransferOutcome::OwnGaveUp : TransferOutcome::PeerGaveUp;
+            got += static_cast<std::uint32_t>(read);
+        }
+        errno = 0;
+        if (!WriteAll(file_.Get(), chunk.data(), size)) {
+            error_ = CannotWrite(filePath_).error;
+            Answer(ACK_ABORT);
+            return TransferOutcome::CannotStore;
+        }
+        Report(i, chunks);
+        if (Stopping())
+            return TransferOutcome::OwnGaveUp;
+        if (i == chunks) {
+            // The file is complete whether or not the offerer still hears the answer.
+            Answer(ACK_DONE);
+            break;
+        }
+        if (GaveUp()) {
+            Answer(ACK_ABORT);
+            return TransferOutcome::OwnGaveUp;
+        }
+        if (!Answer(ACK_CHUNK))
+            return TransferOutcome::PeerGaveUp;
+    }
+    return TransferOutcome::Done;
+}
+
+} // namespace kolvena
