@@ -7,6 +7,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <vector>
@@ -67,9 +68,16 @@ bool SendByte(int fd, std::uint8_t byte) {
 
 // Each chunk and each answer byte goes out at once: stop-and-wait traffic held back by Nagle's
 // algorithm against the peer's delayed acknowledgement crawls.
-void NoDelay(int fd) {
+// Every chunk and answer goes out at once, and a peer silent for the idle limit has gone: the
+// socket's own time-outs bound each blocking call, so the stream needs no poll per chunk. Halt
+// shuts the socket down to end a wait early.
+void PrepareStream(int fd) {
     const int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(TRANSFER_IDLE_LIMIT);
+    const timeval limit{static_cast<time_t>(seconds.count()), 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
 }
 
 // Reads exactly size bytes at offset; errno tells why not (0 when the file has become shorter).
@@ -243,9 +251,9 @@ TransferOutcome CTransFileTread::Connect() {
         if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0)
             return TransferOutcome::CannotConnect;
     }
-    // From here on the socket blocks; every wait for the peer still goes through WaitFor.
+    // From here on the socket blocks, each call bounded by the idle limit.
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    NoDelay(fd);
+    PrepareStream(fd);
     return TransferOutcome::Done;
 }
 
@@ -281,29 +289,29 @@ TransferOutcome CTransFileTread::Run() {
     }
 
     const std::uint32_t chunks = ChunkCount(size_);
+    // One chunk is in flight at a time, so the time the answer takes is the stream's pace: the
+    // next chunk is read from the file while the answer to this one is on its way.
     std::vector<char> chunk(CHUNK_SIZE);
+    std::vector<char> next(CHUNK_SIZE);
+    const auto read = [this](std::vector<char>& into, std::uint32_t index) {
+        return ReadAt(file_.Get(), into.data(), ChunkSizeAt(size_, index),
+                      std::uint64_t{index - 1} * CHUNK_SIZE);
+    };
+    if (chunks > 0 && !read(chunk, 1)) {
+        error_ = CannotRead(path_).error;
+        return TransferOutcome::CannotReadFile;
+    }
     for (std::uint32_t i = 1; i <= chunks; ++i) {
         if (Stopping())
             return TransferOutcome::OwnGaveUp;
         if (GaveUp())
             return GiveUpBefore(i);
-        const std::uint32_t size = ChunkSizeAt(size_, i);
-        if (!ReadAt(file_.Get(), chunk.data(), size, std::uint64_t{i - 1} * CHUNK_SIZE)) {
-            error_ = CannotRead(path_).error;
-            return TransferOutcome::CannotReadFile;
-        }
-        if (!SendAll(fd, chunk.data(), size))
+        if (!SendAll(fd, chunk.data(), ChunkSizeAt(size_, i)))
             return Stopping() ? TransferOutcome::OwnGaveUp : TransferOutcome::PeerGaveUp;
+        errno = 0;
+        const bool nextRead = i == chunks || read(next, i + 1);
+        const int readError = errno;
 
-        switch (WaitFor(fd, POLLIN, TRANSFER_IDLE_LIMIT, false)) {
-        case Wait::Ready:
-            break;
-        case Wait::Stopped:
-        case Wait::GaveUp:
-            return TransferOutcome::OwnGaveUp;
-        case Wait::TimedOut:
-            return TransferOutcome::PeerGaveUp;
-        }
         char answer = 0;
         ssize_t got;
         do
@@ -314,6 +322,12 @@ TransferOutcome CTransFileTread::Run() {
         if (got != 1 || static_cast<std::uint8_t>(answer) == ACK_ABORT)
             return Stopping() ? TransferOutcome::OwnGaveUp : TransferOutcome::PeerGaveUp;
         Report(i, chunks);
+        if (!nextRead) {
+            errno = readError;
+            error_ = CannotRead(path_).error;
+            return TransferOutcome::CannotReadFile;
+        }
+        chunk.swap(next);
     }
     return TransferOutcome::Done;
 }
@@ -355,7 +369,7 @@ TransferOutcome CRecieveFileThread::Run() {
     listening_.Reset();
     const int fd = socket_.Get();
     SetConnection(fd);
-    NoDelay(fd);
+    PrepareStream(fd);
 
     const std::uint32_t chunks = ChunkCount(size_);
     std::vector<char> chunk(CHUNK_SIZE);
@@ -367,15 +381,6 @@ TransferOutcome CRecieveFileThread::Run() {
         // transfer, so a chunk whose first read happens to be one byte is never mistaken.
         std::uint32_t got = 0;
         while (got < size) {
-            switch (WaitFor(fd, POLLIN, TRANSFER_IDLE_LIMIT, false)) {
-            case Wait::Ready:
-                break;
-            case Wait::Stopped:
-            case Wait::GaveUp:
-                return TransferOutcome::OwnGaveUp;
-            case Wait::TimedOut:
-                return TransferOutcome::PeerGaveUp;
-            }
             const ssize_t read = ::recv(fd, chunk.data() + got, size - got, 0);
             if (read < 0 && errno == EINTR)
                 continue;
@@ -383,17 +388,22 @@ TransferOutcome CRecieveFileThread::Run() {
                 return Stopping() ? TransferOutcome::OwnGaveUp : TransferOutcome::PeerGaveUp;
             got += static_cast<std::uint32_t>(read);
         }
-        errno = 0;
-        if (!WriteAll(file_.Get(), chunk.data(), size)) {
+        const auto store = [&] {
+            errno = 0;
+            if (WriteAll(file_.Get(), chunk.data(), size))
+                return true;
             error_ = CannotWrite(filePath_).error;
-            Answer(ACK_ABORT);
-            return TransferOutcome::CannotStore;
-        }
+            return false;
+        };
         Report(i, chunks);
         if (Stopping())
             return TransferOutcome::OwnGaveUp;
         if (i == chunks) {
-            // The file is complete whether or not the offerer still hears the answer.
+            // Done is said only of a file that is complete on disk.
+            if (!store()) {
+                Answer(ACK_ABORT);
+                return TransferOutcome::CannotStore;
+            }
             Answer(ACK_DONE);
             break;
         }
@@ -403,6 +413,10 @@ TransferOutcome CRecieveFileThread::Run() {
         }
         if (!Answer(ACK_CHUNK))
             return TransferOutcome::PeerGaveUp;
+        // Written while the offerer sends the next chunk; a failure ends the transfer, and the
+        // offerer finds the connection gone.
+        if (!store())
+            return TransferOutcome::CannotStore;
     }
     return TransferOutcome::Done;
 }
