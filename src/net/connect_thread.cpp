@@ -89,26 +89,6 @@ ConnectOutcome Connect(std::uint32_t ipv4, std::uint16_t port, std::chrono::mill
 
 } // namespace
 
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-    if (this != &other) {
-        Reset();
-        fd_ = other.Release();
-    }
-    return *this;
-}
-
-int UniqueFd::Release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-}
-
-void UniqueFd::Reset() {
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
-}
-
 CConnectThread::CConnectThread(std::uint32_t ipv4, std::uint16_t port,
                                std::chrono::milliseconds timeout, Done done)
     : wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {

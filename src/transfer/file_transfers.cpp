@@ -26,7 +26,7 @@ constexpr const char* kFilter = "All files (*.*) | *.* ||";
 
 // The received bytes wait here until they are complete; the name cannot collide with another
 // program's, nor with a second transfer of this one.
-TransferFd CreateReceivedFile(std::string& path) {
+UniqueFd CreateReceivedFile(std::string& path) {
     static std::atomic<unsigned> counter = 0;
     std::error_code ec;
     std::filesystem::path folder = std::filesystem::temp_directory_path(ec);
@@ -41,15 +41,15 @@ TransferFd CreateReceivedFile(std::string& path) {
         // 0666 under the umask: once moved into place it is an ordinary file of the user's.
         const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST)
-            return TransferFd(fd);
+            return UniqueFd(fd);
     }
-    return TransferFd();
+    return UniqueFd();
 }
 
 // The transfer port on every local address. Reused at once: the port of the last transfer
 // may still be in TIME_WAIT.
-TransferFd ListenOn(std::uint16_t port, const char*& failure) {
-    TransferFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+UniqueFd ListenOn(std::uint16_t port, const char*& failure) {
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     const int on = 1;
     sockaddr_in any{};
     any.sin_family = AF_INET;
@@ -58,11 +58,11 @@ TransferFd ListenOn(std::uint16_t port, const char*& failure) {
     if (!fd.Valid() || ::setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
         ::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0) {
         failure = "Could not bind server socket.";
-        return TransferFd();
+        return UniqueFd();
     }
     if (::listen(fd.Get(), 1) != 0) {
         failure = "Server socket failed to listen.";
-        return TransferFd();
+        return UniqueFd();
     }
     return fd;
 }
@@ -206,14 +206,14 @@ void FileTransfers::StartReceiving(const FilePacket& offer) {
     }
     // Listening before returning: the acceptance the core sends next must find the port open.
     const char* failure = nullptr;
-    TransferFd listening = ListenOn(port_, failure);
+    UniqueFd listening = ListenOn(port_, failure);
     if (!listening.Valid()) {
         core_.prompter.Inform(kSocketCaption, failure, BoxIcon::Information);
         core_.transferBusy = false;
         return;
     }
     RemoveReceived();
-    TransferFd file = CreateReceivedFile(receivedPath_);
+    UniqueFd file = CreateReceivedFile(receivedPath_);
     if (!file.Valid()) {
         core_.prompter.Inform("", CannotCreate(receivedPath_).error, BoxIcon::Information);
         receivedPath_.clear();

@@ -19,26 +19,6 @@ namespace kolvena {
 using SteadyClock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-TransferFd& TransferFd::operator=(TransferFd&& other) noexcept {
-    if (this != &other) {
-        Reset();
-        fd_ = other.Release();
-    }
-    return *this;
-}
-
-int TransferFd::Release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-}
-
-void TransferFd::Reset() {
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
-}
-
 namespace {
 
 constexpr milliseconds kReportInterval{100};
@@ -122,8 +102,8 @@ TransferWorker::TransferWorker(WorkerReports reports, bool lockstep)
     : reports_(std::move(reports)), lockstep_(lockstep) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
-        wakeRead_ = TransferFd(fds[0]);
-        wakeWrite_ = TransferFd(fds[1]);
+        wakeRead_ = UniqueFd(fds[0]);
+        wakeWrite_ = UniqueFd(fds[1]);
     }
 }
 
@@ -229,7 +209,7 @@ TransferOutcome CTransFileTread::Connect() {
     to.sin_port = htons(port_);
     if (::inet_pton(AF_INET, address_.c_str(), &to.sin_addr) != 1)
         return TransferOutcome::CannotConnect;
-    socket_ = TransferFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    socket_ = UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!socket_.Valid())
         return TransferOutcome::CannotConnect;
     const int fd = socket_.Get();
@@ -282,7 +262,7 @@ TransferOutcome CTransFileTread::Run() {
     const int fd = socket_.Get();
 
     errno = 0;
-    file_ = TransferFd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+    file_ = UniqueFd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
     if (!file_.Valid()) {
         error_ = CannotOpen(path_).error;
         return TransferOutcome::CannotReadFile;
@@ -334,7 +314,7 @@ TransferOutcome CTransFileTread::Run() {
 
 // --- CRecieveFileThread ---
 
-CRecieveFileThread::CRecieveFileThread(TransferFd listening, TransferFd file, std::string filePath,
+CRecieveFileThread::CRecieveFileThread(UniqueFd listening, UniqueFd file, std::string filePath,
                                        std::uint64_t size, WorkerReports reports, bool lockstep)
     : TransferWorker(std::move(reports), lockstep), listening_(std::move(listening)),
       file_(std::move(file)), filePath_(std::move(filePath)), size_(size) {
@@ -361,7 +341,7 @@ TransferOutcome CRecieveFileThread::Run() {
         case Wait::TimedOut:
             return TransferOutcome::PeerGaveUp;
         }
-        socket_ = TransferFd(::accept4(listening_.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+        socket_ = UniqueFd(::accept4(listening_.Get(), nullptr, nullptr, SOCK_CLOEXEC));
         if (!socket_.Valid() && errno != EINTR && errno != ECONNABORTED && errno != EAGAIN)
             return TransferOutcome::PeerGaveUp;
     }

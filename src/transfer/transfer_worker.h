@@ -10,28 +10,9 @@
 #include <thread>
 
 #include "file_transfers.h"
+#include "net/unique_fd.h"
 
 namespace kolvena {
-
-// Owns one file descriptor and closes it.
-class TransferFd {
-public:
-    TransferFd() = default;
-    explicit TransferFd(int fd) : fd_(fd) {}
-    TransferFd(TransferFd&& other) noexcept : fd_(other.Release()) {}
-    TransferFd& operator=(TransferFd&& other) noexcept;
-    TransferFd(const TransferFd&) = delete;
-    TransferFd& operator=(const TransferFd&) = delete;
-    ~TransferFd() { Reset(); }
-
-    int Get() const { return fd_; }
-    bool Valid() const { return fd_ >= 0; }
-    int Release();
-    void Reset();
-
-private:
-    int fd_ = -1;
-};
 
 // What a worker hands back. Both are called on the worker thread and must pass the news on to
 // the owner's thread; `ended` is the worker's last act.
@@ -84,8 +65,8 @@ private:
 
     WorkerReports reports_;
     const bool lockstep_;
-    TransferFd wakeRead_;
-    TransferFd wakeWrite_;
+    UniqueFd wakeRead_;
+    UniqueFd wakeWrite_;
     std::atomic<bool> stop_ = false;
     std::atomic<bool> giveUp_ = false;
     std::atomic<int> connection_ = -1;
@@ -113,25 +94,25 @@ private:
     const std::uint16_t port_;
     const std::string path_;
     const std::uint64_t size_;
-    TransferFd socket_;
-    TransferFd file_;
+    UniqueFd socket_;
+    UniqueFd file_;
 };
 
 // The recipient's side: takes the offerer's one connection on the socket already listening,
 // and streams each chunk into the file, answering each with one byte.
 class CRecieveFileThread final : public TransferWorker {
 public:
-    CRecieveFileThread(TransferFd listening, TransferFd file, std::string filePath,
-                       std::uint64_t size, WorkerReports reports, bool lockstep);
+    CRecieveFileThread(UniqueFd listening, UniqueFd file, std::string filePath, std::uint64_t size,
+                       WorkerReports reports, bool lockstep);
     ~CRecieveFileThread() override;
 
 private:
     TransferOutcome Run() override;
     bool Answer(std::uint8_t answer);
 
-    TransferFd listening_;
-    TransferFd socket_;
-    TransferFd file_;
+    UniqueFd listening_;
+    UniqueFd socket_;
+    UniqueFd file_;
     const std::string filePath_;
     const std::uint64_t size_;
 };
