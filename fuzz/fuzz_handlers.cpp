@@ -1,15 +1,22 @@
 // Feeds arbitrary byte streams through packet assemblers into the host handler (from three
-// member connections, one of them still waiting for its Login) and into the client handler,
-// with a prompter that answers every question both ways. Nothing may crash, and the host's
-// roster must stay in step with its slots.
+// member connections, one of them still waiting for its Login) or, built with
+// KOLVENA_FUZZ_HOST=0, into the client handler, with a prompter that answers every question both
+// ways. Nothing may crash, and the host's roster must stay in step with its slots.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <string_view>
+#include <utility>
 
 #include "protocol/assembler.h"
 #include "protocol/packets.h"
 #include "support/core_fakes.h"
+
+#ifndef KOLVENA_FUZZ_HOST
+#error "Build with KOLVENA_FUZZ_HOST=1 (host handler) or 0 (client handler)"
+#endif
 
 namespace kolvena {
 namespace {
@@ -38,7 +45,7 @@ bool Pump(PacketAssembler& assembler, std::string_view bytes, Deliver deliver) {
     }
 }
 
-void RunHost(std::string_view input) {
+[[maybe_unused]] void RunHost(std::string_view input) {
     test::FakeCore f;
     Session& s = f.core.session;
     f.transport.Serve();
@@ -78,7 +85,7 @@ void RunHost(std::string_view input) {
     }
 }
 
-void RunClient(std::string_view input) {
+[[maybe_unused]] void RunClient(std::string_view input) {
     test::FakeCore f;
     f.core.session.inSession = true;
     PacketAssembler assembler(Side::Client);
@@ -104,12 +111,11 @@ void RunClient(std::string_view input) {
 } // namespace kolvena
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size == 0)
-        return 0;
-    const std::string_view input(reinterpret_cast<const char*>(data) + 1, size - 1);
-    if (data[0] & 1)
-        kolvena::RunHost(input);
-    else
-        kolvena::RunClient(input);
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+#if KOLVENA_FUZZ_HOST
+    kolvena::RunHost(input);
+#else
+    kolvena::RunClient(input);
+#endif
     return 0;
 }
