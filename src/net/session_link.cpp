@@ -84,7 +84,7 @@ SessionLink::SessionLink(Prompter& prompter, LinkOptions options)
 
 SessionLink::~SessionLink() {
     // Waits for a connect in progress (it is woken at once); its outcome, if already posted,
-    // dies with this object's pending events and closes its socket.
+    // dies with the mailbox and closes its socket.
     connectThread_.reset();
     CloseEverything();
 }
@@ -351,12 +351,9 @@ void SessionLink::StartConnect(JoinMode mode, AddressCode code, const std::strin
             // On the worker: hand the outcome over. The link outlives the worker, which it
             // joins; an outcome still queued when it goes is dropped and its socket closed.
             auto shared = std::make_shared<ConnectOutcome>(std::move(outcome));
-            QMetaObject::invokeMethod(
-                this,
-                [this, attempt, code, port, shared] {
-                    OnConnectDone(attempt, code, port, std::move(*shared));
-                },
-                Qt::QueuedConnection);
+            mailbox_.Post([this, attempt, code, port, shared] {
+                OnConnectDone(attempt, code, port, std::move(*shared));
+            });
         });
 }
 

@@ -13,6 +13,7 @@
 #include "net_socket.h"
 #include "protocol/transport.h"
 #include "session/prompter.h"
+#include "thread_mailbox.h"
 
 namespace kolvena {
 
@@ -115,6 +116,8 @@ private:
     std::uint64_t generation_ = 0;
     // The latest connect attempt; the outcome of an older one is dropped.
     std::uint64_t connectAttempt_ = 0;
+    // Declared before the worker, so that it outlives the worker's join.
+    ThreadMailbox mailbox_;
     std::unique_ptr<CConnectThread> connectThread_;
 };
 

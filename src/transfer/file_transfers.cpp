@@ -175,22 +175,16 @@ WorkerReports FileTransfers::MakeReports() {
     const std::uint64_t generation = ++generation_;
     WorkerReports reports;
     reports.progress = [this, generation](std::uint32_t chunk, std::uint32_t chunks) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, generation, chunk, chunks] {
-                if (generation == generation_)
-                    OnProgress(chunk, chunks);
-            },
-            Qt::QueuedConnection);
+        mailbox_.Post([this, generation, chunk, chunks] {
+            if (generation == generation_)
+                OnProgress(chunk, chunks);
+        });
     };
     reports.ended = [this, generation](TransferOutcome outcome) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, generation, outcome] {
-                if (generation == generation_)
-                    OnEnded(outcome);
-            },
-            Qt::QueuedConnection);
+        mailbox_.Post([this, generation, outcome] {
+            if (generation == generation_)
+                OnEnded(outcome);
+        });
     };
     return reports;
 }

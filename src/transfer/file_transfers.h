@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "net/thread_mailbox.h"
 #include "protocol/session_core.h"
 #include "transfer_stream.h"
 #include "transfer_view.h"
@@ -56,7 +57,7 @@ public:
     void StartReceiving(const FilePacket& offer) override;
     void StartSending(const FilePacket& offer, const std::string& recipientAddress) override;
 
-    // Called on the starting thread by the worker (queued).
+    // Called on the starting thread for the worker, through the mailbox.
     void OnProgress(std::uint32_t chunk, std::uint32_t chunks);
     void OnEnded(TransferOutcome outcome);
 
@@ -71,6 +72,8 @@ private:
     SessionCore& core_;
     TransferView& view_;
     std::uint16_t port_;
+    // Declared before the worker, so that it outlives the worker's join.
+    ThreadMailbox mailbox_;
     std::unique_ptr<TransferWorker> worker_;
     bool receiving_ = false;
     std::string receivedPath_; // the temporary file of a receive
