@@ -274,13 +274,14 @@ void ReplayEngine::Seek(std::uint32_t position) {
         Apply(log.events[i], false);
     core_.view.HoldRefreshes(false);
     applying_ = false;
-    StartTimer(REPLAY_START_INTERVAL_MS);
     recorder.state = state;
     if (position == count) {
+        // Nothing is left to play: the timer stays off until the play button starts again.
         log.cursor = position;
         log.ended = true;
         recorder.state = ReplayState::Paused;
     } else {
+        StartTimer(REPLAY_START_INTERVAL_MS);
         log.cursor = position + 1;
         log.ended = false;
     }

@@ -243,6 +243,7 @@ TEST(Replay, SeekRebuildsUpToThePositionAndTheEndWaitsForRestart) {
     h.replay.Seek(9);
     EXPECT_TRUE(h.recorder.log.ended);
     EXPECT_EQ(h.recorder.state, ReplayState::Paused);
+    EXPECT_FALSE(h.timer.running); // nothing left to tick for
     EXPECT_EQ(h.Count(SESSION_ENDED), 0);
     EXPECT_EQ(h.s.GetBuddyCount(), 2);
 
@@ -255,6 +256,7 @@ TEST(Replay, SeekRebuildsUpToThePositionAndTheEndWaitsForRestart) {
     h.replay.Seek(9);
     h.replay.PlayButton();
     EXPECT_EQ(h.recorder.state, ReplayState::Playing);
+    EXPECT_TRUE(h.timer.running);
     EXPECT_FALSE(h.recorder.log.ended);
     EXPECT_EQ(h.recorder.log.cursor, 1u);
     EXPECT_EQ(h.s.GetBuddyCount(), 0);
