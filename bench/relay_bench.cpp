@@ -7,13 +7,9 @@
 
 #include <QProcess>
 #include <algorithm>
-#include <arpa/inet.h>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
@@ -21,10 +17,13 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench_support.h"
 #include "protocol/assembler.h"
 #include "protocol/packets.h"
 
 using namespace kolvena;
+using kolvena::bench::ConnectTo;
+using kolvena::bench::FreePort;
 using SteadyClock = std::chrono::steady_clock;
 
 namespace {
@@ -42,34 +41,6 @@ struct Line {
     SteadyClock::time_point sent;
     int deliveries = 0;
 };
-
-std::uint16_t FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
-
-int ConnectTo(std::uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-    return fd;
-}
 
 void Flush(Member& m) {
     while (!m.outgoing.empty()) {
@@ -103,13 +74,18 @@ int main(int argc, char** argv) {
         else if (flag == "--seconds")
             seconds = std::atof(argv[i + 1]);
     }
+    // A host admits at most 100 members besides its leader.
+    if (memberCount < 1 || memberCount > 100) {
+        std::fprintf(stderr, "relay_bench: --members takes 1 to 100\n");
+        return 2;
+    }
 
     const std::uint16_t port = FreePort();
     QProcess host;
     host.setStandardOutputFile(QProcess::nullDevice());
     host.start(KOLVENA_PEER_PATH, {"host", "--name", "bench", "--topic", "bench", "--port",
                                    QString::number(port), "--bind", "127.0.0.1", "--own-address",
-                                   "127.0.0.1", "--max", QString::number(memberCount + 1)});
+                                   "127.0.0.1", "--max", QString::number(memberCount)});
     if (!host.waitForStarted(5000)) {
         std::fprintf(stderr, "relay_bench: cannot start the host\n");
         return 1;

@@ -23,26 +23,18 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench_support.h"
+#include "transfer/transfer_stream.h"
+
 namespace fs = std::filesystem;
 using SteadyClock = std::chrono::steady_clock;
+using kolvena::bench::FreePort;
 
 namespace {
 
-constexpr std::size_t CHUNK = 10240;
+constexpr std::size_t CHUNK = kolvena::CHUNK_SIZE;
 constexpr std::size_t MB = 1u << 20;
-constexpr char ACK = 57;
-
-std::uint16_t FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
+constexpr char ACK = static_cast<char>(kolvena::ACK_CHUNK);
 
 // One peer process whose printed lines can be waited for.
 class Peer {
