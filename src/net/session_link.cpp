@@ -38,6 +38,9 @@ std::string Dotted(const QHostAddress& address) {
 
 // Feeds what the socket holds (one chunk) to the assembler; false when it held nothing.
 bool FeedFrom(QTcpSocket& socket, PacketAssembler& assembler) {
+    // A connection reset closes the socket before its queued close reaches the link.
+    if (!socket.isReadable())
+        return false;
     const QByteArray bytes = socket.read(kReadChunk);
     if (bytes.isEmpty())
         return false;

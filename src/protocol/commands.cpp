@@ -23,9 +23,6 @@ constexpr char DEFAULT_LEADER_NAME[] = "会话组长";
 constexpr char DEFAULT_TOPIC[] = "自由主题";
 // A new session admits this many members besides the leader; its creation box says so.
 constexpr std::uint16_t NEW_SESSION_MAX_CLIENTS = 20;
-// The settings' member limit.
-constexpr std::uint32_t MIN_MAX_CLIENTS = 1;
-constexpr std::uint32_t MAX_MAX_CLIENTS = 100;
 // Creating a session asks before clearing a chat area that holds more than the welcome banner.
 constexpr std::size_t BANNER_LINE_COUNT = 4;
 // The join dialog takes at most this many characters of a dotted address.

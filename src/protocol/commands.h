@@ -44,6 +44,10 @@ struct SendOutcome {
     bool asNotice = false;
 };
 
+// The member limit a host may set (members besides the leader).
+inline constexpr std::uint32_t MIN_MAX_CLIENTS = 1;
+inline constexpr std::uint32_t MAX_MAX_CLIENTS = 100;
+
 // The settings dialog's fields.
 struct SettingsValues {
     bool hosting = false;

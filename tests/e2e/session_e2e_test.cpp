@@ -166,6 +166,20 @@ TEST(SessionE2E, FullSessionClosesAndReopensThroughTheSettings) {
     EXPECT_TRUE(dave->WaitFor("members: 全体, Ann(组长), Bob, Dave(您)")) << dave->Output();
 }
 
+TEST(SessionE2E, AMemberLimitTheSettingsWouldRefuseIsRefusedAtStart) {
+    // Otherwise every later settings command would fail on the limit it carries along.
+    for (const char* max : {"0", "101"}) {
+        auto host = PeerProcess::Host(test::FreePort(), "Ann", {"--max", max});
+        EXPECT_EQ(host->WaitForExit(), 2) << max;
+    }
+    auto host = PeerProcess::Host(test::FreePort(), "Ann", {"--max", "100"});
+    ASSERT_TRUE(host->WaitFor("等待客人登陆中"));
+    host->Command("settings verify=0");
+    host->Command("leave");
+    EXPECT_EQ(host->WaitForExit(), 0);
+    EXPECT_FALSE(host->Printed("最大客户数量")) << host->Output();
+}
+
 TEST(SessionE2E, JoiningNobodyFails) {
     const std::uint16_t port = test::FreePort();
     auto lonely = PeerProcess::Join(port, "Bob");

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <string_view>
 
+#include "protocol/commands.h"
+
 namespace kolvena::peer {
 namespace {
 
@@ -72,8 +74,9 @@ std::optional<PeerOptions> ParseOptions(int argc, char** argv, std::string& erro
         else if (flag == "--own-address")
             options.ownAddress = value;
         else if (flag == "--max" && options.role == Role::Host) {
+            // The same limits as the settings, so that a later settings command still passes.
             std::uint16_t max = 0;
-            ok = ParseNumber(value, max);
+            ok = ParseNumber(value, max) && max >= MIN_MAX_CLIENTS && max <= MAX_MAX_CLIENTS;
             options.maxClients = max;
         } else if (flag == "--approve" && options.role == Role::Host) {
             if (value == "yes")

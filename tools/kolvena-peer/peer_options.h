@@ -40,7 +40,7 @@ std::optional<PeerOptions> ParseOptions(int argc, char** argv, std::string& erro
 inline constexpr char kUsage[] =
     "usage:\n"
     "  kolvena-peer host --name NAME --topic TOPIC [--port P] [--bind ADDR] [--own-address ADDR]\n"
-    "                    [--max N] [--approve yes|no|off] [--accept-files DIR|no]\n"
+    "                    [--max 1..100] [--approve yes|no|off] [--accept-files DIR|no]\n"
     "                    [--transfer-port P] [--record FILE]\n"
     "  kolvena-peer join (--code CODE | --address ADDR) --name NAME [--port P]\n"
     "                    [--own-address ADDR] [--accept-files DIR|no] [--transfer-port P]\n"
