@@ -3,55 +3,22 @@
 // Nothing may crash, a replay must end within its events, and it must never record.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <sstream>
 #include <string>
 
-#include "protocol/offline.h"
-#include "support/core_fakes.h"
+#include "offline_core.h"
 
-namespace kolvena {
+namespace kolvena::fuzz {
 namespace {
 
-// Ticks beyond one per event: the first after opening and the one that finds the end; the rest
-// is slack, so that a replay that fails to end is caught rather than looped on.
-constexpr std::size_t EXTRA_TICKS = 8;
 constexpr std::uint16_t SPEEDS[] = {SPEED_SLOW, SPEED_NORMAL, SPEED_FAST, SPEED_FASTEST};
 
-void Check(bool condition) {
-    if (!condition)
-        std::abort();
-}
-
-struct OfflineCore {
-    OfflineCore() { core.Start(); }
-    test::FakeClock clock{1000000000};
-    test::ScriptedPrompter prompter;
-    OfflineTransport transport;
-    test::CountingView view;
-    OfflineTransfers transfers;
-    test::FakeReplayTimer timer;
-    SessionCore core{clock, prompter, transport, view, transfers, timer};
-};
-
-// Ticks while the timer runs; the replay must have ended by the bound.
-void PlayToEnd(OfflineCore& o) {
-    EventLog& log = o.core.recorder.log;
-    const std::size_t ticks = log.events.size() + EXTRA_TICKS;
-    for (std::size_t i = 0; i < ticks && o.timer.running && !log.ended; ++i)
-        o.core.replay.Tick();
-    Check(log.ended);
-    // A seek to the end leaves the timer running; its ticks must change nothing.
-    const std::uint32_t cursor = log.cursor;
-    o.core.replay.Tick();
-    Check(log.ended && log.cursor == cursor);
-}
-
 } // namespace
-} // namespace kolvena
+} // namespace kolvena::fuzz
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace kolvena;
+    using namespace kolvena::fuzz;
     OfflineCore o;
     EventLog& log = o.core.recorder.log;
     std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));

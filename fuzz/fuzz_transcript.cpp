@@ -12,19 +12,11 @@
 #include <string>
 #include <string_view>
 
-#include "protocol/offline.h"
+#include "offline_core.h"
 #include "record/transcript.h"
-#include "support/core_fakes.h"
 
-namespace kolvena {
+namespace kolvena::fuzz {
 namespace {
-
-constexpr std::size_t EXTRA_TICKS = 8;
-
-void Check(bool condition) {
-    if (!condition)
-        std::abort();
-}
 
 class TempFolder {
 public:
@@ -67,40 +59,26 @@ void ReadAsTextRecord(const std::string& path, std::string_view bytes) {
 }
 
 void ReplayAndTranscribe(const std::string& path) {
-    test::FakeClock clock{1000000000};
-    test::ScriptedPrompter prompter;
-    OfflineTransport transport;
-    test::CountingView view;
-    OfflineTransfers transfers;
-    test::FakeReplayTimer timer;
-    SessionCore core{clock, prompter, transport, view, transfers, timer};
-    core.Start();
-
-    prompter.paths.push_back(path);
-    core.commands.OpenRecording();
-    if (core.recorder.state == ReplayState::NoReplay)
+    OfflineCore o;
+    o.prompter.paths.push_back(path);
+    o.core.commands.OpenRecording();
+    if (o.core.recorder.state == ReplayState::NoReplay)
         return;
-    EventLog& log = core.recorder.log;
-    core.replay.TogglePause();
-    const std::size_t ticks = log.events.size() + EXTRA_TICKS;
-    for (std::size_t i = 0; i < ticks && timer.running && !log.ended; ++i) {
-        clock.Advance(1);
-        core.replay.Tick();
-    }
-    Check(log.ended);
+    o.core.replay.TogglePause();
+    PlayToEnd(o);
 
     // The text record file goes into the replayed chat area as one more line.
-    prompter.paths.push_back(path);
-    core.commands.OpenTextRecord();
-    const std::string transcript = BuildTranscript(core.session, clock.Now());
+    o.prompter.paths.push_back(path);
+    o.core.commands.OpenTextRecord();
+    const std::string transcript = BuildTranscript(o.core.session, o.clock.Now());
     Check(!transcript.empty());
 }
 
 } // namespace
-} // namespace kolvena
+} // namespace kolvena::fuzz
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace kolvena;
+    using namespace kolvena::fuzz;
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     const std::string path = Folder().File("input.prs");
     Write(path, bytes);
