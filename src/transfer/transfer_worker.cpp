@@ -46,11 +46,10 @@ bool SendByte(int fd, std::uint8_t byte) {
     return SendAll(fd, &c, 1);
 }
 
-// Each chunk and each answer byte goes out at once: stop-and-wait traffic held back by Nagle's
-// algorithm against the peer's delayed acknowledgement crawls.
-// Every chunk and answer goes out at once, and a peer silent for the idle limit has gone: the
-// socket's own time-outs bound each blocking call, so the stream needs no poll per chunk. Halt
-// shuts the socket down to end a wait early.
+// Every chunk and answer goes out at once (stop-and-wait traffic held back by Nagle's algorithm
+// against the peer's delayed acknowledgement crawls), and a peer silent for the idle limit has
+// gone: the socket's own time-outs bound each blocking call, so the stream needs no poll per
+// chunk. Halt shuts the socket down to end a wait early.
 void PrepareStream(int fd) {
     const int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
