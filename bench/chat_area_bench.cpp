@@ -24,6 +24,7 @@
 #include "protocol/packets.h"
 #include "session/gbk.h"
 #include "session/session.h"
+#include "support/core_access.h"
 #include "ui/session_dlg.h"
 
 using namespace kolvena;
@@ -127,17 +128,17 @@ int main(int argc, char** argv) {
     // A member whose connection has just been made, as the join completion leaves it; then
     // the host's roster arrives.
     SessionCore& core = window.Core();
-    core.session.inSession = true;
-    core.session.isHost = false;
-    core.client.Reset();
+    test::SessionOf(core).inSession = true;
+    test::SessionOf(core).isHost = false;
+    test::CoreAccess::Client(core).Reset();
     const auto welcome = BuildWelcome(ToGbk("基准"), static_cast<std::uint32_t>(clock.Now()),
                                       std::string(MessageWindowHeader()), Roster());
     if (!welcome) {
         std::fprintf(stderr, "no Welcome\n");
         return 1;
     }
-    window.OnClientPacket(*welcome);
-    if (!core.client.Welcomed()) {
+    core.OnClientPacket(*welcome);
+    if (!test::CoreAccess::Client(core).Welcomed()) {
         std::fprintf(stderr, "the Welcome was not taken\n");
         return 1;
     }
@@ -155,7 +156,7 @@ int main(int argc, char** argv) {
         packets.push_back(BuildChat(PacketType::Say, line));
     }
 
-    const std::size_t linesBefore = core.session.lines.size();
+    const std::size_t linesBefore = core.session().lines.size();
     std::vector<double> handling;  // per line, microseconds
     std::vector<double> withPaint; // per line, its share of the event loop's run included
     handling.reserve(packets.size());
@@ -164,7 +165,7 @@ int main(int argc, char** argv) {
     const SteadyClock::time_point start = SteadyClock::now();
     for (std::size_t k = 0; k < packets.size(); ++k) {
         const SteadyClock::time_point before = SteadyClock::now();
-        window.OnClientPacket(packets[k]);
+        core.OnClientPacket(packets[k]);
         handling.push_back(Micros(SteadyClock::now() - before));
         withPaint.push_back(handling.back());
         if ((k + 1) % PAINT_EVERY == 0 || k + 1 == packets.size()) {
@@ -179,7 +180,7 @@ int main(int argc, char** argv) {
     }
     const double total = Micros(SteadyClock::now() - start);
 
-    const std::size_t shown = core.session.lines.size() - linesBefore;
+    const std::size_t shown = core.session().lines.size() - linesBefore;
     auto* chat = window.findChild<QPlainTextEdit*>("1001");
     const int blocks = chat ? chat->document()->blockCount() : 0;
     if (shown != packets.size()) {

@@ -180,7 +180,8 @@ int main(int argc, char** argv) {
                 if (!chat)
                     continue;
                 const std::size_t hash = chat->text.find('#');
-                const int sender = chat->sender < senderOf.size() ? senderOf[chat->sender] : -1;
+                const std::size_t id = chat->sender.value;
+                const int sender = id < senderOf.size() ? senderOf[id] : -1;
                 if (sender < 0 || hash == std::string::npos) {
                     ++foreign;
                     continue;

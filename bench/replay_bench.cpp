@@ -273,7 +273,7 @@ int main(int argc, char** argv) {
     BenchView view;
     BenchTimer timer;
     SessionCore benchCore(clock, prompter, transport, view, transfers, timer);
-    view.Attach(benchCore.session);
+    view.Attach(benchCore.session());
     benchCore.Start();
 
     // The window variant: the same steps through the real window, painted after each step.
@@ -302,23 +302,23 @@ int main(int argc, char** argv) {
     std::size_t linesAtEnd = 0, chatBytesAtEnd = 0, messageBytesAtEnd = 0, presentAtEnd = 0;
     for (int round = 0; round < rounds; ++round) {
         const auto t0 = SteadyClock::now();
-        core.commands.OpenRecording();
+        core.commands().OpenRecording();
         paint();
         const auto t1 = SteadyClock::now();
-        const std::size_t loaded = core.recorder.log.events.size();
-        if (core.recorder.state == ReplayState::NoReplay || loaded != eventCount) {
+        const std::size_t loaded = core.recorder().log.events.size();
+        if (core.recorder().state == ReplayState::NoReplay || loaded != eventCount) {
             std::fprintf(stderr, "replay_bench: the recording did not open (%zu events)\n", loaded);
             std::filesystem::remove(file);
             return 1;
         }
-        core.replay.Seek(static_cast<std::uint32_t>(eventCount));
+        core.replay().Seek(static_cast<std::uint32_t>(eventCount));
         paint();
         const auto t2 = SteadyClock::now();
-        linesAtEnd = core.session.lines.size();
-        chatBytesAtEnd = window ? core.session.RenderLines().size() : view.chatText.size();
-        messageBytesAtEnd = core.session.messageText.size();
-        presentAtEnd = core.session.GetBuddyCount();
-        core.replay.Seek(1);
+        linesAtEnd = core.session().lines.size();
+        chatBytesAtEnd = window ? core.session().RenderLines().size() : view.chatText.size();
+        messageBytesAtEnd = core.session().messageText.size();
+        presentAtEnd = core.session().GetBuddyCount();
+        core.replay().Seek(1);
         paint();
         const auto t3 = SteadyClock::now();
         openTimes.push_back(Milliseconds(t1 - t0));
@@ -337,7 +337,7 @@ int main(int argc, char** argv) {
     std::printf("at the end: %zu chat lines, %zu chat bytes, %zu message bytes, %zu present; "
                 "after seeking back: %zu chat lines\n",
                 linesAtEnd, chatBytesAtEnd, messageBytesAtEnd, presentAtEnd,
-                core.session.lines.size());
+                core.session().lines.size());
     std::printf("boxes: %d", prompter.boxes - boxesBefore);
     if (!window)
         std::printf(", held refresh releases: %d", view.releases);

@@ -756,13 +756,13 @@ void Soak::OnPacket(Member& m, const std::string& packet) {
         break;
     case PacketType::Say:
         if (const auto chat = ReadChat(packet))
-            OnLine(m, chat->sender, chat->text, false, &*chat);
+            OnLine(m, chat->sender.value, chat->text, false, &*chat);
         else
             ++counts_.protocolErrors;
         break;
     case PacketType::Notice:
         if (const auto notice = ReadNotice(packet))
-            OnLine(m, notice->sender, notice->text, true, nullptr);
+            OnLine(m, notice->sender.value, notice->text, true, nullptr);
         else
             ++counts_.protocolErrors;
         break;
@@ -776,9 +776,9 @@ void Soak::OnPacket(Member& m, const std::string& packet) {
         std::uint16_t sender = 0;
         if (*type == PacketType::Rename) {
             if (const auto rename = ReadRename(packet))
-                sender = rename->sender;
+                sender = rename->sender.value;
         } else if (const auto presence = ReadPresence(packet)) {
-            sender = presence->sender;
+            sender = presence->sender.value;
         }
         if (std::find(m.view.begin(), m.view.end(), sender) == m.view.end())
             ++counts_.rosterErrors;
@@ -835,12 +835,12 @@ void Soak::OnMemberLeft(Member& m, const std::string& packet) {
         return;
     }
     // Index 1 is the leader, who never leaves a session it holds.
-    if (left->activeIndex < 2 || left->activeIndex > m.view.size()) {
+    if (left->activeIndex.value < 2 || left->activeIndex.value > m.view.size()) {
         ++counts_.rosterErrors;
         return;
     }
-    const std::uint16_t id = m.view[left->activeIndex - 1u];
-    m.view.erase(m.view.begin() + (left->activeIndex - 1));
+    const std::uint16_t id = m.view[left->activeIndex.value - 1u];
+    m.view.erase(m.view.begin() + (left->activeIndex.value - 1));
     ObserveLeft(++m.leftCount, id);
 }
 
@@ -1447,7 +1447,7 @@ RecordingFigures Soak::ReadRecording(const fs::path& path) const {
         case EventKind::EvChatLine:
             ++figures.chat;
             if (const auto chat = ReadChat(event.data)) {
-                sender = chat->sender;
+                sender = chat->sender.value;
                 text = chat->text;
             }
             break;
@@ -1456,7 +1456,7 @@ RecordingFigures Soak::ReadRecording(const fs::path& path) const {
             if (const auto notice = ReadNotice(event.data);
                 notice && static_cast<std::uint8_t>(event.data[0]) ==
                               static_cast<std::uint8_t>(PacketType::Notice)) {
-                sender = notice->sender;
+                sender = notice->sender.value;
                 text = notice->text;
             }
             break;

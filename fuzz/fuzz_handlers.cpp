@@ -47,7 +47,7 @@ bool Pump(PacketAssembler& assembler, std::string_view bytes, Deliver deliver) {
 
 [[maybe_unused]] void RunHost(std::string_view input) {
     test::FakeCore f;
-    Session& s = f.core.session;
+    Session& s = f.core.session();
     f.transport.Serve();
     s.isHost = s.inSession = true;
     s.topic = "fuzz";
@@ -87,7 +87,7 @@ bool Pump(PacketAssembler& assembler, std::string_view bytes, Deliver deliver) {
 
 [[maybe_unused]] void RunClient(std::string_view input) {
     test::FakeCore f;
-    f.core.session.inSession = true;
+    f.core.session().inSession = true;
     PacketAssembler assembler(Side::Client);
     std::size_t pos = 0;
     while (pos < input.size()) {
@@ -102,8 +102,8 @@ bool Pump(PacketAssembler& assembler, std::string_view bytes, Deliver deliver) {
             return;
         }
         if (f.core.client.Welcomed())
-            Check(f.core.session.selfId >= 1 &&
-                  f.core.session.selfId <= f.core.session.roster.size());
+            Check(f.core.session().selfId >= 1 &&
+                  f.core.session().selfId <= f.core.session().roster.size());
     }
 }
 

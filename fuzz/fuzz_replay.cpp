@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace kolvena;
     using namespace kolvena::fuzz;
     OfflineCore o;
-    EventLog& log = o.core.recorder.log;
+    EventLog& log = o.core.recorder().log;
     std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
     if (!log.ReadLog(in))
         return 0;
@@ -29,23 +29,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The last bytes, which a recording's events rarely constrain, pick the speed and the seek.
     const std::uint8_t last = size >= 1 ? data[size - 1] : 0;
     const std::uint8_t before = size >= 2 ? data[size - 2] : 0;
-    o.core.replay.SetSpeed(SPEEDS[last % std::size(SPEEDS)]);
+    o.core.replay().SetSpeed(SPEEDS[last % std::size(SPEEDS)]);
     const auto position = static_cast<std::uint32_t>(((before << 8) | last) % (events + 2));
 
-    o.core.replay.Begin();
-    o.core.replay.TogglePause();
+    o.core.replay().Begin();
+    o.core.replay().TogglePause();
     PlayToEnd(o);
     Check(log.events.size() == events);
 
     // Played again from the start, the slider dragged to the position and back.
-    o.core.replay.PlayButton();
-    o.core.replay.Seek(position);
+    o.core.replay().PlayButton();
+    o.core.replay().Seek(position);
     Check(log.cursor <= events + 1);
-    o.core.replay.Seek(0);
-    if (o.core.recorder.state == ReplayState::Paused)
-        o.core.replay.TogglePause();
+    o.core.replay().Seek(0);
+    if (o.core.recorder().state == ReplayState::Paused)
+        o.core.replay().TogglePause();
     PlayToEnd(o);
     Check(log.events.size() == events);
-    o.core.replay.Stop();
+    o.core.replay().Stop();
     return 0;
 }

@@ -61,16 +61,16 @@ void ReadAsTextRecord(const std::string& path, std::string_view bytes) {
 void ReplayAndTranscribe(const std::string& path) {
     OfflineCore o;
     o.prompter.paths.push_back(path);
-    o.core.commands.OpenRecording();
-    if (o.core.recorder.state == ReplayState::NoReplay)
+    o.core.commands().OpenRecording();
+    if (o.core.recorder().state == ReplayState::NoReplay)
         return;
-    o.core.replay.TogglePause();
+    o.core.replay().TogglePause();
     PlayToEnd(o);
 
     // The text record file goes into the replayed chat area as one more line.
     o.prompter.paths.push_back(path);
-    o.core.commands.OpenTextRecord();
-    const std::string transcript = BuildTranscript(o.core.session, o.clock.Now());
+    o.core.commands().OpenTextRecord();
+    const std::string transcript = BuildTranscript(o.core.session(), o.clock.Now());
     Check(!transcript.empty());
 }
 

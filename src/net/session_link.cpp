@@ -117,7 +117,7 @@ bool SessionLink::Serve() {
     active_ = true;
     isServer_ = true;
     accepting_ = true;
-    code_ = MakeAddressCode(AddressText(0));
+    code_ = MakeAddressCode(OwnAddressText());
     return true;
 }
 
@@ -262,19 +262,19 @@ void SessionLink::Write(MemberConnection& connection, std::string_view packet) {
         net_.ReportError(kSendFailed);
 }
 
-void SessionLink::Send(std::size_t slot, std::string_view packet) {
-    if (slot == 0) {
-        if (isServer_)
-            return; // the listening socket carries nothing
-        HostConnection* host = net_.Host();
-        if (host && !host->gone && host->socket->state() != QAbstractSocket::ConnectedState)
-            return; // the host has just closed: its going is on the way
-        const qint64 size = static_cast<qint64>(packet.size());
-        if (!host || host->gone || host->socket->write(packet.data(), size) != size)
-            net_.ReportError(kSendFailed);
-        return;
-    }
-    MemberConnection* connection = net_.AtSlot(slot);
+void SessionLink::SendToHost(std::string_view packet) {
+    if (isServer_)
+        return; // the listening socket carries nothing
+    HostConnection* host = net_.Host();
+    if (host && !host->gone && host->socket->state() != QAbstractSocket::ConnectedState)
+        return; // the host has just closed: its going is on the way
+    const qint64 size = static_cast<qint64>(packet.size());
+    if (!host || host->gone || host->socket->write(packet.data(), size) != size)
+        net_.ReportError(kSendFailed);
+}
+
+void SessionLink::Send(MemberSlot slot, std::string_view packet) {
+    MemberConnection* connection = net_.AtSlot(slot.value);
     if (!connection) {
         net_.ReportError(kSlotRange);
         return;
@@ -293,17 +293,8 @@ void SessionLink::Broadcast(std::string_view packet) {
             Write(*connection, packet);
 }
 
-void SessionLink::CloseSlot(std::size_t slot) {
-    if (slot == 0) {
-        if (isServer_) {
-            accepting_ = false;
-            net_.CloseServer();
-        } else {
-            net_.CloseHost();
-        }
-        return;
-    }
-    const MemberConnection* connection = net_.AtSlot(slot);
+void SessionLink::CloseSlot(MemberSlot slot) {
+    const MemberConnection* connection = net_.AtSlot(slot.value);
     if (!connection) {
         net_.ReportError(kSlotRange);
         return;
@@ -311,10 +302,12 @@ void SessionLink::CloseSlot(std::size_t slot) {
     net_.Close(connection->id);
 }
 
-std::string SessionLink::AddressText(std::size_t slot) const {
-    if (slot == 0)
-        return options_.ownAddress.empty() ? DiscoverOwnAddress() : options_.ownAddress;
-    const MemberConnection* connection = net_.AtSlot(slot);
+std::string SessionLink::OwnAddressText() const {
+    return options_.ownAddress.empty() ? DiscoverOwnAddress() : options_.ownAddress;
+}
+
+std::string SessionLink::AddressText(MemberSlot slot) const {
+    const MemberConnection* connection = net_.AtSlot(slot.value);
     if (!connection) {
         net_.ReportError(kSlotRange);
         return {};

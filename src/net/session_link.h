@@ -54,10 +54,12 @@ public:
     void StartConnect(JoinMode mode, AddressCode code, const std::string& address) override;
     bool Shutdown() override;
 
-    void Send(std::size_t slot, std::string_view packet) override;
+    void Send(MemberSlot slot, std::string_view packet) override;
+    void SendToHost(std::string_view packet) override;
     void Broadcast(std::string_view packet) override;
-    void CloseSlot(std::size_t slot) override;
-    std::string AddressText(std::size_t slot) const override;
+    void CloseSlot(MemberSlot slot) override;
+    std::string OwnAddressText() const override;
+    std::string AddressText(MemberSlot slot) const override;
     std::uint16_t OwnPort() const override;
     std::size_t SlotCount() const override { return net_.SlotCount(); }
     AddressCode Code() const override { return code_; }
@@ -69,8 +71,13 @@ public:
     void SetAccepting(bool accepting) override { accepting_ = accepting; }
 
     std::size_t PendingCount() const override { return net_.PendingCount(); }
-    std::size_t SlotOf(ConnectionId connection) const override { return net_.SlotOf(connection); }
-    std::size_t Promote(ConnectionId connection) override { return net_.Promote(connection); }
+    std::optional<MemberSlot> SlotOf(ConnectionId connection) const override {
+        const std::size_t slot = net_.SlotOf(connection);
+        return slot == 0 ? std::nullopt : std::optional(MemberSlot(slot));
+    }
+    MemberSlot Promote(ConnectionId connection) override {
+        return MemberSlot(net_.Promote(connection));
+    }
 
 private:
     // Host.

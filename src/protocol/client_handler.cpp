@@ -1,11 +1,9 @@
 #include "client_handler.h"
 
-#include <algorithm>
-
 #include "packets.h"
 #include "session/gbk.h"
 #include "session/text.h"
-#include "session_core.h"
+#include "file_offers.h"
 
 namespace kolvena {
 
@@ -65,55 +63,29 @@ void ClientHandler::OnPacket(std::string packet) {
 }
 
 void ClientHandler::OnWelcome(const std::string& packet) {
-    Session& session = core_.session;
     const auto welcome = ReadWelcome(packet);
     // The own record comes last; a roster without it names nobody as the user.
     if (!welcome || welcome->roster.empty())
         return;
-    session.topic = welcome->topic;
-    session.createdAt = welcome->createdAt;
-    // The own message text already starts with the header the host left out.
-    session.messageText += welcome->backlog;
-    session.EmptyRoster();
-    for (const Buddy& buddy : welcome->roster)
-        session.AppendBuddy(buddy);
-    session.selfId = static_cast<std::uint16_t>(session.roster.size());
-    session.target = 0;
-    core_.Say(KOLVENA_TEXT("-->> 成功传回会话成员数据与会话消息!"));
-    core_.Say(KOLVENA_TEXT("-->> 欢迎您加入会话，现在您便可以与您的朋友进行对话了，会话愉快!"));
-    core_.view.RefreshMembers();
-    core_.view.RefreshMessages();
-    core_.view.RefreshChat();
-    core_.view.RefreshTarget();
-    core_.view.RefreshTitle();
-    // The message window's line count less one: one per line break.
-    session.messageTotal = static_cast<std::uint16_t>(
-        std::count(session.messageText.begin(), session.messageText.end(), '\n'));
+    core_.show.ShowWelcome(*welcome);
     welcomed_ = true;
     core_.recorder.log.AppendEvent(EventKind::EvSessionJoined, packet);
 }
 
 void ClientHandler::OnMemberJoined(const std::string& packet) {
-    Session& session = core_.session;
     const auto joined = ReadMemberJoined(packet);
     if (!joined)
         return;
-    session.AddBuddy(Buddy::Make(joined->name, joined->address, BuddyRole::Member));
-    core_.Say(Fill(KOLVENA_TEXT("-->> 新成员 %s 加入会话."), {joined->name}));
-    core_.view.RefreshChat();
-    core_.view.RefreshMembers();
-    core_.view.RefreshTitle();
-    if (session.soundOn)
-        core_.prompter.Beep(BeepKind::Information);
+    core_.show.ShowJoined(joined->name, joined->address);
+    core_.show.Beep(BeepKind::Information);
     core_.recorder.log.AppendEvent(EventKind::EvMemberJoined, packet);
 }
 
 void ClientHandler::OnMemberLeft(const std::string& packet) {
-    Session& session = core_.session;
     const auto left = ReadMemberLeft(packet);
-    if (!left || session.CheckBuddyIndex(left->activeIndex) == 0)
+    if (!left || core_.session.CheckBuddyIndex(left->activeIndex).IsNobody())
         return;
-    core_.ShowDeparture(left->activeIndex);
+    core_.show.ShowDeparture(left->activeIndex);
     core_.recorder.log.AppendEvent(EventKind::EvMemberLeft, packet);
 }
 
@@ -123,31 +95,21 @@ void ClientHandler::OnSay(const std::string& packet) {
     // The own line coming back was shown, counted and recorded when it was sent.
     if (!chat || chat->sender == session.selfId)
         return;
-    const auto line = session.ComposeChatLine(*chat);
+    const auto line = core_.show.ComposeChat(*chat);
     if (!line)
         return;
-    session.BuddyById(chat->sender)->sayCount++;
-    if (chat->target != 0 && chat->target == session.GetSelfIndex() && session.soundOn)
-        core_.prompter.Beep(BeepKind::Default);
-    session.AddLine(line->text, line->kind);
-    core_.view.RefreshChat();
+    if (!chat->target.IsNobody() && chat->target == session.GetSelfIndex())
+        core_.show.Beep(BeepKind::Default);
+    core_.show.ShowChatLine(*line);
     core_.recorder.log.AppendEvent(EventKind::EvChatLine, packet);
 }
 
 void ClientHandler::OnNotice(const std::string& packet) {
-    Session& session = core_.session;
-    const auto notice = ReadNotice(packet);
-    Buddy* sender = notice ? session.BuddyById(notice->sender) : nullptr;
-    if (sender == nullptr)
-        return;
-    session.RecordMessage(Fill(KOLVENA_TEXT("%s: %s "), {sender->Name(), ShownText(notice->text)}));
-    core_.view.RefreshMessages();
     // The own notice, approved, comes back: it counts now, not when it was sent.
-    if (notice->sender == session.selfId)
-        session.ownMessageTotal++;
-    sender->messageCount++;
-    if (session.soundOn)
-        core_.prompter.Beep(BeepKind::Default);
+    const auto notice = ReadNotice(packet);
+    if (!notice || !core_.show.ShowNotice(*notice))
+        return;
+    core_.show.Beep(BeepKind::Default);
     core_.recorder.log.AppendEvent(EventKind::EvNotice, packet);
 }
 
@@ -169,9 +131,8 @@ void ClientHandler::OnRename(const std::string& packet) {
     if (member == nullptr)
         return;
     // The own rename was shown when it was sent; it is still recorded.
-    if (rename->sender != session.selfId) {
-        core_.ShowRename(*member, rename->name);
-    }
+    if (rename->sender != session.selfId)
+        core_.show.ShowRename(*member, rename->name);
     core_.recorder.log.AppendEvent(EventKind::EvNameChanged, packet);
 }
 
@@ -186,55 +147,43 @@ void ClientHandler::OnPresence(const std::string& packet, bool asleep) {
         if (!asleep)
             core_.view.RefreshMembers();
     } else {
-        core_.ShowPresence(*member, asleep);
+        core_.show.ShowPresence(*member, asleep);
     }
     core_.recorder.log.AppendEvent(asleep ? EventKind::EvAsleep : EventKind::EvAwake, packet);
 }
 
 void ClientHandler::OnFileOffer(std::string packet) {
     Session& session = core_.session;
-    const auto offer = ReadFile(packet);
+    const auto offer = ReadFilePacket(packet);
     if (!offer || offer->recipient != session.GetSelfIndex() ||
-        offer->offerer == offer->recipient || session.CheckBuddyIndex(offer->offerer) == 0)
+        offer->offerer == offer->recipient || session.CheckBuddyIndex(offer->offerer).IsNobody())
         return;
-    if (core_.transferBusy) {
-        Relay(packet, PacketType::FileRefuseToHost);
-        core_.transport.Send(0, packet);
-        core_.TellBusy();
+    // The host may go while the box is open.
+    const OfferAnswer answer =
+        AnswerOffer(core_, *offer, [this] { return core_.session.inSession && welcomed_; });
+    if (answer == OfferAnswer::None)
         return;
-    }
-    const BoxAnswer answer = core_.AskToAcceptFile(*offer);
-    // The host may have gone while the box was open.
-    if (!session.inSession || !welcomed_)
-        return;
-    if (answer == BoxAnswer::Yes && !core_.transferBusy) {
-        Relay(packet, PacketType::FileAcceptToHost);
-        core_.transport.Send(0, packet);
-        core_.transferBusy = true;
-        core_.transfers.StartReceiving(*offer);
-    } else {
-        Relay(packet, PacketType::FileRefuseToHost);
-        core_.transport.Send(0, packet);
-    }
+    const bool accept = answer == OfferAnswer::Accept;
+    Relay(packet, accept ? PacketType::FileAcceptToHost : PacketType::FileRefuseToHost);
+    core_.transport.SendToHost(packet);
+    if (accept)
+        StartReceiving(core_, *offer);
+    else if (answer == OfferAnswer::Busy)
+        TellBusy(core_);
 }
 
 void ClientHandler::OnFileAccepted(const std::string& packet) {
     Session& session = core_.session;
-    const auto answer = ReadFile(packet);
-    // Only the offer this program made, to that member, starts a transfer.
+    const auto answer = ReadFilePacket(packet);
     if (!answer || answer->offerer != session.GetSelfIndex() ||
-        answer->recipient != session.transferPeer || answer->fileName != session.transferName ||
-        session.transferPath.empty() || session.CheckBuddyIndex(answer->recipient) == 0 ||
-        core_.transferBusy)
+        session.CheckBuddyIndex(answer->recipient).IsNobody())
         return;
-    core_.transferBusy = true;
-    const std::string address(session.GetBuddy(answer->recipient)->Address());
-    core_.transfers.StartSending(*answer, address);
+    StartSendingIfOurs(core_, *answer, std::string(session.GetBuddy(answer->recipient)->Address()));
 }
 
 void ClientHandler::OnFileRefused(const std::string& packet) {
-    if (const auto answer = ReadFile(packet))
-        core_.TellOfferRefused(answer->recipient);
+    if (const auto answer = ReadFilePacket(packet))
+        TellOfferRefused(core_, answer->recipient);
 }
 
 void ClientHandler::OnHostGone() {
@@ -246,7 +195,7 @@ void ClientHandler::OnHostGone() {
     session.inSession = false;
     session.target = 0;
     welcomed_ = false;
-    core_.Say(KOLVENA_TEXT("-->> 组长已经关闭会话。所有人都已经退出了。"));
+    core_.show.Say(KOLVENA_TEXT("-->> 组长已经关闭会话。所有人都已经退出了。"));
     session.RecordMessage(Fill(KOLVENA_TEXT("会话 '%s ' 关闭"), {session.topic}));
     core_.view.RefreshChat();
     core_.view.RefreshMessages();

@@ -2,16 +2,16 @@
 
 #include <string>
 
-namespace kolvena {
+#include "core_parts.h"
 
-class SessionCore;
+namespace kolvena {
 
 // What a client does with each packet from the host and when the host goes away. Nothing
 // from the host counts before its Welcome: a member announced earlier is in the Welcome's
 // roster anyway, and taking it first would corrupt the roster and the own BuddyID.
 class ClientHandler {
 public:
-    explicit ClientHandler(SessionCore& core) : core_(core) {}
+    explicit ClientHandler(CoreParts& core) : core_(core) {}
 
     void OnPacket(std::string packet);
     void OnHostGone();
@@ -32,7 +32,7 @@ private:
     void OnFileAccepted(const std::string& packet);
     void OnFileRefused(const std::string& packet);
 
-    SessionCore& core_;
+    CoreParts& core_;
     bool welcomed_ = false;
 };
 

@@ -1,17 +1,22 @@
 #include "commands.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <vector>
 
 #include "packets.h"
+#include "record/record_files.h"
 #include "record/recording_file.h"
 #include "record/transcript.h"
 #include "session/bytes.h"
 #include "session/gbk.h"
 #include "session/text.h"
 #include "session/time_text.h"
-#include "session_core.h"
+#include "client_handler.h"
+#include "replay_engine.h"
 
 namespace kolvena {
 namespace {
@@ -32,15 +37,10 @@ std::string Number(std::uint64_t value) {
     return std::to_string(value);
 }
 
-// The own program's chat line: one more line with stamp 1.
-void AddSystemLine(SessionCore& core, std::string text) {
-    core.Say(std::move(text));
-    core.view.RefreshChat();
-}
-
 } // namespace
 
-Commands::Commands(SessionCore& core) : core_(core) {
+Commands::Commands(CoreParts& core, ClientHandler& client, ReplayEngine& replay)
+    : core_(core), client_(client), replay_(replay) {
     core_.session.reserved = SENT_CHAT_STAMP;
 }
 
@@ -53,7 +53,7 @@ Buddy* Commands::OwnRecord() {
 void Commands::StopReplay() {
     core_.recorder.log.ClearLog();
     core_.recorder.state = ReplayState::NoReplay;
-    core_.replay.Stop();
+    replay_.Stop();
     // The title no longer names a replay; the control window closes.
     core_.view.RefreshTitle();
     core_.view.ReplayChanged();
@@ -77,7 +77,7 @@ bool Commands::CreateBegin() {
 }
 
 CreateDialogStart Commands::CreateDialogValues() const {
-    return {core_.transport.AddressText(0), SESSION_PORT, DEFAULT_LEADER_NAME, DEFAULT_TOPIC};
+    return {core_.transport.OwnAddressText(), SESSION_PORT, DEFAULT_LEADER_NAME, DEFAULT_TOPIC};
 }
 
 void Commands::CreateCancel() {
@@ -108,7 +108,7 @@ bool Commands::CreateFinish(const std::string& nameTyped, const std::string& top
     // that the leader and its members see the same texts.
     const std::string name(GbkFit(Trim(nameTyped), NAME_SIZE));
     const std::string topic(GbkFit(Trim(topicTyped), TOPIC_SIZE));
-    const std::string ownAddress = core_.transport.AddressText(0);
+    const std::string ownAddress = core_.transport.OwnAddressText();
     const AddressCode code = core_.transport.Code();
 
     s.isHost = true;
@@ -124,16 +124,16 @@ bool Commands::CreateFinish(const std::string& nameTyped, const std::string& top
     if (s.lines.size() > BANNER_LINE_COUNT)
         Clear();
 
-    core_.Say(Fill(KOLVENA_TEXT("-->> 新建会话地址编码: %lu，主机地址: %s，监听端口: %d"),
+    core_.show.Say(Fill(KOLVENA_TEXT("-->> 新建会话地址编码: %lu，主机地址: %s，监听端口: %d"),
                    {Number(code), ownAddress, Number(core_.transport.OwnPort())}));
-    core_.Say(KOLVENA_TEXT("-->> 创建新的会话，等待客人登陆中..."));
+    core_.show.Say(KOLVENA_TEXT("-->> 创建新的会话，等待客人登陆中..."));
     core_.view.RefreshChat();
     s.RecordMessage(Fill(KOLVENA_TEXT("欢迎您加入会话，会话主题是 '%s ' "), {topic}));
     s.target = 0;
     core_.view.RefreshMessages();
     core_.view.RefreshMembers();
     core_.view.RefreshTarget();
-    s.maxClients = NEW_SESSION_MAX_CLIENTS;
+    s.settings.maxClients = NEW_SESSION_MAX_CLIENTS;
     core_.view.RefreshCommands();
 
     core_.prompter.Inform("创建会话成功!",
@@ -200,7 +200,7 @@ void Commands::JoinFinish(const JoinRequest& request) {
 
     core_.pendingName = request.name;
     s.asleep = false;
-    AddSystemLine(core_, KOLVENA_TEXT("-->> 正在登陆会话主机 请稍候 ..."));
+    core_.show.SayNow(KOLVENA_TEXT("-->> 正在登陆会话主机 请稍候 ..."));
     s.EmptyRoster();
     core_.view.RefreshMembers();
     core_.view.SetJoinTimer(true);
@@ -220,7 +220,7 @@ void Commands::OnConnectResult(bool connected) {
         return;
     core_.joining = false;
     if (!connected) {
-        AddSystemLine(core_, KOLVENA_TEXT("-->> 连接指定会话没有成功，请您重新登陆."));
+        core_.show.SayNow(KOLVENA_TEXT("-->> 连接指定会话没有成功，请您重新登陆."));
         core_.transport.Shutdown();
         core_.view.SetJoinTimer(false);
         return;
@@ -228,15 +228,15 @@ void Commands::OnConnectResult(bool connected) {
 
     s.inSession = true;
     s.isHost = false;
-    core_.client.Reset();
+    client_.Reset();
     // A member's recording starts when it joins, so that its summary shows this session's time.
     EventLog& log = core_.recorder.log;
     log.ClearLog();
     log.header.version = RECORDING_VERSION;
     log.header.startTime = static_cast<std::uint32_t>(core_.clock.Now());
 
-    core_.transport.Send(0, BuildLogin(core_.pendingName));
-    AddSystemLine(core_, KOLVENA_TEXT("-->> 登陆会话主机成功，正在传回会话成员名单..."));
+    core_.transport.SendToHost(BuildLogin(core_.pendingName));
+    core_.show.SayNow(KOLVENA_TEXT("-->> 登陆会话主机成功，正在传回会话成员名单..."));
     core_.view.SetJoinTimer(false);
     core_.view.RefreshCommands();
 }
@@ -271,7 +271,7 @@ void Commands::Leave() {
     // A recording saved from the prompt below describes the session as it was: its members
     // and chat lines, not the emptied roster and the reset totals of the moment after.
     std::vector<Buddy> roster = s.roster;
-    const std::uint16_t chatLines = s.chatLineTotal;
+    const std::uint16_t chatLines = s.counters.chatLineTotal;
 
     core_.transport.Shutdown();
     s.inSession = false;
@@ -279,25 +279,25 @@ void Commands::Leave() {
     s.EmptyRoster();
     if (host) {
         s.RecordMessage(Fill(KOLVENA_TEXT("会话 '%s ' 关闭"), {s.topic}));
-        core_.Say(Fill(KOLVENA_TEXT("-->> 会话 '%s ' 关闭, 所有成员退出。"), {s.topic}));
+        core_.show.Say(Fill(KOLVENA_TEXT("-->> 会话 '%s ' 关闭, 所有成员退出。"), {s.topic}));
     } else {
         s.RecordMessage(Fill(KOLVENA_TEXT("您已经退出会话 '%s ' 。"), {s.topic}));
-        core_.Say(Fill(KOLVENA_TEXT("-->> 您已经退出了会话 '%s ' 。"), {s.topic}));
+        core_.show.Say(Fill(KOLVENA_TEXT("-->> 您已经退出了会话 '%s ' 。"), {s.topic}));
     }
     core_.view.RefreshChat();
     core_.view.RefreshMessages();
     core_.view.RefreshMembers();
     core_.view.RefreshTitle();
-    s.chatLineTotal = 0;
-    s.ownSayTotal = 0;
-    s.relatedSayTotal = 0;
+    s.counters.chatLineTotal = 0;
+    s.counters.ownSayTotal = 0;
+    s.counters.relatedSayTotal = 0;
     s.endedAt = core_.clock.Now();
 
     if (core_.prompter.Ask("是否保存会话记录?", "即将离开会话，您要保存当前会话记录吗？",
                            BoxButtons::YesNo, BoxIcon::Question) == BoxAnswer::Yes) {
         Session figures = s;
         figures.roster = std::move(roster);
-        figures.chatLineTotal = chatLines;
+        figures.counters.chatLineTotal = chatLines;
         SaveRecordingOf(figures);
     }
     Clear();
@@ -333,11 +333,10 @@ void Commands::SleepOrWake() {
         core_.recorder.log.AppendEvent(goingToSleep ? EventKind::EvAsleep : EventKind::EvAwake,
                                        packet);
     } else {
-        core_.transport.Send(
-            0, BuildPresence(goingToSleep ? PacketType::SleepToHost : PacketType::WakeToHost,
-                             presence));
+        core_.transport.SendToHost(BuildPresence(
+            goingToSleep ? PacketType::SleepToHost : PacketType::WakeToHost, presence));
     }
-    core_.ShowPresence(*own, goingToSleep);
+    core_.show.ShowPresence(*own, goingToSleep);
     s.asleep = goingToSleep;
     core_.view.RefreshCommands();
 }
@@ -373,9 +372,9 @@ void Commands::RenameFinish(const std::string& typed) {
         core_.transport.Broadcast(packet);
         core_.recorder.log.AppendEvent(EventKind::EvNameChanged, packet);
     } else {
-        core_.transport.Send(0, BuildRename(PacketType::RenameToHost, rename));
+        core_.transport.SendToHost(BuildRename(PacketType::RenameToHost, rename));
     }
-    core_.ShowRename(*own, name);
+    core_.show.ShowRename(*own, name);
 }
 
 // --- send and clear ---
@@ -403,7 +402,7 @@ SendOutcome Commands::Send(const SendInput& input) {
     s.lastLine.text = text;
     // Until the host's roster has arrived there is no own record to speak for.
     if (OwnRecord() == nullptr) {
-        AddSystemLine(core_, KOLVENA_TEXT("-->> 您还未进入会话。"));
+        core_.show.SayNow(KOLVENA_TEXT("-->> 您还未进入会话。"));
         return {text, input.asNotice};
     }
 
@@ -419,7 +418,7 @@ SendOutcome Commands::Send(const SendInput& input) {
             return {input.text, input.asNotice};
         // The session may have ended while the question was open.
         if (OwnRecord() == nullptr) {
-            AddSystemLine(core_, KOLVENA_TEXT("-->> 您还未进入会话。"));
+            core_.show.SayNow(KOLVENA_TEXT("-->> 您还未进入会话。"));
             return {text, input.asNotice};
         }
         SendNotice(text);
@@ -438,16 +437,12 @@ void Commands::SendNotice(const std::string& text) {
     const NoticePacket notice{s.selfId, text};
     if (!s.isHost) {
         // The own notice shows when the host sends it back, once approved.
-        core_.transport.Send(0, BuildNotice(PacketType::NoticeToHost, notice));
+        core_.transport.SendToHost(BuildNotice(PacketType::NoticeToHost, notice));
         return;
     }
     const std::string packet = BuildNotice(PacketType::Notice, notice);
     core_.transport.Broadcast(packet);
-    Buddy* own = OwnRecord();
-    s.RecordMessage(Fill(KOLVENA_TEXT("%s: %s "), {std::string(own->Name()), text}));
-    core_.view.RefreshMessages();
-    ++s.ownMessageTotal;
-    ++own->messageCount;
+    core_.show.ShowNotice(notice);
     core_.recorder.log.AppendEvent(EventKind::EvNotice, packet);
 }
 
@@ -455,7 +450,7 @@ void Commands::SendChat(const std::string& text, bool whisper) {
     Session& s = core_.session;
     // A target left behind by departures names the last present member, as the target field
     // shows it.
-    if (s.target > s.GetBuddyCount()) {
+    if (s.target > ActiveIndex(s.GetBuddyCount())) {
         s.target = s.GetBuddyCount();
         core_.view.RefreshTarget();
     }
@@ -471,23 +466,27 @@ void Commands::SendChat(const std::string& text, bool whisper) {
 
     const std::string packet = BuildChat(s.isHost ? PacketType::Say : PacketType::SayToHost, line);
     if (!s.isHost) {
-        core_.transport.Send(0, packet);
-    } else if (line.target != 0 && whisper) {
-        // The member with ActiveIndex k talks through slot k - 1; the leader is 1 and has none.
-        const std::size_t slot = std::size_t{line.target} - 1;
-        if (slot != 0)
-            core_.transport.Send(slot, packet);
+        core_.transport.SendToHost(packet);
+    } else if (!line.target.IsNobody() && whisper) {
+        // A whisper to the own leader stays here.
+        if (const auto slot = SlotFor(line.target))
+            core_.transport.Send(*slot, packet);
     } else {
         core_.transport.Broadcast(packet);
     }
     core_.recorder.log.AppendEvent(EventKind::EvChatLine, packet);
 
-    if (const auto composed = s.ComposeChatLine(line)) {
-        s.AddLine(composed->text, composed->kind);
-        core_.view.RefreshChat();
-    }
-    if (Buddy* own = OwnRecord())
-        ++own->sayCount;
+    if (const auto composed = core_.show.ComposeChat(line))
+        core_.show.ShowChatLine(*composed);
+}
+
+bool Commands::ChooseTarget(ActiveIndex target) {
+    Session& s = core_.session;
+    if (!target.IsNobody() && s.CheckBuddyIndex(target).IsNobody())
+        return false;
+    s.target = target;
+    core_.view.RefreshTarget();
+    return true;
 }
 
 void Commands::Clear() {
@@ -499,7 +498,68 @@ void Commands::Clear() {
     s.messageText = std::string(MessageWindowHeader());
     core_.view.RefreshChat();
     core_.view.RefreshMessages();
-    core_.ShowWelcomeBanner();
+    core_.show.ShowWelcomeBanner();
+}
+
+// --- file offer ---
+
+void Commands::OfferFile() {
+    Session& session = core_.session;
+    Prompter& prompter = core_.prompter;
+    if (core_.recorder.state != ReplayState::NoReplay) {
+        prompter.Inform("无法传输文件", "你目前未进入会话.", BoxIcon::None);
+        return;
+    }
+    const ActiveIndex target = session.target;
+    const auto wrongTarget = [&] {
+        prompter.Inform("无法传输文件", "传输文件目标不正确.", BoxIcon::None);
+    };
+    if (target.IsNobody() || target == session.GetSelfIndex() ||
+        session.CheckBuddyIndex(target).IsNobody())
+        return wrongTarget();
+    if (session.transfer.busy) {
+        prompter.Inform("Kolvena v1.0", "目前正在进行文件传输.", BoxIcon::None);
+        return;
+    }
+    const std::optional<std::string> path =
+        prompter.ChooseOpenFile({"*", "*.*", "All files (*.*) | *.* ||"});
+    if (!path)
+        return;
+
+    std::ifstream in;
+    if (const FileResult opened = OpenForReading(*path, in); !opened.ok) {
+        prompter.Inform("", opened.error, BoxIcon::Information);
+        return;
+    }
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(*path, ec);
+    if (ec) {
+        errno = ec.value();
+        prompter.Inform("", CannotRead(*path).error, BoxIcon::Information);
+        return;
+    }
+    if (size > MAX_OFFER_SIZE) {
+        prompter.Inform("无法传输文件", "文件太大, 无法传输: 文件最大为 671078400 字节.",
+                        BoxIcon::Information);
+        return;
+    }
+    // The target may have left while the dialog was open.
+    if (session.target != target || session.CheckBuddyIndex(target).IsNobody() ||
+        !session.inSession)
+        return wrongTarget();
+
+    // The name is kept as the offer carries it, so that the acceptance names the same file.
+    const std::string name(
+        GbkFit(ToGbk(std::filesystem::path(*path).filename().string()), MAX_FILE_NAME));
+    session.transfer.path = *path;
+    session.transfer.name = name;
+    session.transfer.size = static_cast<std::uint32_t>(size);
+    session.transfer.peer = target;
+    const FilePacket offer{session.GetSelfIndex(), target, name, session.transfer.size};
+    if (!session.isHost)
+        core_.transport.SendToHost(BuildFilePacket(PacketType::FileOfferToHost, offer));
+    else if (const auto slot = SlotFor(target))
+        core_.transport.Send(*slot, BuildFilePacket(PacketType::FileOffer, offer));
 }
 
 // --- settings ---
@@ -508,14 +568,14 @@ SettingsValues Commands::OpenSettings() const {
     const Session& s = core_.session;
     SettingsValues values;
     values.hosting = s.isHost;
-    values.showTimeOnChat = s.showTimeOnChat;
-    values.showTimeOnMessages = s.showTimeOnMessages;
-    values.verify = s.verifyMessages;
-    values.sound = s.soundOn;
+    values.showTimeOnChat = s.settings.showTimeOnChat;
+    values.showTimeOnMessages = s.settings.showTimeOnMessages;
+    values.verify = s.settings.verifyMessages;
+    values.sound = s.settings.soundOn;
     if (values.hosting) {
         const std::uint16_t present = s.GetBuddyCount();
         values.currentClients = present > 0 ? present - 1 : 0;
-        values.maxClients = s.maxClients;
+        values.maxClients = s.settings.maxClients;
         values.listen = core_.transport.Accepting();
     } else {
         values.maxClients = NEW_SESSION_MAX_CLIENTS;
@@ -546,24 +606,24 @@ bool Commands::ValidateSettings(const SettingsValues& values) {
 
 void Commands::ApplySettings(const SettingsValues& values) {
     Session& s = core_.session;
-    s.showTimeOnChat = values.showTimeOnChat;
-    s.showTimeOnMessages = values.showTimeOnMessages;
-    s.verifyMessages = values.verify;
-    s.maxClients =
+    s.settings.showTimeOnChat = values.showTimeOnChat;
+    s.settings.showTimeOnMessages = values.showTimeOnMessages;
+    s.settings.verifyMessages = values.verify;
+    s.settings.maxClients =
         static_cast<std::uint16_t>(std::clamp(values.maxClients, MIN_MAX_CLIENTS, MAX_MAX_CLIENTS));
-    s.soundOn = values.sound;
+    s.settings.soundOn = values.sound;
 
     // The door is the host's only while it still hosts the session the dialog was opened for.
     if (values.hosting && s.isHost) {
         const std::uint16_t present = s.GetBuddyCount();
-        const bool full = (present > 0 ? present - 1 : 0) >= s.maxClients;
+        const bool full = (present > 0 ? present - 1 : 0) >= s.settings.maxClients;
         Transport& link = core_.transport;
         if ((!values.listen && link.Accepting()) || full) {
             link.SetAccepting(false);
-            core_.Say(KOLVENA_TEXT("-->> 会话暂时对外关闭。"));
+            core_.show.Say(KOLVENA_TEXT("-->> 会话暂时对外关闭。"));
         } else if (values.listen && !link.Accepting()) {
             link.SetAccepting(true);
-            core_.Say(KOLVENA_TEXT("-->> 会话重新对外开放。"));
+            core_.show.Say(KOLVENA_TEXT("-->> 会话重新对外开放。"));
         }
     }
     core_.view.RefreshChat();
@@ -641,7 +701,7 @@ void Commands::OpenRecording() {
     core_.view.RefreshMembers();
     core_.view.RefreshTarget();
     core_.view.RefreshCommands();
-    core_.replay.Begin();
+    replay_.Begin();
 }
 
 bool Commands::HistoryPropertiesBegin() {

@@ -3,14 +3,15 @@
 #include <cstdint>
 #include <string>
 
+#include "core_parts.h"
 #include "session/address_code.h"
 #include "session/buddy.h"
 #include "transport.h"
 
 namespace kolvena {
 
-class Session;
-class SessionCore;
+class ClientHandler;
+class ReplayEngine;
 
 // What the create dialog (the own host's address and the port) and the host details dialog
 // start with. Texts are UTF-8, ready for the dialogs.
@@ -68,7 +69,7 @@ class Commands {
 public:
     // Sets the stamp every sent chat line carries (the session's reserved), so that received
     // lines can show their time suffix.
-    explicit Commands(SessionCore& core);
+    Commands(CoreParts& core, ClientHandler& client, ReplayEngine& replay);
 
     // Create: the create dialog and the host details dialog come between Begin and Finish.
     bool CreateBegin();
@@ -99,8 +100,15 @@ public:
     bool ValidateRename(const std::string& name);
     void RenameFinish(const std::string& name);
 
+    // The member the next line goes to (nobody: everyone); false, changing nothing, when no
+    // member present has that index.
+    bool ChooseTarget(ActiveIndex target);
     SendOutcome Send(const SendInput& input);
     void Clear();
+
+    // The offer command: its refusals, the open dialog, then the offer packet to the current
+    // target. The transfer starts when the recipient accepts.
+    void OfferFile();
 
     // Settings: fill the dialog, validate its OK (false keeps it open), apply it.
     SettingsValues OpenSettings() const;
@@ -134,7 +142,9 @@ private:
     // The box for a text too long for one packet; false when the text fits.
     bool RefuseTooLong(std::size_t length, std::size_t limit, bool notice);
 
-    SessionCore& core_;
+    CoreParts& core_;
+    ClientHandler& client_;
+    ReplayEngine& replay_;
 };
 
 } // namespace kolvena

@@ -3,19 +3,24 @@
 #include "packets.h"
 #include "session/gbk.h"
 #include "session/text.h"
-#include "session_core.h"
+#include "file_offers.h"
 
 namespace kolvena {
 namespace {
 
-// The member a connection speaks for: the member slot k belongs to ActiveIndex k + 1. Nothing
-// while the connection waits for its Login or once it is gone.
-const Buddy* MemberOf(SessionCore& core, ConnectionId connection) {
-    const std::size_t slot = core.transport.SlotOf(connection);
-    const auto index = static_cast<std::uint16_t>(slot + 1);
-    if (slot == 0 || core.session.CheckBuddyIndex(index) == 0)
+// The member a connection speaks for. Nothing while the connection waits for its Login or once
+// it is gone.
+const Buddy* MemberOf(CoreParts& core, ConnectionId connection) {
+    const auto slot = core.transport.SlotOf(connection);
+    if (!slot || core.session.CheckBuddyIndex(IndexOf(*slot)).IsNobody())
         return nullptr;
-    return core.session.GetBuddy(index);
+    return core.session.GetBuddy(IndexOf(*slot));
+}
+
+// Sends to the member at `index`, if it has a connection: the leader has none.
+void SendTo(Transport& transport, ActiveIndex index, std::string_view packet) {
+    if (const auto slot = SlotFor(index); slot && slot->value <= transport.SlotCount())
+        transport.Send(*slot, packet);
 }
 
 } // namespace
@@ -25,18 +30,17 @@ bool HostHandler::OnConnectionPending() {
     Transport& transport = core_.transport;
     if (!session.isHost || !transport.Accepting())
         return false;
-    core_.Say(KOLVENA_TEXT("-->> 新成员登陆会话, 正在检测成员资料..."));
+    core_.show.Say(KOLVENA_TEXT("-->> 新成员登陆会话, 正在检测成员资料..."));
     // Members besides the leader, the connections still waiting for their Login and this one.
     const std::size_t present = session.GetBuddyCount();
     const std::size_t members = (present > 0 ? present - 1 : 0) + transport.PendingCount() + 1;
-    if (members >= session.maxClients) {
+    if (members >= session.settings.maxClients) {
         transport.SetAccepting(false);
-        core_.Say(KOLVENA_TEXT("-->> 当前会话人数已满，会话暂时对外关闭。"));
+        core_.show.Say(KOLVENA_TEXT("-->> 当前会话人数已满，会话暂时对外关闭。"));
     }
     core_.view.RefreshChat();
     core_.view.RefreshTitle();
-    if (session.soundOn)
-        core_.prompter.Beep(BeepKind::Information);
+    core_.show.Beep(BeepKind::Information);
     return true;
 }
 
@@ -46,10 +50,9 @@ void HostHandler::OnPacket(ConnectionId connection, std::string packet) {
     const auto type = PacketTypeOf(static_cast<std::uint8_t>(packet[0]));
     if (!type)
         return;
-    const std::size_t slot = core_.transport.SlotOf(connection);
     // A connection waiting for its Login has no slot: only its Login counts. A second Login on a
     // connection that has logged in changes nothing.
-    if (slot == 0) {
+    if (!core_.transport.SlotOf(connection)) {
         if (*type == PacketType::Login)
             OnLogin(connection, packet);
         return;
@@ -93,9 +96,8 @@ void HostHandler::OnLogin(ConnectionId connection, std::string& packet) {
     if (!login || session.roster.size() + 1 > MAX_WELCOME_RECORDS)
         return;
 
-    const std::size_t slot = transport.Promote(connection);
-    core_.Say(Fill(KOLVENA_TEXT("-->> %s 加入会话"), {login->name}));
-    core_.view.RefreshChat();
+    const MemberSlot slot = transport.Promote(connection);
+    core_.show.SayNow(Fill(KOLVENA_TEXT("-->> %s 加入会话"), {login->name}));
     session.AddBuddy(Buddy::Make(login->name, transport.AddressText(slot), BuddyRole::Member));
     core_.view.RefreshMembers();
 
@@ -106,8 +108,8 @@ void HostHandler::OnLogin(ConnectionId connection, std::string& packet) {
         transport.Send(slot, *welcome);
     const std::string joined = BuildMemberJoined(login->name, transport.AddressText(slot));
     for (std::size_t other = 1; other <= transport.SlotCount(); ++other)
-        if (other != slot)
-            transport.Send(other, joined);
+        if (other != slot.value)
+            transport.Send(MemberSlot(other), joined);
     core_.view.RefreshTitle();
     core_.recorder.log.AppendEvent(EventKind::EvMemberJoined, packet);
 }
@@ -118,37 +120,31 @@ void HostHandler::OnSay(ConnectionId connection, std::string& packet) {
     const auto chat = ReadChat(packet);
     const Buddy* speaker = MemberOf(core_, connection);
     // A member speaks only for itself; a line naming someone the roster lacks is not relayed.
-    if (!chat || speaker == nullptr || speaker->id != chat->sender)
+    if (!chat || speaker == nullptr || speaker->Id() != chat->sender)
         return;
-    const auto line = session.ComposeChatLine(*chat);
+    const auto line = core_.show.ComposeChat(*chat);
     if (!line)
         return;
 
     Relay(packet, PacketType::Say);
-    session.BuddyById(chat->sender)->sayCount++;
-    const std::uint16_t self = session.GetSelfIndex();
+    const ActiveIndex self = session.GetSelfIndex();
     const bool whisper = chat->whisper != 0;
-    if (chat->target != 0 && chat->target == self && session.soundOn)
-        core_.prompter.Beep(BeepKind::Default);
-    if (chat->target != 0 && whisper) {
-        // A whisper to the leader goes nowhere: slot 0 is the listening socket.
-        if (chat->target > 1)
-            transport.Send(chat->target - 1u, packet);
+    if (!chat->target.IsNobody() && chat->target == self)
+        core_.show.Beep(BeepKind::Default);
+    if (!chat->target.IsNobody() && whisper) {
+        // A whisper to the leader goes nowhere else.
+        SendTo(transport, chat->target, packet);
     } else if (chat->recipients.empty()) {
         transport.Broadcast(packet);
     } else {
-        for (char entry : chat->recipients) {
-            const auto index = static_cast<std::uint8_t>(entry);
-            if (index > 1 && index - 1u <= transport.SlotCount())
-                transport.Send(index - 1u, packet);
-        }
+        for (char entry : chat->recipients)
+            SendTo(transport, static_cast<std::uint16_t>(static_cast<std::uint8_t>(entry)),
+                   packet);
     }
 
     // The leader sees a whisper only when it is addressed to everyone or to the leader.
-    if (!whisper || chat->target == 0 || chat->target == self) {
-        session.AddLine(line->text, line->kind);
-        core_.view.RefreshChat();
-    }
+    if (!whisper || chat->target.IsNobody() || chat->target == self)
+        core_.show.ShowChatLine(*line);
     core_.recorder.log.AppendEvent(EventKind::EvChatLine, packet);
 }
 
@@ -156,17 +152,16 @@ void HostHandler::OnNotice(ConnectionId connection, std::string& packet) {
     Session& session = core_.session;
     const auto notice = ReadNotice(packet);
     const Buddy* sender = MemberOf(core_, connection);
-    if (!notice || sender == nullptr || sender->id != notice->sender)
+    if (!notice || sender == nullptr || sender->Id() != notice->sender)
         return;
-    // The roster may grow while the question is open: keep copies, not the record.
-    const std::string name(sender->Name());
-    const std::string text(ShownText(notice->text));
 
-    if (session.verifyMessages) {
+    if (session.settings.verifyMessages) {
+        // The roster may grow while the question is open: keep a copy, not the record.
+        const std::string name(sender->Name());
         const BoxAnswer answer = core_.prompter.Ask(
             "成员请求验证消息",
             FromGbk(Fill(KOLVENA_TEXT("组长验证: \n成员%s 请求发送消息: \n <%s> \n是否验证通过？"),
-                         {name, text})),
+                         {name, ShownText(notice->text)})),
             BoxButtons::YesNo, BoxIcon::Question);
         // The session may have ended while the box was open.
         if (!session.isHost)
@@ -174,18 +169,15 @@ void HostHandler::OnNotice(ConnectionId connection, std::string& packet) {
         if (answer != BoxAnswer::Yes) {
             Relay(packet, PacketType::NoticeRefused);
             // A sender that left meanwhile gets nothing.
-            if (const std::size_t slot = core_.transport.SlotOf(connection); slot != 0)
-                core_.transport.Send(slot, packet);
+            if (const auto slot = core_.transport.SlotOf(connection))
+                core_.transport.Send(*slot, packet);
             core_.recorder.log.AppendEvent(EventKind::EvNotice, packet);
             return;
         }
     }
     Relay(packet, PacketType::Notice);
     core_.transport.Broadcast(packet);
-    session.RecordMessage(Fill(KOLVENA_TEXT("%s: %s "), {name, text}));
-    core_.view.RefreshMessages();
-    if (Buddy* record = session.BuddyById(notice->sender))
-        record->messageCount++;
+    core_.show.ShowNotice(*notice);
     core_.recorder.log.AppendEvent(EventKind::EvNotice, packet);
 }
 
@@ -193,11 +185,11 @@ void HostHandler::OnRename(ConnectionId connection, std::string& packet) {
     Session& session = core_.session;
     const auto rename = ReadRename(packet);
     const Buddy* member = MemberOf(core_, connection);
-    if (!rename || member == nullptr || member->id != rename->sender)
+    if (!rename || member == nullptr || member->Id() != rename->sender)
         return;
     Relay(packet, PacketType::Rename);
     core_.transport.Broadcast(packet);
-    core_.ShowRename(*session.BuddyById(rename->sender), rename->name);
+    core_.show.ShowRename(*session.BuddyById(rename->sender), rename->name);
     core_.recorder.log.AppendEvent(EventKind::EvNameChanged, packet);
 }
 
@@ -205,9 +197,9 @@ void HostHandler::OnPresence(ConnectionId connection, std::string& packet, bool 
     Session& session = core_.session;
     const auto presence = ReadPresence(packet);
     const Buddy* member = MemberOf(core_, connection);
-    if (!presence || member == nullptr || member->id != presence->sender)
+    if (!presence || member == nullptr || member->Id() != presence->sender)
         return;
-    core_.ShowPresence(*session.BuddyById(presence->sender), asleep);
+    core_.show.ShowPresence(*session.BuddyById(presence->sender), asleep);
     Relay(packet, asleep ? PacketType::Sleep : PacketType::Wake);
     core_.transport.Broadcast(packet);
     core_.recorder.log.AppendEvent(asleep ? EventKind::EvAsleep : EventKind::EvAwake, packet);
@@ -216,80 +208,64 @@ void HostHandler::OnPresence(ConnectionId connection, std::string& packet, bool 
 void HostHandler::OnFileOffer(ConnectionId connection, std::string& packet) {
     Session& session = core_.session;
     Transport& transport = core_.transport;
-    const auto offer = ReadFile(packet);
-    const std::size_t slot = transport.SlotOf(connection);
+    const auto offer = ReadFilePacket(packet);
+    const auto slot = transport.SlotOf(connection);
     // The offerer is the connection's own member; the recipient another present member.
-    if (!offer || offer->offerer != slot + 1 || offer->recipient == offer->offerer ||
-        session.CheckBuddyIndex(offer->recipient) == 0)
+    if (!offer || !slot || offer->offerer != IndexOf(*slot) ||
+        offer->recipient == offer->offerer || session.CheckBuddyIndex(offer->recipient).IsNobody())
         return;
     if (offer->recipient != session.GetSelfIndex()) {
         Relay(packet, PacketType::FileOffer);
-        transport.Send(offer->recipient - 1u, packet);
+        SendTo(transport, offer->recipient, packet);
         return;
     }
 
-    // The offer is for the leader.
-    if (core_.transferBusy) {
-        Relay(packet, PacketType::FileRefused);
-        transport.Send(slot, packet);
-        core_.TellBusy();
+    // The offer is for the leader. The offerer may leave while the box is open: then the
+    // answer goes nowhere.
+    const OfferAnswer answer = AnswerOffer(core_, *offer, [&] {
+        return core_.session.isHost && transport.SlotOf(connection).has_value();
+    });
+    if (answer == OfferAnswer::None)
         return;
-    }
-    const BoxAnswer answer = core_.AskToAcceptFile(*offer);
-    // The offerer may have left while the box was open: then the answer goes nowhere.
-    const std::size_t answerSlot = transport.SlotOf(connection);
-    if (!session.isHost || answerSlot == 0)
-        return;
-    if (answer == BoxAnswer::Yes && !core_.transferBusy) {
-        Relay(packet, PacketType::FileAccepted);
-        transport.Send(answerSlot, packet);
-        core_.transferBusy = true;
-        core_.transfers.StartReceiving(*offer);
-    } else {
-        Relay(packet, PacketType::FileRefused);
-        transport.Send(answerSlot, packet);
-    }
+    const bool accept = answer == OfferAnswer::Accept;
+    Relay(packet, accept ? PacketType::FileAccepted : PacketType::FileRefused);
+    transport.Send(*transport.SlotOf(connection), packet);
+    if (accept)
+        StartReceiving(core_, *offer);
+    else if (answer == OfferAnswer::Busy)
+        TellBusy(core_);
 }
 
 void HostHandler::OnFileAnswer(ConnectionId connection, std::string& packet, bool accepted) {
     Session& session = core_.session;
     Transport& transport = core_.transport;
-    const auto answer = ReadFile(packet);
-    const std::size_t slot = transport.SlotOf(connection);
+    const auto answer = ReadFilePacket(packet);
+    const auto slot = transport.SlotOf(connection);
     // Only the recipient answers, and only about an offer from another present member.
-    if (!answer || answer->recipient != slot + 1 || answer->offerer == answer->recipient ||
-        session.CheckBuddyIndex(answer->offerer) == 0)
+    if (!answer || !slot || answer->recipient != IndexOf(*slot) ||
+        answer->offerer == answer->recipient || session.CheckBuddyIndex(answer->offerer).IsNobody())
         return;
     if (answer->offerer != session.GetSelfIndex()) {
         Relay(packet, accepted ? PacketType::FileAccepted : PacketType::FileRefused);
-        transport.Send(answer->offerer - 1u, packet);
+        SendTo(transport, answer->offerer, packet);
         return;
     }
-
-    // An answer to the leader's own offer. Only the offer the leader actually made starts a
-    // transfer: a member cannot make the leader send a file it never offered.
-    const bool ours = session.transferPeer == answer->recipient &&
-                      session.transferName == answer->fileName && !session.transferPath.empty();
-    if (!ours)
-        return;
-    if (accepted) {
-        if (core_.transferBusy)
-            return;
-        core_.transferBusy = true;
-        core_.transfers.StartSending(*answer, transport.AddressText(slot));
-    } else {
-        core_.TellOfferRefused(answer->recipient);
-    }
+    // An answer to the leader's own offer: a member cannot make the leader send a file it
+    // never offered.
+    if (accepted)
+        StartSendingIfOurs(core_, *answer, transport.AddressText(*slot));
+    else if (IsOwnOffer(session, *answer))
+        TellOfferRefused(core_, answer->recipient);
 }
 
 void HostHandler::OnMemberLeave(ConnectionId connection) {
     Transport& transport = core_.transport;
-    const std::size_t slot = transport.SlotOf(connection);
-    if (slot == 0)
+    const auto slot = transport.SlotOf(connection);
+    if (!slot)
         return;
-    transport.CloseSlot(slot);
-    const auto index = static_cast<std::uint16_t>(slot + 1);
-    core_.ShowDeparture(index);
+    transport.CloseSlot(*slot);
+    const ActiveIndex index = IndexOf(*slot);
+    core_.show.ShowDeparture(index);
     if (transport.SlotCount() > 0) {
         const std::string left = BuildMemberLeft(index);
         transport.Broadcast(left);

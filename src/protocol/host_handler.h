@@ -2,18 +2,17 @@
 
 #include <string>
 
+#include "core_parts.h"
 #include "transport.h"
 
 namespace kolvena {
-
-class SessionCore;
 
 // What the host does when a connection arrives, a member packet arrives or a member leaves.
 // Every handler works on its own copy of the packet and looks the member up again after any
 // question box, because a member may leave while the box is open.
 class HostHandler {
 public:
-    explicit HostHandler(SessionCore& core) : core_(core) {}
+    explicit HostHandler(CoreParts& core) : core_(core) {}
 
     bool OnConnectionPending();
     void OnPacket(ConnectionId connection, std::string packet);
@@ -28,7 +27,7 @@ private:
     void OnFileOffer(ConnectionId connection, std::string& packet);
     void OnFileAnswer(ConnectionId connection, std::string& packet, bool accepted);
 
-    SessionCore& core_;
+    CoreParts& core_;
 };
 
 } // namespace kolvena

@@ -13,10 +13,12 @@ public:
     bool Serve() override { return false; }
     void StartConnect(JoinMode, AddressCode, const std::string&) override {}
     bool Shutdown() override { return false; }
-    void Send(std::size_t, std::string_view) override {}
+    void Send(MemberSlot, std::string_view) override {}
+    void SendToHost(std::string_view) override {}
     void Broadcast(std::string_view) override {}
-    void CloseSlot(std::size_t) override {}
-    std::string AddressText(std::size_t) const override { return {}; }
+    void CloseSlot(MemberSlot) override {}
+    std::string OwnAddressText() const override { return {}; }
+    std::string AddressText(MemberSlot) const override { return {}; }
     std::uint16_t OwnPort() const override { return SESSION_PORT; }
     std::size_t SlotCount() const override { return 0; }
     AddressCode Code() const override { return 0; }
@@ -24,14 +26,16 @@ public:
     bool Accepting() const override { return false; }
     void SetAccepting(bool) override {}
     std::size_t PendingCount() const override { return 0; }
-    std::size_t SlotOf(ConnectionId) const override { return 0; }
-    std::size_t Promote(ConnectionId) override { return 0; }
+    std::optional<MemberSlot> SlotOf(ConnectionId) const override { return std::nullopt; }
+    MemberSlot Promote(ConnectionId) override { return MemberSlot(0); }
 };
 
 class OfflineTransfers final : public TransferStarter {
 public:
-    void StartReceiving(const FilePacket&) override {}
-    void StartSending(const FilePacket&, const std::string&) override {}
+    bool StartReceiving(const FilePacket&) override { return false; }
+    bool StartSending(const FilePacket&, const std::string&, const std::string&) override {
+        return false;
+    }
 };
 
 } // namespace kolvena

@@ -334,18 +334,18 @@ std::optional<MemberJoinedPacket> ReadMemberJoined(std::string_view packet) {
     return joined;
 }
 
-std::string BuildMemberLeft(std::uint16_t activeIndex) {
+std::string BuildMemberLeft(ActiveIndex activeIndex) {
     std::string out;
     ByteWriter w(out);
     w.U8(Byte(PacketType::MemberLeft));
-    w.U16(activeIndex);
+    w.U16(activeIndex.value);
     return out;
 }
 
 std::optional<MemberLeftPacket> ReadMemberLeft(std::string_view packet) {
     auto r = OpenPacket(packet, PacketLayout::MemberLeft);
     MemberLeftPacket left;
-    if (!r || !r->U16(left.activeIndex))
+    if (!r || !r->U16(left.activeIndex.value))
         return std::nullopt;
     return left;
 }
@@ -362,8 +362,8 @@ std::string BuildChat(PacketType type, const ChatLine& line) {
     w.U8(Byte(type));
     w.U16(static_cast<std::uint16_t>(recipients.size()));
     w.Raw(recipients);
-    w.U16(line.target);
-    w.U16(line.sender);
+    w.U16(line.target.value);
+    w.U16(line.sender.value);
     w.U8(line.whisper);
     w.U32(line.stamp);
     w.U16(static_cast<std::uint16_t>(text.size()));
@@ -374,7 +374,7 @@ std::string BuildChat(PacketType type, const ChatLine& line) {
 std::optional<ChatLine> ReadChat(std::string_view packet) {
     auto r = OpenPacket(packet, PacketLayout::Chat);
     ChatLine line;
-    if (!r || !ReadCounted(*r, line.recipients) || !r->U16(line.target) || !r->U16(line.sender) ||
+    if (!r || !ReadCounted(*r, line.recipients) || !r->U16(line.target.value) || !r->U16(line.sender.value) ||
         !r->U8(line.whisper) || !r->U32(line.stamp) || !ReadCounted(*r, line.text))
         return std::nullopt;
     return line;
@@ -388,7 +388,7 @@ std::string BuildNotice(PacketType type, const NoticePacket& notice) {
     out.reserve(NOTICE_FIXED_SIZE + text.size());
     ByteWriter w(out);
     w.U8(Byte(type));
-    w.U16(notice.sender);
+    w.U16(notice.sender.value);
     w.U16(static_cast<std::uint16_t>(text.size()));
     w.Raw(text);
     return out;
@@ -397,7 +397,7 @@ std::string BuildNotice(PacketType type, const NoticePacket& notice) {
 std::optional<NoticePacket> ReadNotice(std::string_view packet) {
     auto r = OpenPacket(packet, PacketLayout::Notice);
     NoticePacket notice;
-    if (!r || !r->U16(notice.sender) || !ReadCounted(*r, notice.text))
+    if (!r || !r->U16(notice.sender.value) || !ReadCounted(*r, notice.text))
         return std::nullopt;
     return notice;
 }
@@ -409,7 +409,7 @@ std::string BuildRename(PacketType type, const RenamePacket& rename) {
     out.reserve(RENAME_SIZE);
     ByteWriter w(out);
     w.U8(Byte(type));
-    w.U16(rename.sender);
+    w.U16(rename.sender.value);
     w.Field(rename.name, NAME_SIZE);
     return out;
 }
@@ -417,7 +417,7 @@ std::string BuildRename(PacketType type, const RenamePacket& rename) {
 std::optional<RenamePacket> ReadRename(std::string_view packet) {
     auto r = OpenPacket(packet, PacketLayout::Rename);
     RenamePacket rename;
-    if (!r || !r->U16(rename.sender) || !ReadField(*r, NAME_SIZE, rename.name))
+    if (!r || !r->U16(rename.sender.value) || !ReadField(*r, NAME_SIZE, rename.name))
         return std::nullopt;
     return rename;
 }
@@ -428,19 +428,19 @@ std::string BuildPresence(PacketType type, const PresencePacket& presence) {
     std::string out;
     ByteWriter w(out);
     w.U8(Byte(type));
-    w.U16(presence.sender);
+    w.U16(presence.sender.value);
     return out;
 }
 
 std::optional<PresencePacket> ReadPresence(std::string_view packet) {
     auto r = OpenPacket(packet, PacketLayout::Presence);
     PresencePacket presence;
-    if (!r || !r->U16(presence.sender))
+    if (!r || !r->U16(presence.sender.value))
         return std::nullopt;
     return presence;
 }
 
-std::string BuildFile(PacketType type, const FilePacket& file) {
+std::string BuildFilePacket(PacketType type, const FilePacket& file) {
     if (!InLayout(type, PacketLayout::File))
         return {};
     const std::string_view name = GbkFit(file.fileName, MAX_FILE_NAME);
@@ -448,18 +448,18 @@ std::string BuildFile(PacketType type, const FilePacket& file) {
     out.reserve(FILE_FIXED_SIZE + name.size());
     ByteWriter w(out);
     w.U8(Byte(type));
-    w.U16(file.offerer);
-    w.U16(file.recipient);
+    w.U16(file.offerer.value);
+    w.U16(file.recipient.value);
     w.U16(static_cast<std::uint16_t>(name.size()));
     w.Raw(name);
     w.U32(file.fileSize);
     return out;
 }
 
-std::optional<FilePacket> ReadFile(std::string_view packet) {
+std::optional<FilePacket> ReadFilePacket(std::string_view packet) {
     auto r = OpenPacket(packet, PacketLayout::File);
     FilePacket file;
-    if (!r || !r->U16(file.offerer) || !r->U16(file.recipient) || !ReadCounted(*r, file.fileName) ||
+    if (!r || !r->U16(file.offerer.value) || !r->U16(file.recipient.value) || !ReadCounted(*r, file.fileName) ||
         !r->U32(file.fileSize))
         return std::nullopt;
     return file;

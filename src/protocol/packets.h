@@ -151,10 +151,10 @@ std::string BuildMemberJoined(std::string_view name, std::string_view address);
 std::optional<MemberJoinedPacket> ReadMemberJoined(std::string_view packet);
 
 struct MemberLeftPacket {
-    std::uint16_t activeIndex = 0; // counted before the departure
+    ActiveIndex activeIndex; // counted before the departure
     bool operator==(const MemberLeftPacket&) const = default;
 };
-std::string BuildMemberLeft(std::uint16_t activeIndex);
+std::string BuildMemberLeft(ActiveIndex activeIndex);
 std::optional<MemberLeftPacket> ReadMemberLeft(std::string_view packet);
 
 // SayToHost and Say. Recipients are cut to what fits beside the fixed part, the text to what
@@ -164,8 +164,8 @@ std::optional<ChatLine> ReadChat(std::string_view packet);
 
 // NoticeToHost, Notice and NoticeRefused.
 struct NoticePacket {
-    std::uint16_t sender = 0; // BuddyID
-    std::string text;         // GBK
+    BuddyId sender;
+    std::string text; // GBK
     bool operator==(const NoticePacket&) const = default;
 };
 std::string BuildNotice(PacketType type, const NoticePacket& notice);
@@ -173,8 +173,8 @@ std::optional<NoticePacket> ReadNotice(std::string_view packet);
 
 // RenameToHost and Rename.
 struct RenamePacket {
-    std::uint16_t sender = 0; // BuddyID
-    std::string name;         // GBK, the new name
+    BuddyId sender;
+    std::string name; // GBK, the new name
     bool operator==(const RenamePacket&) const = default;
 };
 std::string BuildRename(PacketType type, const RenamePacket& rename);
@@ -182,21 +182,25 @@ std::optional<RenamePacket> ReadRename(std::string_view packet);
 
 // SleepToHost, WakeToHost, Sleep and Wake.
 struct PresencePacket {
-    std::uint16_t sender = 0; // BuddyID
+    BuddyId sender;
     bool operator==(const PresencePacket&) const = default;
 };
 std::string BuildPresence(PacketType type, const PresencePacket& presence);
 std::optional<PresencePacket> ReadPresence(std::string_view packet);
 
+// The largest file an offer may carry: what the transfer stream can count, 65,535 chunks of
+// 10,240 bytes.
+inline constexpr std::uint64_t MAX_OFFER_SIZE = 671078400;
+
 // The six file packets. An answer is the offer's bytes with another type byte (Relay).
 struct FilePacket {
-    std::uint16_t offerer = 0;   // ActiveIndex
-    std::uint16_t recipient = 0; // ActiveIndex
-    std::string fileName;        // GBK, without its directory
+    ActiveIndex offerer;
+    ActiveIndex recipient;
+    std::string fileName; // GBK, without its directory
     std::uint32_t fileSize = 0;
     bool operator==(const FilePacket&) const = default;
 };
-std::string BuildFile(PacketType type, const FilePacket& file);
-std::optional<FilePacket> ReadFile(std::string_view packet);
+std::string BuildFilePacket(PacketType type, const FilePacket& file);
+std::optional<FilePacket> ReadFilePacket(std::string_view packet);
 
 } // namespace kolvena

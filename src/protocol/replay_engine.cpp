@@ -6,7 +6,6 @@
 #include "packets.h"
 #include "session/gbk.h"
 #include "session/text.h"
-#include "session_core.h"
 
 namespace kolvena {
 namespace {
@@ -44,7 +43,7 @@ int ReplayInterval(std::int32_t delay, std::uint16_t speed) {
     return static_cast<int>(std::min<std::int64_t>(interval, std::numeric_limits<int>::max()));
 }
 
-ReplayEngine::ReplayEngine(SessionCore& core, ReplayTimer& timer) : core_(core), timer_(timer) {}
+ReplayEngine::ReplayEngine(CoreParts& core, ReplayTimer& timer) : core_(core), timer_(timer) {}
 
 void ReplayEngine::StartTimer(int milliseconds) {
     ++generation_;
@@ -138,74 +137,34 @@ void ReplayEngine::Apply(const SessionEvent& event, bool showBoxes) {
         return;
     }
     case EventKind::EvSessionJoined: {
-        const auto welcome = ReadWelcome(payload);
-        if (!welcome)
-            return;
-        s.topic = welcome->topic;
-        s.createdAt = welcome->createdAt;
-        s.messageText += welcome->backlog;
-        for (const Buddy& buddy : welcome->roster)
-            s.AppendBuddy(buddy);
-        s.selfId = static_cast<std::uint16_t>(s.roster.size());
-        s.target = 0;
-        core_.Say(KOLVENA_TEXT("-->> 成功传回会话成员数据与会话消息!"));
-        core_.Say(KOLVENA_TEXT("-->> 欢迎您加入会话，现在您便可以与您的朋友进行对话了，会话愉快!"));
-        view.RefreshMembers();
-        view.RefreshMessages();
-        view.RefreshChat();
-        view.RefreshTitle();
-        s.messageTotal = static_cast<std::uint16_t>(
-            std::count(s.messageText.begin(), s.messageText.end(), '\n'));
+        if (const auto welcome = ReadWelcome(payload))
+            core_.show.ShowWelcome(*welcome);
         return;
     }
     case EventKind::EvChatLine: {
         const auto chat = ReadChat(payload);
         if (!chat || s.BuddyById(chat->sender) == nullptr)
             return;
-        const auto line = s.ComposeChatLine(*chat);
-        if (!line)
-            return;
-        s.BuddyById(chat->sender)->sayCount++;
-        s.AddLine(line->text, line->kind);
-        view.RefreshChat();
+        if (const auto line = core_.show.ComposeChat(*chat))
+            core_.show.ShowChatLine(*line);
         return;
     }
-    case EventKind::EvNotice: {
-        const auto notice = ReadNotice(payload);
-        Buddy* sender = notice ? s.BuddyById(notice->sender) : nullptr;
-        if (sender == nullptr)
-            return;
-        s.RecordMessage(Fill(KOLVENA_TEXT("%s: %s "), {sender->Name(), ShownText(notice->text)}));
-        view.RefreshMessages();
-        if (notice->sender == s.selfId)
-            s.ownMessageTotal++;
-        sender->messageCount++;
+    case EventKind::EvNotice:
+        if (const auto notice = ReadNotice(payload))
+            core_.show.ShowNotice(*notice);
         return;
-    }
-    case EventKind::EvMemberJoined: {
+    case EventKind::EvMemberJoined:
         // The host recorded the Login, which carries no address; a member the announcement.
-        std::string name;
-        std::string address;
-        if (const auto joined = ReadMemberJoined(payload)) {
-            name = joined->name;
-            address = joined->address;
-        } else if (const auto login = ReadLogin(payload)) {
-            name = login->name;
-        } else {
-            return;
-        }
-        s.AddBuddy(Buddy::Make(name, address, BuddyRole::Member));
-        core_.Say(Fill(KOLVENA_TEXT("-->> 新成员 %s 加入会话."), {name}));
-        view.RefreshChat();
-        view.RefreshMembers();
-        view.RefreshTitle();
+        if (const auto joined = ReadMemberJoined(payload))
+            core_.show.ShowJoined(joined->name, joined->address);
+        else if (const auto login = ReadLogin(payload))
+            core_.show.ShowJoined(login->name, "");
         return;
-    }
     case EventKind::EvNameChanged: {
         const auto rename = ReadRename(payload);
         Buddy* member = rename ? s.BuddyById(rename->sender) : nullptr;
         if (member != nullptr)
-            core_.ShowRename(*member, rename->name);
+            core_.show.ShowRename(*member, rename->name);
         return;
     }
     case EventKind::EvAsleep:
@@ -213,13 +172,13 @@ void ReplayEngine::Apply(const SessionEvent& event, bool showBoxes) {
         const auto presence = ReadPresence(payload);
         Buddy* member = presence ? s.BuddyById(presence->sender) : nullptr;
         if (member != nullptr)
-            core_.ShowPresence(*member, event.kind == EventKind::EvAsleep);
+            core_.show.ShowPresence(*member, event.kind == EventKind::EvAsleep);
         return;
     }
     case EventKind::EvMemberLeft: {
         const auto left = ReadMemberLeft(payload);
-        if (left && s.CheckBuddyIndex(left->activeIndex) != 0)
-            core_.ShowDeparture(left->activeIndex);
+        if (left && !s.CheckBuddyIndex(left->activeIndex).IsNobody())
+            core_.show.ShowDeparture(left->activeIndex);
         return;
     }
     case EventKind::EvSessionEnded:
@@ -236,7 +195,7 @@ void ReplayEngine::ResetDisplay() {
     s.messageText = std::string(MessageWindowHeader());
     core_.view.RefreshChat();
     core_.view.RefreshMessages();
-    core_.ShowWelcomeBanner();
+    core_.show.ShowWelcomeBanner();
     core_.view.RefreshMembers();
     core_.view.RefreshTarget();
 }

@@ -2,12 +2,11 @@
 
 #include <cstdint>
 
+#include "core_parts.h"
 #include "record/event_log.h"
 #include "replay_timer.h"
 
 namespace kolvena {
-
-class SessionCore;
 
 // A loaded replay waits this long before its first tick, and after every seek.
 inline constexpr int REPLAY_START_INTERVAL_MS = 1000;
@@ -20,7 +19,7 @@ int ReplayInterval(std::int32_t delay, std::uint16_t speed);
 // texts a live session shows. It never sends and never records.
 class ReplayEngine {
 public:
-    ReplayEngine(SessionCore& core, ReplayTimer& timer);
+    ReplayEngine(CoreParts& core, ReplayTimer& timer);
 
     // The recording in the log has just been opened: paused at its first event, the timer
     // running, later chat lines without time suffixes for the rest of the run.
@@ -58,7 +57,7 @@ private:
     void StopTimer();
     void EndReplay();
 
-    SessionCore& core_;
+    CoreParts& core_;
     ReplayTimer& timer_;
     bool timerRunning_ = false;
     int interval_ = 0;

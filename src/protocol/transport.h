@@ -1,11 +1,14 @@
 #pragma once
 
+#include <compare>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "session/address_code.h"
+#include "session/member_numbers.h"
 
 namespace kolvena {
 
@@ -18,9 +21,28 @@ inline constexpr std::uint16_t SESSION_PORT = 6636;
 
 enum class JoinMode : std::uint8_t { ByAddress = 0, ByCode = 1 };
 
-// The session endpoint as the core sees it. Slot 0 is the own socket (the host's listening
-// socket, or a client's connection to its host); on the host, member slot k belongs to the
-// member with ActiveIndex k + 1. Failures show their own message through the prompter.
+// A member's connection on the host, numbered from 1 in the order of the members present: slot
+// k carries the member with ActiveIndex k + 1, since the leader (1) has no connection. Slots
+// move down with the ActiveIndexes when an earlier member leaves.
+struct MemberSlot {
+    constexpr explicit MemberSlot(std::size_t number) : value(number) {}
+    friend constexpr auto operator<=>(MemberSlot, MemberSlot) = default;
+    std::size_t value;
+};
+
+// The one conversion between the two: nothing for nobody and for the leader.
+constexpr std::optional<MemberSlot> SlotFor(ActiveIndex index) {
+    if (index.value <= LEADER_INDEX.value)
+        return std::nullopt;
+    return MemberSlot(index.value - 1u);
+}
+constexpr ActiveIndex IndexOf(MemberSlot slot) {
+    return static_cast<std::uint16_t>(slot.value + 1);
+}
+
+// The session endpoint as the core sees it: on the host its listening socket and one
+// connection per member slot, on a client its connection to the host. Failures show their own
+// message through the prompter.
 class Transport {
 public:
     virtual ~Transport() = default;
@@ -37,13 +59,17 @@ public:
     // was not serving or connected.
     virtual bool Shutdown() = 0;
 
-    // Queues the packet on the slot; never blocks.
-    virtual void Send(std::size_t slot, std::string_view packet) = 0;
+    // Host: queues the packet on the member's connection; never blocks.
+    virtual void Send(MemberSlot slot, std::string_view packet) = 0;
+    // Client: to the host.
+    virtual void SendToHost(std::string_view packet) = 0;
     // Host only: to every member slot in order.
     virtual void Broadcast(std::string_view packet) = 0;
-    virtual void CloseSlot(std::size_t slot) = 0;
-    // Slot 0: the own host's dotted address; slot k: the member connection's peer address.
-    virtual std::string AddressText(std::size_t slot) const = 0;
+    virtual void CloseSlot(MemberSlot slot) = 0;
+    // The dotted address this machine is reached at.
+    virtual std::string OwnAddressText() const = 0;
+    // The member connection's peer address.
+    virtual std::string AddressText(MemberSlot slot) const = 0;
     virtual std::uint16_t OwnPort() const = 0;
     // Member slots on the host.
     virtual std::size_t SlotCount() const = 0;
@@ -57,10 +83,10 @@ public:
     // Host: connections accepted and still waiting for their Login. They count toward the full
     // test but have no slot, so slot numbers always follow the roster.
     virtual std::size_t PendingCount() const = 0;
-    // The member slot of a connection; 0 while it waits for its Login, or once it is gone.
-    virtual std::size_t SlotOf(ConnectionId connection) const = 0;
+    // The member slot of a connection; nothing while it waits for its Login, or once it is gone.
+    virtual std::optional<MemberSlot> SlotOf(ConnectionId connection) const = 0;
     // The waiting connection becomes the next member slot, which is returned.
-    virtual std::size_t Promote(ConnectionId connection) = 0;
+    virtual MemberSlot Promote(ConnectionId connection) = 0;
 };
 
 // What the endpoint reports, on the thread of the window (or of the headless peer). Every

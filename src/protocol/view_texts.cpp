@@ -1,5 +1,7 @@
 #include "view_texts.h"
 
+#include <algorithm>
+
 #include "session/gbk.h"
 #include "session/text.h"
 
@@ -28,17 +30,15 @@ std::vector<std::string> MemberItems(const Session& session) {
     return items;
 }
 
-std::string TargetText(Session& session) {
+std::string TargetText(const Session& session) {
     if (!session.inSession)
         return {};
-    if (session.target == 0)
+    // A target left behind by departures reads as the last member present, which is whom the
+    // next line goes to.
+    const ActiveIndex shown = std::min(session.target, ActiveIndex(session.GetBuddyCount()));
+    if (shown.IsNobody())
         return KOLVENA_TEXT("全体");
-    const std::uint16_t present = session.GetBuddyCount();
-    if (session.target > present)
-        session.target = present;
-    if (session.target == 0)
-        return KOLVENA_TEXT("全体");
-    return std::string(session.GetBuddy(session.target)->Name());
+    return std::string(session.PresentAt(shown)->Name());
 }
 
 std::string TitleText(const Session& session, ReplayState state) {

@@ -210,11 +210,10 @@ std::int32_t EventLog::RecordedLength() const {
         std::max<std::int64_t>(0, std::int64_t{header.savedTime} - std::int64_t{header.startTime}));
 }
 
-std::int32_t EventLog::ElapsedAtCursor() {
-    if (cursor > events.size())
-        cursor = static_cast<std::uint32_t>(events.size());
+std::int32_t EventLog::ElapsedAtCursor() const {
+    const std::size_t end = std::min<std::size_t>(cursor, events.size());
     std::int64_t sum = 0;
-    for (std::size_t i = 0; i < cursor; ++i)
+    for (std::size_t i = 0; i < end; ++i)
         sum += events[i].delay;
     return ClampToI32(sum);
 }

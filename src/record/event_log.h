@@ -85,9 +85,9 @@ public:
     void AdvanceCursor();
     // Seconds from the start of the recorded session to its saving; never negative.
     std::int32_t RecordedLength() const;
-    // Lowers cursor to the number of events if it is past them, then sums the delays of the
-    // events up to and including the cursor.
-    std::int32_t ElapsedAtCursor();
+    // The sum of the delays of the events up to and including the cursor (all of them when the
+    // cursor is past the end).
+    std::int32_t ElapsedAtCursor() const;
 
     std::vector<SessionEvent> events;
     RecordingHeader header;

@@ -20,8 +20,8 @@ FileResult SaveRecording(EventLog& log, const Session& session, const std::strin
         return CannotCreate(path);
     log.header.topic = std::string(GbkFit(session.topic, TOPIC_SIZE));
     log.header.memberCount = static_cast<std::uint32_t>(session.roster.size());
-    log.header.notices = session.messageTotal;
-    log.header.chatLines = session.chatLineTotal;
+    log.header.notices = session.counters.messageTotal;
+    log.header.chatLines = session.counters.chatLineTotal;
     const bool written = log.WriteLog(out);
     out.close();
     if (!written || !out)

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "member_numbers.h"
+
 namespace kolvena {
 
 enum class BuddyState : std::int8_t { Joined = 0, Awake = 101, Asleep = 102, Left = 105 };
@@ -44,6 +46,8 @@ struct Buddy {
     std::string_view Address() const;
 
     bool IsPresent() const { return state < BuddyState::Left; }
+    // The BuddyID as other packets carry it: its low 16 bits.
+    BuddyId Id() const { return static_cast<std::uint16_t>(id); }
 
     std::string Encode() const;
     // Reads the first 60 bytes; nothing when fewer are there.

@@ -41,51 +41,55 @@ std::uint16_t Session::GetBuddyCount() const {
     return count;
 }
 
-Buddy* Session::GetBuddy(std::uint16_t activeIndex) {
+const Buddy* Session::PresentAt(ActiveIndex index) const {
     std::uint16_t seen = 0;
-    if (activeIndex != 0) {
-        for (Buddy& b : roster) {
-            if (b.IsPresent() && ++seen == activeIndex)
+    if (!index.IsNobody())
+        for (const Buddy& b : roster)
+            if (b.IsPresent() && ++seen == index.value)
                 return &b;
-        }
-    }
+    return nullptr;
+}
+
+Buddy* Session::GetBuddy(ActiveIndex index) {
+    if (const Buddy* present = PresentAt(index))
+        return const_cast<Buddy*>(present);
     prompter_.Inform("", "获得Friend失败，数量越界!", BoxIcon::Stop);
     return roster.empty() ? nullptr : &roster.back();
 }
 
-std::uint16_t Session::CheckBuddyIndex(std::uint16_t activeIndex) const {
-    return activeIndex >= 1 && activeIndex <= GetBuddyCount() ? activeIndex : 0;
+ActiveIndex Session::CheckBuddyIndex(ActiveIndex index) const {
+    return index.value >= 1 && index.value <= GetBuddyCount() ? index : ActiveIndex();
 }
 
-std::uint16_t Session::GetSelfIndex() const {
+ActiveIndex Session::GetSelfIndex() const {
     return ActiveIndexOf(selfId);
 }
 
-Buddy* Session::BuddyById(std::uint32_t buddyId) {
-    return buddyId >= 1 && buddyId <= roster.size() ? &roster[buddyId - 1] : nullptr;
+Buddy* Session::BuddyById(BuddyId id) {
+    return id.value >= 1 && id.value <= roster.size() ? &roster[id.value - 1u] : nullptr;
 }
 
-const Buddy* Session::BuddyById(std::uint32_t buddyId) const {
-    return buddyId >= 1 && buddyId <= roster.size() ? &roster[buddyId - 1] : nullptr;
+const Buddy* Session::BuddyById(BuddyId id) const {
+    return id.value >= 1 && id.value <= roster.size() ? &roster[id.value - 1u] : nullptr;
 }
 
-std::uint16_t Session::ActiveIndexOf(std::uint32_t buddyId) const {
-    const Buddy* own = BuddyById(buddyId);
+ActiveIndex Session::ActiveIndexOf(BuddyId id) const {
+    const Buddy* own = BuddyById(id);
     if (own == nullptr || !own->IsPresent())
-        return 0;
+        return {};
     std::uint16_t index = 0;
-    for (std::size_t i = 0; i < buddyId; ++i)
+    for (std::size_t i = 0; i < id.value; ++i)
         if (roster[i].IsPresent())
             ++index;
     return index;
 }
 
-void Session::RemoveBuddy(std::uint16_t activeIndex) {
+void Session::RemoveBuddy(ActiveIndex index) {
     std::uint16_t seen = 0;
-    if (activeIndex == 0)
+    if (index.IsNobody())
         return;
     for (std::size_t p = 0; p < roster.size(); ++p) {
-        if (roster[p].IsPresent() && ++seen == activeIndex) {
+        if (roster[p].IsPresent() && ++seen == index.value) {
             MarkBuddyLeft(p);
             return;
         }
@@ -123,19 +127,19 @@ std::string Session::MakeBuddyIDStream(std::uint16_t length) {
 }
 
 bool Session::StreamHasSelf(std::string_view stream) const {
-    const int self = GetSelfIndex();
+    const int self = GetSelfIndex().value;
     for (char c : stream)
         if (static_cast<signed char>(c) == self)
             return true;
     return false;
 }
 
-void Session::AddLine(std::string text, std::uint32_t stamp, std::uint32_t kind) {
-    lines.push_back(LineRecord{std::move(text), kind, clock_.Now(), stamp});
+void Session::AddLine(std::string text, std::uint32_t stamp, std::uint32_t packetStamp) {
+    lines.push_back(LineRecord{std::move(text), packetStamp, clock_.Now(), stamp});
 }
 
 std::string Session::LineSuffix(const LineRecord& line) const {
-    if (!showTimeOnChat || line.stamp == 0 || replayFlag)
+    if (!settings.showTimeOnChat || line.stamp == 0 || replayFlag)
         return {};
     return "  (" + FormatClock(line.time) + ")";
 }
@@ -154,24 +158,24 @@ std::string Session::RenderLines() const {
 void Session::RecordMessage(std::string_view text) {
     messageText += "Massage: ";
     messageText += text;
-    if (showTimeOnMessages)
+    if (settings.showTimeOnMessages)
         messageText += "  (" + NowClock(clock_) + ")";
     messageText += "\r\n";
-    ++messageTotal;
+    ++counters.messageTotal;
 }
 
 std::optional<LineRecord> Session::ComposeChatLine(const ChatLine& chat) {
-    const std::uint16_t selfIndex = GetSelfIndex();
+    const ActiveIndex selfIndex = GetSelfIndex();
     const bool fromSelf = chat.sender == selfId;
     const Buddy* speaker = BuddyById(chat.sender);
     if (!fromSelf && speaker == nullptr)
         return std::nullopt;
     // Only a present member can be addressed. The own entry only counts while the own member is
     // present, so that a line to everyone never reads as addressed to the user.
-    const bool toSelf = selfIndex != 0 && chat.target == selfIndex;
+    const bool toSelf = !selfIndex.IsNobody() && chat.target == selfIndex;
     const Buddy* addressee = nullptr;
-    if (chat.target != 0 && !toSelf) {
-        if (CheckBuddyIndex(chat.target) == 0)
+    if (!chat.target.IsNobody() && !toSelf) {
+        if (CheckBuddyIndex(chat.target).IsNobody())
             return std::nullopt;
         addressee = GetBuddy(chat.target);
     }
@@ -179,21 +183,21 @@ std::optional<LineRecord> Session::ComposeChatLine(const ChatLine& chat) {
     // The text is shown up to its first zero byte.
     const std::string_view text = ShownText(chat.text);
 
-    ++chatLineTotal;
+    ++counters.chatLineTotal;
     std::string line = fromSelf ? KOLVENA_TEXT("<你>") : Bracketed(speaker->Name());
     if (fromSelf)
-        ++ownSayTotal;
+        ++counters.ownSayTotal;
 
     bool shortForm = true;
     std::string to;
     if (toSelf && fromSelf) {
         to = KOLVENA_TEXT("自己");
-        ++relatedSayTotal;
+        ++counters.relatedSayTotal;
     } else if (toSelf) {
         to = KOLVENA_TEXT("<你>");
-        ++relatedSayTotal;
+        ++counters.relatedSayTotal;
         shortForm = false;
-    } else if (chat.target == 0) {
+    } else if (chat.target.IsNobody()) {
         to = KOLVENA_TEXT("大家");
     } else {
         to = Bracketed(addressee->Name());
@@ -217,7 +221,7 @@ std::optional<LineRecord> Session::ComposeChatLine(const ChatLine& chat) {
 
     LineRecord record;
     record.text = std::move(line);
-    record.kind = chat.stamp;
+    record.packetStamp = chat.stamp;
     return record;
 }
 

@@ -8,6 +8,7 @@
 
 #include "buddy.h"
 #include "clock.h"
+#include "member_numbers.h"
 #include "prompter.h"
 
 namespace kolvena {
@@ -16,11 +17,11 @@ namespace kolvena {
 // Welcome's backlog leaves it out (56 bytes in GBK).
 std::string_view MessageWindowHeader(); // GBK
 
-// One line of the chat area. A composed chat line carries its packet's stamp field in kind;
-// the caller passes it on as the stamp of the line it adds.
+// One line of the chat area. A composed chat line carries its packet's stamp field, which the
+// caller passes on as the stamp of the line it adds.
 struct LineRecord {
     std::string text; // GBK
-    std::uint32_t kind = 0;
+    std::uint32_t packetStamp = 0;
     CalendarTime time = 0;
     std::uint32_t stamp = 0; // non-zero: the line may show a time suffix
 };
@@ -28,8 +29,8 @@ struct LineRecord {
 // The fields of a chat packet (SayToHost or Say) that make a line.
 struct ChatLine {
     std::string recipients;   // one ActiveIndex byte per entry
-    std::uint16_t target = 0; // ActiveIndex of the addressee, 0 = everyone
-    std::uint16_t sender = 0; // BuddyID of the speaker
+    ActiveIndex target; // the addressee, nobody = everyone
+    BuddyId sender;     // the speaker
     std::uint8_t whisper = 0;
     std::uint32_t stamp = 0;
     std::string text; // GBK, not terminated
@@ -52,15 +53,18 @@ public:
     std::uint16_t GetBuddyCount() const;
     // The k-th present member. Out of range: the diagnostic box and the last record of the
     // roster; nothing at all when the roster is empty.
-    Buddy* GetBuddy(std::uint16_t activeIndex);
-    std::uint16_t CheckBuddyIndex(std::uint16_t activeIndex) const;
-    std::uint16_t GetSelfIndex() const;
+    Buddy* GetBuddy(ActiveIndex index);
+    // The k-th present member; nothing out of range, without a word.
+    const Buddy* PresentAt(ActiveIndex index) const;
+    // The index itself when a member present has it, nobody otherwise.
+    ActiveIndex CheckBuddyIndex(ActiveIndex index) const;
+    ActiveIndex GetSelfIndex() const;
     // The record at position BuddyID in the whole roster, departed members included.
-    Buddy* BuddyById(std::uint32_t buddyId);
-    const Buddy* BuddyById(std::uint32_t buddyId) const;
-    // ActiveIndex of the record at position BuddyID; 0 if it is not present.
-    std::uint16_t ActiveIndexOf(std::uint32_t buddyId) const;
-    void RemoveBuddy(std::uint16_t activeIndex);
+    Buddy* BuddyById(BuddyId id);
+    const Buddy* BuddyById(BuddyId id) const;
+    // Where the member is among those present; nobody if it has left.
+    ActiveIndex ActiveIndexOf(BuddyId id) const;
+    void RemoveBuddy(ActiveIndex index);
     void MarkBuddyLeft(std::size_t position);
     std::uint16_t CountMarkedBuddies() const;
     // The ActiveIndex of every present member whose olFlag is set, one byte each, at most
@@ -70,7 +74,7 @@ public:
     void EmptyRoster() { roster.clear(); }
 
     // --- chat area and message window ---
-    void AddLine(std::string text, std::uint32_t stamp, std::uint32_t kind = 0);
+    void AddLine(std::string text, std::uint32_t stamp, std::uint32_t packetStamp = 0);
     // The chat area's text: each line, with a time suffix where allowed, CR LF after each.
     std::string RenderLines() const;
     // The suffix RenderLines puts behind a line, empty when it shows none.
@@ -83,39 +87,56 @@ public:
     const Clock& clock() const { return clock_; }
     Prompter& prompter() { return prompter_; }
 
-    std::string topic;       // GBK
-    std::string messageText; // GBK
-    std::vector<LineRecord> lines;
-    LineRecord lastLine;
-    std::uint32_t reserved = 0; // the stamp field of every chat packet sent
-    std::vector<Buddy> roster;
-    std::uint16_t selfId = 0;
-    std::uint16_t target = 0;
+    // --- the session itself ---
+    std::string topic; // GBK
     bool isHost = false;
     bool inSession = false;
     bool asleep = false;
     bool unsaved = true;
-    std::uint16_t chatLineTotal = 0;
-    std::uint16_t messageTotal = 0;
-    std::uint16_t ownSayTotal = 0;
-    std::uint16_t ownMessageTotal = 0;
-    std::uint16_t relatedSayTotal = 0;
     CalendarTime createdAt = 0;
     CalendarTime endedAt = 0;
-    bool showTimeOnChat = false;
-    bool showTimeOnMessages = true;
-    bool verifyMessages = true;
-    bool soundOn = true;
-    std::uint16_t maxClients = 20;
+    std::uint32_t reserved = 0; // the stamp field of every chat packet sent
     // Set when a recording is opened; it turns time suffixes off for the rest of the run.
     bool replayFlag = false;
 
-    // The file transfer: the own offer's path, the offered name (own or received), its size
-    // and the recipient of the own offer.
-    std::string transferPath;
-    std::string transferName;
-    std::uint32_t transferSize = 0;
-    std::uint16_t transferPeer = 0;
+    // --- roster: everyone who took part, the own member and the chosen target ---
+    std::vector<Buddy> roster;
+    BuddyId selfId;
+    ActiveIndex target;
+
+    // --- panes: the chat area's lines, the message window's text, the last line typed ---
+    std::vector<LineRecord> lines;
+    std::string messageText; // GBK
+    LineRecord lastLine;
+
+    // --- counters the status window shows ---
+    struct Counters {
+        std::uint16_t chatLineTotal = 0;
+        std::uint16_t messageTotal = 0;
+        std::uint16_t ownSayTotal = 0;
+        std::uint16_t ownMessageTotal = 0;
+        std::uint16_t relatedSayTotal = 0;
+    } counters;
+
+    // --- settings: the settings dialog's, kept for the whole run ---
+    struct Settings {
+        bool showTimeOnChat = false;
+        bool showTimeOnMessages = true;
+        bool verifyMessages = true;
+        bool soundOn = true;
+        std::uint16_t maxClients = 20;
+    } settings;
+
+    // --- the file transfer: the own offer's path, the offered name (own or received), its
+    // size and the recipient of the own offer; busy from an accepted offer until its transfer
+    // has ended, so that a second offer is refused meanwhile ---
+    struct Transfer {
+        std::string path;
+        std::string name;
+        std::uint32_t size = 0;
+        ActiveIndex peer;
+        bool busy = false;
+    } transfer;
 
 private:
     const Clock& clock_;

@@ -93,8 +93,8 @@ FileResult MoveInto(const std::string& from, const std::string& to) {
 
 } // namespace
 
-FileTransfers::FileTransfers(SessionCore& core, TransferView& view, std::uint16_t port)
-    : core_(core), view_(view), port_(port) {}
+FileTransfers::FileTransfers(Prompter& prompter, TransferView& view, std::uint16_t port)
+    : prompter_(prompter), view_(view), port_(port) {}
 
 // The core may already be gone: only the worker and the temporary file are ours to end.
 FileTransfers::~FileTransfers() {
@@ -104,64 +104,10 @@ FileTransfers::~FileTransfers() {
     RemoveReceived();
 }
 
-void FileTransfers::Offer() {
-    Session& session = core_.session;
-    Prompter& prompter = core_.prompter;
-    if (core_.recorder.state != ReplayState::NoReplay) {
-        prompter.Inform("无法传输文件", "你目前未进入会话.", BoxIcon::None);
-        return;
-    }
-    const std::uint16_t target = session.target;
-    if (target == 0 || target == session.GetSelfIndex() || session.CheckBuddyIndex(target) == 0) {
-        prompter.Inform("无法传输文件", "传输文件目标不正确.", BoxIcon::None);
-        return;
-    }
-    if (core_.transferBusy || Running()) {
-        prompter.Inform("Kolvena v1.0", "目前正在进行文件传输.", BoxIcon::None);
-        return;
-    }
-    const std::optional<std::string> path = prompter.ChooseOpenFile({"*", "*.*", kFilter});
-    if (!path)
-        return;
-
-    std::ifstream in;
-    if (const FileResult opened = OpenForReading(*path, in); !opened.ok) {
-        prompter.Inform("", opened.error, BoxIcon::Information);
-        return;
-    }
-    std::error_code ec;
-    const std::uintmax_t size = std::filesystem::file_size(*path, ec);
-    if (ec) {
-        errno = ec.value();
-        prompter.Inform("", CannotRead(*path).error, BoxIcon::Information);
-        return;
-    }
-    if (!Fits(size))
-        return;
-    // The target may have left while the dialog was open.
-    if (session.target != target || session.CheckBuddyIndex(target) == 0 || !session.inSession) {
-        prompter.Inform("无法传输文件", "传输文件目标不正确.", BoxIcon::None);
-        return;
-    }
-
-    // The name is kept as the offer carries it, so that the acceptance names the same file.
-    const std::string name(
-        GbkFit(ToGbk(std::filesystem::path(*path).filename().string()), MAX_FILE_NAME));
-    session.transferPath = *path;
-    session.transferName = name;
-    session.transferSize = static_cast<std::uint32_t>(size);
-    session.transferPeer = target;
-    const FilePacket offer{session.GetSelfIndex(), target, name, session.transferSize};
-    if (session.isHost)
-        core_.transport.Send(target - 1u, BuildFile(PacketType::FileOffer, offer));
-    else
-        core_.transport.Send(0, BuildFile(PacketType::FileOfferToHost, offer));
-}
-
 bool FileTransfers::Fits(std::uint64_t size) {
     if (FitsTransfer(size))
         return true;
-    core_.prompter.Inform("无法传输文件", "文件太大, 无法传输: 文件最大为 671078400 字节.",
+    prompter_.Inform("无法传输文件", "文件太大, 无法传输: 文件最大为 671078400 字节.",
                           BoxIcon::Information);
     return false;
 }
@@ -189,30 +135,27 @@ WorkerReports FileTransfers::MakeReports() {
     return reports;
 }
 
-void FileTransfers::StartReceiving(const FilePacket& offer) {
+bool FileTransfers::StartReceiving(const FilePacket& offer) {
     // The core starts one transfer at a time; a second start would take the running one's port.
     if (worker_)
-        return;
+        return false;
+    view_.Starting({});
     receiving_ = true;
-    if (!Fits(offer.fileSize)) {
-        core_.transferBusy = false;
-        return;
-    }
+    if (!Fits(offer.fileSize))
+        return false;
     // Listening before returning: the acceptance the core sends next must find the port open.
     const char* failure = nullptr;
     UniqueFd listening = ListenOn(port_, failure);
     if (!listening.Valid()) {
-        core_.prompter.Inform(kSocketCaption, failure, BoxIcon::Information);
-        core_.transferBusy = false;
-        return;
+        prompter_.Inform(kSocketCaption, failure, BoxIcon::Information);
+        return false;
     }
     RemoveReceived();
     UniqueFd file = CreateReceivedFile(receivedPath_);
     if (!file.Valid()) {
-        core_.prompter.Inform("", CannotCreate(receivedPath_).error, BoxIcon::Information);
+        prompter_.Inform("", CannotCreate(receivedPath_).error, BoxIcon::Information);
         receivedPath_.clear();
-        core_.transferBusy = false;
-        return;
+        return false;
     }
     receivedName_ = SafeFileName(offer.fileName);
     chunks_ = ChunkCount(offer.fileSize);
@@ -220,20 +163,22 @@ void FileTransfers::StartReceiving(const FilePacket& offer) {
     worker_ =
         std::make_unique<CRecieveFileThread>(std::move(listening), std::move(file), receivedPath_,
                                              offer.fileSize, MakeReports(), lockstep_);
+    return true;
 }
 
-void FileTransfers::StartSending(const FilePacket& offer, const std::string& recipientAddress) {
+bool FileTransfers::StartSending(const FilePacket& offer, const std::string& recipientAddress,
+                                 const std::string& path) {
     if (worker_)
-        return;
+        return false;
+    view_.Starting(path);
     receiving_ = false;
-    if (!Fits(offer.fileSize)) {
-        core_.transferBusy = false;
-        return;
-    }
+    if (!Fits(offer.fileSize))
+        return false;
     chunks_ = ChunkCount(offer.fileSize);
     view_.OpenProgress(FileLine(FromGbk(offer.fileName), offer.fileSize), chunks_);
-    worker_ = std::make_unique<CTransFileTread>(recipientAddress, port_, core_.session.transferPath,
+    worker_ = std::make_unique<CTransFileTread>(recipientAddress, port_, path,
                                                 offer.fileSize, MakeReports(), lockstep_);
+    return true;
 }
 
 void FileTransfers::OnProgress(std::uint32_t chunk, std::uint32_t chunks) {
@@ -259,7 +204,7 @@ void FileTransfers::Finish(TransferOutcome outcome) {
     }
     ++generation_;
     view_.CloseProgress();
-    Prompter& prompter = core_.prompter;
+    Prompter& prompter = prompter_;
     switch (outcome) {
     case TransferOutcome::Done:
         if (receiving_)
@@ -284,11 +229,11 @@ void FileTransfers::Finish(TransferOutcome outcome) {
         break;
     }
     RemoveReceived();
-    core_.transferBusy = false;
+    ReportEnded();
 }
 
 void FileTransfers::SaveReceived() {
-    Prompter& prompter = core_.prompter;
+    Prompter& prompter = prompter_;
     prompter.Inform("", "文件传输完毕! 请选择保存路径.", BoxIcon::None);
     const std::string name = FromGbk(receivedName_);
     const std::optional<std::string> path =

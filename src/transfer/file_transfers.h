@@ -7,7 +7,8 @@
 #include <string>
 
 #include "net/thread_mailbox.h"
-#include "protocol/session_core.h"
+#include "protocol/transfer_starter.h"
+#include "session/prompter.h"
 #include "transfer_stream.h"
 #include "transfer_view.h"
 
@@ -27,24 +28,22 @@ enum class TransferOutcome {
     CannotStore,    // the recipient could not write the received bytes
 };
 
-// The file-transfer side of one program, shared by the window and the headless peer: the offer
-// command, and the sending and receiving workers the core starts when an offer is accepted.
+// The file-transfer side of one program, shared by the window and the headless peer: the
+// sending and receiving workers the core starts when an offer is accepted.
 // Each worker owns its socket and its file; progress and outcome come back to the thread that
 // started it. The received file is streamed to a temporary file in the system's temporary folder
 // and moved to where the user chooses only when it is complete; nothing partial is ever saved.
 class FileTransfers final : public QObject, public TransferStarter {
 public:
     // port: the transfer port both sides use; the window uses TRANSFER_PORT.
-    FileTransfers(SessionCore& core, TransferView& view, std::uint16_t port = TRANSFER_PORT);
+    FileTransfers(Prompter& prompter, TransferView& view, std::uint16_t port = TRANSFER_PORT);
     // Stops a running worker at once. Touches neither the core nor the view: either may be
     // gone already.
     ~FileTransfers() override;
 
-    // The offer command (menu 32818): its refusals, the open dialog, then the offer packet to
-    // the current target.
-    void Offer();
     // The user confirmed giving up ("放弃" and its question, asked by the front end).
     void GiveUp();
+    // Whether a worker runs; the core says whether the program is busy with a transfer.
     bool Running() const { return worker_ != nullptr; }
 
     // For tests: every step is shown, and the worker waits until it has been shown before it
@@ -54,8 +53,9 @@ public:
     // TransferStarter: the core has accepted an offer (receive) or seen the own offer accepted
     // (send). Listening starts before StartReceiving returns, so the acceptance the core sends
     // afterwards can never reach the offerer before the port is open.
-    void StartReceiving(const FilePacket& offer) override;
-    void StartSending(const FilePacket& offer, const std::string& recipientAddress) override;
+    bool StartReceiving(const FilePacket& offer) override;
+    bool StartSending(const FilePacket& offer, const std::string& recipientAddress,
+                      const std::string& path) override;
 
     // Called on the starting thread for the worker, through the mailbox.
     void OnProgress(std::uint32_t chunk, std::uint32_t chunks);
@@ -69,7 +69,7 @@ private:
     WorkerReports MakeReports();
     void RemoveReceived();
 
-    SessionCore& core_;
+    Prompter& prompter_;
     TransferView& view_;
     std::uint16_t port_;
     // Declared before the worker, so that it outlives the worker's join.

@@ -1,5 +1,7 @@
 #include "transfer_stream.h"
 
+#include "protocol/packets.h"
+
 #include <cstdio>
 
 namespace kolvena {
@@ -18,8 +20,10 @@ std::uint32_t ChunkSizeAt(std::uint64_t size, std::uint32_t index) {
     return static_cast<std::uint32_t>(size - std::uint64_t{chunks - 1} * CHUNK_SIZE);
 }
 
+static_assert(MAX_OFFER_SIZE == std::uint64_t{MAX_CHUNKS} * CHUNK_SIZE);
+
 bool FitsTransfer(std::uint64_t size) {
-    return size <= std::uint64_t{MAX_CHUNKS} * CHUNK_SIZE;
+    return size <= MAX_OFFER_SIZE;
 }
 
 namespace {

@@ -11,6 +11,9 @@ namespace kolvena {
 class TransferView {
 public:
     virtual ~TransferView() = default;
+    // The core has started a transfer: sending the file at `sentPath`, or receiving (empty).
+    // Whatever the transfer tells from here on belongs to it.
+    virtual void Starting(const std::string& /*sentPath*/) {}
     // A transfer starts: a new progress window with the file line (UTF-8), range 0..chunks.
     virtual void OpenProgress(const std::string& fileLine, std::uint32_t chunks) = 0;
     // Chunk `chunk` of `chunks` has gone through.

@@ -124,11 +124,11 @@ std::vector<InfoField> StatusFields(const Session& session, AddressCode code) {
         {kPresentField, std::to_string(session.GetBuddyCount())},
         {kHistoryField, std::to_string(session.roster.size())},
         {kOwnNameField, NameOf(self)},
-        {kMessageTotalField, std::to_string(session.messageTotal)},
-        {kChatTotalField, std::to_string(session.chatLineTotal)},
-        {kOwnSayField, std::to_string(session.ownSayTotal)},
-        {kOwnMessageField, std::to_string(session.ownMessageTotal)},
-        {kRelatedSayField, std::to_string(session.relatedSayTotal)},
+        {kMessageTotalField, std::to_string(session.counters.messageTotal)},
+        {kChatTotalField, std::to_string(session.counters.chatLineTotal)},
+        {kOwnSayField, std::to_string(session.counters.ownSayTotal)},
+        {kOwnMessageField, std::to_string(session.counters.ownMessageTotal)},
+        {kRelatedSayField, std::to_string(session.counters.relatedSayTotal)},
     };
 }
 

@@ -86,16 +86,16 @@ CReplayDlg::CReplayDlg(SessionCore& core, ReplayDlgHooks hooks, QWidget* owner)
 }
 
 void CReplayDlg::ResetReplay() {
-    const int count = core_.recorder.log.header.eventCount;
+    const int count = core_.recorder().log.header.eventCount;
     slider_->setRange(1, std::max(count, 1));
     slider_->setTickInterval(count > DENSE_TICKS_LIMIT ? count / TICK_SECTIONS : 1);
     slider_->setPageStep(std::max(count / PAGE_SECTIONS, 1));
-    slider_->setValue(SliderValue(core_.recorder.log.cursor));
+    slider_->setValue(SliderValue(core_.recorder().log.cursor));
     UpdateControls();
 }
 
 void CReplayDlg::UpdateControls() {
-    EventLog& log = core_.recorder.log;
+    const EventLog& log = core_.recorder().log;
     const std::string total = FormatDuration(log.RecordedLength());
     std::string elapsed;
     const char* button;
@@ -104,7 +104,7 @@ void CReplayDlg::UpdateControls() {
         button = "重放";
         elapsed = total;
         suffix = " (播放结束)";
-    } else if (core_.recorder.state == ReplayState::Playing) {
+    } else if (core_.recorder().state == ReplayState::Playing) {
         button = "暂停";
         elapsed = FormatDuration(log.ElapsedAtCursor());
         suffix = " (正在播放)";
@@ -132,7 +132,7 @@ void CReplayDlg::OnSliderAction() {
     const int position = slider_->sliderPosition();
     QPointer<CReplayDlg> self(this);
     seeking_ = true;
-    core_.replay.Seek(static_cast<std::uint32_t>(std::max(position, 0)));
+    core_.replay().Seek(static_cast<std::uint32_t>(std::max(position, 0)));
     if (!self)
         return;
     seeking_ = false;
@@ -141,7 +141,7 @@ void CReplayDlg::OnSliderAction() {
 
 void CReplayDlg::OnPlay() {
     QPointer<CReplayDlg> self(this);
-    core_.replay.PlayButton();
+    core_.replay().PlayButton();
     if (hooks_.played)
         hooks_.played();
     if (self)

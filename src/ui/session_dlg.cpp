@@ -164,11 +164,11 @@ QCheckBox* MakeCheckBox(QWidget* parent, int id, const char* text) {
 CSessionDlg::CSessionDlg(const Clock& clock, Prompter& prompter, DialogRunner& dialogs,
                          LinkOptions link, std::uint16_t transferPort, QWidget* parent)
     : QMainWindow(parent), link_(prompter, std::move(link)),
-      core_(clock, prompter, link_, *this, *this, replayTimer_),
-      transfers_(core_, *this, transferPort), prompter_(prompter), dialogs_(dialogs),
-      clock_(clock) {
+      transfers_(prompter, *this, transferPort),
+      core_(clock, prompter, link_, *this, transfers_, replayTimer_), prompter_(prompter),
+      dialogs_(dialogs), clock_(clock) {
     openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
-    link_.SetListener(this);
+    link_.SetListener(&core_);
     setObjectName(Name(102));
     setWindowTitle(ProgramName());
     setWindowIcon(ApplicationIcon());
@@ -177,8 +177,8 @@ CSessionDlg::CSessionDlg(const Clock& clock, Prompter& prompter, DialogRunner& d
     setFont(WindowFont());
 
     joinTimer_.setInterval(JOIN_TICK_MS);
-    connect(&joinTimer_, &QTimer::timeout, this, [this] { core_.commands.JoinTick(); });
-    replayTimer_.OnTick([this] { core_.replay.Tick(); });
+    connect(&joinTimer_, &QTimer::timeout, this, [this] { core_.commands().JoinTick(); });
+    replayTimer_.OnTick([this] { core_.replay().Tick(); });
 
     BuildControls();
     BuildMenus();
@@ -464,9 +464,9 @@ void CSessionDlg::HoldRefreshes(bool hold) {
 void CSessionDlg::RefreshChat() {
     if (Deferred(REFRESH_CHAT))
         return;
-    const Session& s = core_.session;
+    const Session& s = core_.session();
     const auto rendered = [&s](const LineRecord& line) { return line.text + s.LineSuffix(line); };
-    const bool times = s.showTimeOnChat && !s.replayFlag;
+    const bool times = s.settings.showTimeOnChat && !s.replayFlag;
     const std::size_t count = s.lines.size();
 
     scrolling_ = true;
@@ -501,7 +501,7 @@ void CSessionDlg::RefreshChat() {
 void CSessionDlg::RefreshMessages() {
     if (Deferred(REFRESH_MESSAGES))
         return;
-    const std::string& text = core_.session.messageText;
+    const std::string& text = core_.session().messageText;
     scrolling_ = true;
     if (messagesBuilt_ && text.size() >= messagesShown_.size() &&
         text.compare(0, messagesShown_.size(), messagesShown_) == 0) {
@@ -543,7 +543,7 @@ void CSessionDlg::OnAutoScrollClicked() {
 void CSessionDlg::RefreshMembers() {
     if (Deferred(REFRESH_MEMBERS))
         return;
-    Session& s = core_.session;
+    const Session& s = core_.session();
     members_->clear();
     const std::vector<std::string> items = MemberItems(s);
     QList<QTreeWidgetItem*> rows;
@@ -551,7 +551,7 @@ void CSessionDlg::RefreshMembers() {
         auto* row = new QTreeWidgetItem;
         row->setText(0, ToScreen(items[k]));
         if (k > 0) {
-            if (const Buddy* member = s.GetBuddy(static_cast<std::uint16_t>(k))) {
+            if (const Buddy* member = s.PresentAt(static_cast<std::uint16_t>(k))) {
                 row->setText(1, QString::number(member->id));
                 row->setText(2, QString::fromStdString(FormatClock(member->joinTime)));
             }
@@ -566,17 +566,17 @@ void CSessionDlg::RefreshMembers() {
 void CSessionDlg::RefreshTarget() {
     if (Deferred(REFRESH_TARGET))
         return;
-    target_->setText(ToScreen(TargetText(core_.session)));
+    target_->setText(ToScreen(TargetText(core_.session())));
 }
 
 void CSessionDlg::RefreshTitle() {
     if (Deferred(REFRESH_TITLE))
         return;
-    setWindowTitle(ToScreen(TitleText(core_.session, core_.recorder.state)));
+    setWindowTitle(ToScreen(TitleText(core_.session(), core_.recorder().state)));
 }
 
 void CSessionDlg::RefreshCommands() {
-    const Session& s = core_.session;
+    const Session& s = core_.session();
     leaveButton_->setText(Utf8(s.inSession && s.isHost ? "关闭会话" : "退出会话"));
     sleepButton_->setText(Utf8(s.asleep ? "回到会话" : "离开一会"));
 }
@@ -602,9 +602,9 @@ void CSessionDlg::SyncReplayControls() {
     const bool open = replayDlg_ != nullptr;
     actions_.at(ID_REPLAY_WINDOW)->setChecked(open);
     showReplayWindow_->setChecked(open);
-    actions_.at(ID_PAUSE)->setChecked(core_.recorder.state != ReplayState::Playing);
+    actions_.at(ID_PAUSE)->setChecked(core_.recorder().state != ReplayState::Playing);
     for (const auto& [id, speed] : SPEED_ITEMS)
-        actions_.at(id)->setChecked(core_.recorder.speed == speed);
+        actions_.at(id)->setChecked(core_.recorder().speed == speed);
 }
 
 void CSessionDlg::OpenReplayWindow() {
@@ -649,35 +649,35 @@ void CSessionDlg::ReplayChanged() {
     SyncReplayControls();
     if (replayDlg_ == nullptr)
         return;
-    if (core_.recorder.state == ReplayState::NoReplay) {
+    if (core_.recorder().state == ReplayState::NoReplay) {
         ForgetReplayWindow();
         return;
     }
-    replayDlg_->ShowPosition(core_.recorder.log.cursor);
+    replayDlg_->ShowPosition(core_.recorder().log.cursor);
     replayDlg_->UpdateControls();
 }
 
 void CSessionDlg::OnOpenRecording() {
-    core_.commands.OpenRecording();
+    core_.commands().OpenRecording();
 }
 
 void CSessionDlg::OnHistoryProperties() {
-    if (!core_.commands.HistoryPropertiesBegin())
+    if (!core_.commands().HistoryPropertiesBegin())
         return;
-    CHistoryPropsDlg properties(core_.recorder.log.header, this);
+    CHistoryPropsDlg properties(core_.recorder().log.header, this);
     dialogs_.Run(properties);
 }
 
 void CSessionDlg::OnSaveTranscript() {
-    core_.commands.SaveTranscript();
+    core_.commands().SaveTranscript();
 }
 
 void CSessionDlg::OnOpenText() {
-    core_.commands.OpenTextRecord();
+    core_.commands().OpenTextRecord();
 }
 
 void CSessionDlg::OnPause() {
-    core_.replay.TogglePause();
+    core_.replay().TogglePause();
     RefreshTitle();
     SyncReplayControls();
     if (replayDlg_ != nullptr)
@@ -685,18 +685,15 @@ void CSessionDlg::OnPause() {
 }
 
 void CSessionDlg::OnSpeed(std::uint16_t speed) {
-    core_.replay.SetSpeed(speed);
+    core_.replay().SetSpeed(speed);
     SyncReplayControls();
 }
 
 // --- the member list ---
 
 void CSessionDlg::SelectTarget(int item) {
-    Session& s = core_.session;
-    if (item < 0 || item > s.GetBuddyCount())
-        return;
-    s.target = static_cast<std::uint16_t>(item);
-    RefreshTarget();
+    if (item >= 0 && item <= core_.session().GetBuddyCount())
+        core_.commands().ChooseTarget(item);
 }
 
 void CSessionDlg::OnMemberClicked(QTreeWidgetItem* item) {
@@ -710,14 +707,14 @@ void CSessionDlg::OnMemberMenuRequested(const QPoint& position) {
         return;
     members_->setCurrentItem(item);
     SelectTarget(members_->indexOfTopLevelItem(item));
-    if (core_.session.target != 0)
+    if (core_.session().target != 0)
         memberMenu_->popup(members_->viewport()->mapToGlobal(position));
 }
 
 // --- commands ---
 
 void CSessionDlg::OnCreate() {
-    Commands& commands = core_.commands;
+    Commands& commands = core_.commands();
     if (!commands.CreateBegin())
         return;
     const CreateDialogStart start = commands.CreateDialogValues();
@@ -740,7 +737,7 @@ void CSessionDlg::OnCreate() {
 }
 
 void CSessionDlg::OnJoin() {
-    Commands& commands = core_.commands;
+    Commands& commands = core_.commands();
     if (!commands.JoinBegin())
         return;
     JoinSessionDialog join(commands.ProposedJoinName(), this);
@@ -752,15 +749,15 @@ void CSessionDlg::OnJoin() {
 }
 
 void CSessionDlg::OnLeave() {
-    core_.commands.Leave();
+    core_.commands().Leave();
 }
 
 void CSessionDlg::OnSleep() {
-    core_.commands.SleepOrWake();
+    core_.commands().SleepOrWake();
 }
 
 void CSessionDlg::OnRename() {
-    Commands& commands = core_.commands;
+    Commands& commands = core_.commands();
     if (!commands.RenameBegin())
         return;
     RenameDialog rename(
@@ -770,7 +767,7 @@ void CSessionDlg::OnRename() {
 }
 
 void CSessionDlg::OnOffer() {
-    transfers_.Offer();
+    core_.commands().OfferFile();
 }
 
 void CSessionDlg::OnSend() {
@@ -779,19 +776,19 @@ void CSessionDlg::OnSend() {
     input.asNotice = asNotice_->isChecked();
     input.whisper = whisper_->isChecked();
     // A replay leaves the input as it is, even its blanks.
-    if (core_.recorder.state != ReplayState::NoReplay)
+    if (core_.recorder().state != ReplayState::NoReplay)
         return;
-    const SendOutcome outcome = core_.commands.Send(input);
+    const SendOutcome outcome = core_.commands().Send(input);
     input_->setText(ToScreen(outcome.text));
     asNotice_->setChecked(outcome.asNotice);
 }
 
 void CSessionDlg::OnClear() {
-    core_.commands.Clear();
+    core_.commands().Clear();
 }
 
 void CSessionDlg::OnSettings() {
-    Commands& commands = core_.commands;
+    Commands& commands = core_.commands();
     SettingsDialog settings(
         commands.OpenSettings(),
         [&commands](const SettingsValues& values) { return commands.ValidateSettings(values); },
@@ -801,23 +798,21 @@ void CSessionDlg::OnSettings() {
 }
 
 void CSessionDlg::OnStatus() {
-    if (!core_.session.inSession) {
+    if (!core_.session().inSession) {
         prompter_.Inform("查看会话状态",
                          "目前您没有参与任何会话。您可以通过创建一个新的会话或者加入一个已有的"
                          "会话来参与讨论.",
                          BoxIcon::Information);
         return;
     }
-    StatusDialog status(core_.session, link_.Code(), this);
+    StatusDialog status(core_.session(), link_.Code(), this);
     dialogs_.Run(status);
 }
 
 void CSessionDlg::OnMemberInfo() {
     // The member may have left while the pop-up menu was open.
-    Session& s = core_.session;
-    if (s.target == 0 || s.CheckBuddyIndex(s.target) == 0)
-        return;
-    const Buddy* member = s.GetBuddy(s.target);
+    const Session& s = core_.session();
+    const Buddy* member = s.PresentAt(s.target);
     if (member == nullptr)
         return;
     MemberInfoDialog info(*member, clock_.Now(), this);
@@ -825,7 +820,7 @@ void CSessionDlg::OnMemberInfo() {
 }
 
 void CSessionDlg::OnSaveRecording() {
-    core_.commands.SaveRecording();
+    core_.commands().SaveRecording();
 }
 
 void CSessionDlg::OnHelp() {
@@ -848,7 +843,7 @@ void CSessionDlg::OnRecommend() {
 }
 
 bool CSessionDlg::ExitPrompt() {
-    const Session& s = core_.session;
+    const Session& s = core_.session();
     const char* question = !s.inSession ? "您确认要退出网络会话(Kolvena)吗?"
                            : s.unsaved ? "您确认要退出网络会话(Kolvena)吗? (未保存会话记录!)"
                                        : "您确认要退出网络会话(Kolvena)吗? 目前你正在参与会话.";
@@ -875,41 +870,7 @@ bool CSessionDlg::eventFilter(QObject* watched, QEvent* event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
-// --- the endpoint ---
-
-bool CSessionDlg::OnConnectionPending() {
-    return core_.OnConnectionPending();
-}
-
-void CSessionDlg::OnHostPacket(ConnectionId connection, std::string packet) {
-    core_.OnHostPacket(connection, std::move(packet));
-}
-
-void CSessionDlg::OnMemberLeave(ConnectionId connection) {
-    core_.OnMemberLeave(connection);
-}
-
-void CSessionDlg::OnClientPacket(std::string packet) {
-    core_.OnClientPacket(std::move(packet));
-}
-
-void CSessionDlg::OnHostGone() {
-    core_.OnHostGone();
-}
-
-void CSessionDlg::OnConnectResult(bool connected) {
-    core_.OnConnectResult(connected);
-}
-
 // --- file transfer ---
-
-void CSessionDlg::StartReceiving(const FilePacket& offer) {
-    transfers_.StartReceiving(offer);
-}
-
-void CSessionDlg::StartSending(const FilePacket& offer, const std::string& recipientAddress) {
-    transfers_.StartSending(offer, recipientAddress);
-}
 
 void CSessionDlg::OpenProgress(const std::string& fileLine, std::uint32_t chunks) {
     // An earlier window may still be waiting for its give-up question to close.

@@ -36,11 +36,7 @@ class CReplayDlg;
 // the session's endpoint and core for the whole run and turns the user's commands into the
 // core's. Every control carries its id as its object name ("1001" is the chat area); menu and
 // toolbar commands are QActions named by their command id.
-class CSessionDlg final : public QMainWindow,
-                          public SessionView,
-                          public LinkListener,
-                          public TransferStarter,
-                          public TransferView {
+class CSessionDlg final : public QMainWindow, public SessionView, public TransferView {
 public:
     // transferPort: where a recipient listens for the offerer's file; tests use a free one.
     CSessionDlg(const Clock& clock, Prompter& prompter, DialogRunner& dialogs, LinkOptions link,
@@ -107,18 +103,6 @@ public:
     void ReplayChanged() override;
     void HoldRefreshes(bool hold) override;
 
-    // LinkListener: the link reports to the core; the window marks the session unsaved.
-    bool OnConnectionPending() override;
-    void OnHostPacket(ConnectionId connection, std::string packet) override;
-    void OnMemberLeave(ConnectionId connection) override;
-    void OnClientPacket(std::string packet) override;
-    void OnHostGone() override;
-    void OnConnectResult(bool connected) override;
-
-    // TransferStarter: the core hands accepted offers on to the transfers.
-    void StartReceiving(const FilePacket& offer) override;
-    void StartSending(const FilePacket& offer, const std::string& recipientAddress) override;
-
     // TransferView: the progress window of the running transfer.
     void OpenProgress(const std::string& fileLine, std::uint32_t chunks) override;
     void ShowProgress(std::uint32_t chunk, std::uint32_t chunks, double percent) override;
@@ -155,14 +139,13 @@ private:
     bool Deferred(unsigned refresh);
 
     SessionLink link_;
-    // Before the core, which is given it.
-    QtReplayTimer replayTimer_;
-    SessionCore core_;
     // The progress window of the running transfer; it outlives the transfers, which may still
     // close it as they go.
     QPointer<TransferProgressDialog> transferWindow_;
-    // After the core, which it works on; the core reaches it through the window.
+    // Before the core, which is given them; the link reports to the core directly.
+    QtReplayTimer replayTimer_;
     FileTransfers transfers_;
+    SessionCore core_;
     Prompter& prompter_;
     DialogRunner& dialogs_;
     const Clock& clock_;

@@ -32,37 +32,45 @@ std::pair<std::string_view, std::string_view> SplitWord(std::string_view line) {
 
 Peer::Peer(PeerOptions options)
     : options_(std::move(options)), output_(options_), link_(output_, MakeLinkOptions(options_)),
-      core_(clock_, output_, link_, output_, *this),
-      transfers_(core_, report_, options_.transferPort),
+      transfers_(output_, report_, options_.transferPort),
+      core_(clock_, output_, link_, output_, transfers_),
       input_(STDIN_FILENO, QSocketNotifier::Read) {
     output_.Attach(core_);
     output_.Attach(report_);
-    report_.WatchIdle([this] { return !transfers_.Running() && !core_.transferBusy; });
-    link_.SetListener(this);
+    report_.WatchIdle([this] { return !core_.TransferBusy(); });
+    link_.SetListener(&core_);
     joinTimer_.setInterval(1000);
-    connect(&joinTimer_, &QTimer::timeout, this, [this] { core_.commands.JoinTick(); });
+    connect(&joinTimer_, &QTimer::timeout, this, [this] { core_.commands().JoinTick(); });
     output_.OnJoinTimer([this](bool running) {
-        if (running)
+        if (running) {
             joinTimer_.start();
-        else
-            joinTimer_.stop();
+            return;
+        }
+        joinTimer_.stop();
+        // The join has ended; without a session it failed.
+        if (!core_.session().inSession)
+            Finish(1);
     });
     connect(&input_, &QSocketNotifier::activated, this, [this] { ReadInput(); });
 }
 
 int Peer::Start() {
     core_.Start();
-    Commands& commands = core_.commands;
+    Commands& commands = core_.commands();
     if (options_.role == Role::Host) {
         const std::string name = ToGbk(options_.name);
         const std::string topic = ToGbk(options_.topic);
         if (!commands.CreateBegin() || !commands.ValidateHostDetails(name, topic) ||
             !commands.CreateFinish(name, topic))
             return 1;
+        SettingsValues values = commands.OpenSettings();
         if (options_.maxClients)
-            core_.session.maxClients = *options_.maxClients;
+            values.maxClients = *options_.maxClients;
         if (options_.approve == Approval::Off)
-            core_.session.verifyMessages = false;
+            values.verify = false;
+        if (!commands.ValidateSettings(values))
+            return 1;
+        commands.ApplySettings(values);
         return 0;
     }
     if (!commands.JoinBegin())
@@ -75,22 +83,6 @@ int Peer::Start() {
     request.port = options_.port;
     commands.JoinFinish(request);
     return 0;
-}
-
-void Peer::OnConnectResult(bool connected) {
-    core_.OnConnectResult(connected);
-    if (!connected)
-        Finish(1);
-}
-
-void Peer::StartReceiving(const FilePacket& offer) {
-    report_.Begin({});
-    transfers_.StartReceiving(offer);
-}
-
-void Peer::StartSending(const FilePacket& offer, const std::string& recipientAddress) {
-    report_.Begin(offeredPath_);
-    transfers_.StartSending(offer, recipientAddress);
 }
 
 void Peer::ReadInput() {
@@ -116,7 +108,7 @@ void Peer::ReadInput() {
 
 void Peer::Execute(std::string_view line) {
     const auto [word, rest] = SplitWord(line);
-    Commands& commands = core_.commands;
+    Commands& commands = core_.commands();
     if (word.empty())
         return;
     if (word == "say") {
@@ -129,7 +121,7 @@ void Peer::Execute(std::string_view line) {
     } else if (word == "notice") {
         Send(rest, true, false);
     } else if (word == "sleep" || word == "wake") {
-        if (core_.session.asleep != (word == "wake"))
+        if (core_.session().asleep != (word == "wake"))
             PeerOutput::Print("error: ",
                               "already " + std::string(word == "sleep" ? "asleep" : "awake"));
         else
@@ -141,11 +133,9 @@ void Peer::Execute(std::string_view line) {
     } else if (word == "settings") {
         ApplySettings(rest);
     } else if (word == "save-recording") {
-        output_.SetNextPath(std::string(rest));
-        commands.SaveRecording();
-        output_.SetNextPath(std::nullopt);
+        WithPath(std::string(rest), &Commands::SaveRecording);
     } else if (word == "save-transcript") {
-        SaveTranscript(std::string(rest));
+        WithPath(std::string(rest), &Commands::SaveTranscript);
     } else if (word == "offer") {
         Offer(rest);
     } else if (word == "giveup") {
@@ -161,11 +151,10 @@ bool Peer::SetTarget(std::string_view index) {
     std::uint16_t target = 0;
     const auto [ptr, ec] = std::from_chars(index.data(), index.data() + index.size(), target);
     if (ec != std::errc() || ptr != index.data() + index.size() ||
-        (target != 0 && core_.session.CheckBuddyIndex(target) == 0)) {
+        !core_.commands().ChooseTarget(target)) {
         PeerOutput::Print("error: ", "no member " + std::string(index));
         return false;
     }
-    core_.session.target = target;
     return true;
 }
 
@@ -174,11 +163,11 @@ void Peer::Send(std::string_view text, bool asNotice, bool whisper) {
     input.text = ToGbk(text);
     input.asNotice = asNotice;
     input.whisper = whisper;
-    core_.commands.Send(input);
+    core_.commands().Send(input);
 }
 
 void Peer::ApplySettings(std::string_view arguments) {
-    SettingsValues values = core_.commands.OpenSettings();
+    SettingsValues values = core_.commands().OpenSettings();
     while (!arguments.empty()) {
         const auto [setting, rest] = SplitWord(arguments);
         arguments = rest;
@@ -203,14 +192,14 @@ void Peer::ApplySettings(std::string_view arguments) {
             return;
         }
     }
-    if (core_.commands.ValidateSettings(values))
-        core_.commands.ApplySettings(values);
+    if (core_.commands().ValidateSettings(values))
+        core_.commands().ApplySettings(values);
 }
 
-void Peer::SaveTranscript(const std::string& path) {
-    const FileResult result = WriteTranscript(core_.session, clock_.Now(), path);
-    if (!result.ok)
-        output_.Inform("", result.error, BoxIcon::Information);
+void Peer::WithPath(const std::string& path, void (Commands::*command)()) {
+    output_.SetNextPath(path);
+    (core_.commands().*command)();
+    output_.SetNextPath(std::nullopt);
 }
 
 void Peer::Offer(std::string_view arguments) {
@@ -221,12 +210,9 @@ void Peer::Offer(std::string_view arguments) {
     }
     if (!SetTarget(index))
         return;
-    offeredPath_ = std::string(path);
-    output_.SetNextPath(offeredPath_);
     report_.SetOffering(true);
-    transfers_.Offer();
+    WithPath(std::string(path), &Commands::OfferFile);
     report_.SetOffering(false);
-    output_.SetNextPath(std::nullopt);
 }
 
 void Peer::GiveUp() {
@@ -246,12 +232,16 @@ void Peer::Finish(int code) {
         return;
     finished_ = true;
     joinTimer_.stop();
-    if (core_.session.inSession)
-        core_.commands.Leave();
-    if (!options_.record.empty()) {
-        const FileResult result = SaveRecording(core_.recorder.log, core_.session, options_.record);
-        if (!result.ok)
-            output_.Inform("", result.error, BoxIcon::Information);
+    // With --record the recording is saved as the window saves it: at the leave's question,
+    // while it still describes the session, or at once when the session has already ended.
+    const std::optional<std::string> record =
+        options_.record.empty() ? std::nullopt : std::optional(options_.record);
+    if (core_.session().inSession) {
+        output_.SetNextPath(record);
+        core_.commands().Leave();
+        output_.SetNextPath(std::nullopt);
+    } else if (record) {
+        WithPath(*record, &Commands::SaveRecording);
     }
     link_.Shutdown();
     QCoreApplication::exit(code);

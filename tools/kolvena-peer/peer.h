@@ -17,26 +17,12 @@ namespace kolvena::peer {
 
 // The headless front end: the same core as the window, driven by commands on standard input,
 // showing what a person would see on standard output.
-class Peer final : public QObject, public LinkListener, public TransferStarter {
+class Peer final : public QObject {
 public:
     explicit Peer(PeerOptions options);
 
     // Creates or joins the session; non-zero when that failed at once.
     int Start();
-
-    // The link reports to the core; the peer only watches the join's outcome.
-    bool OnConnectionPending() override { return core_.OnConnectionPending(); }
-    void OnHostPacket(ConnectionId connection, std::string packet) override {
-        core_.OnHostPacket(connection, std::move(packet));
-    }
-    void OnMemberLeave(ConnectionId connection) override { core_.OnMemberLeave(connection); }
-    void OnClientPacket(std::string packet) override { core_.OnClientPacket(std::move(packet)); }
-    void OnHostGone() override { core_.OnHostGone(); }
-    void OnConnectResult(bool connected) override;
-
-    // The core is built before the transfers, which need it: it starts them through the peer.
-    void StartReceiving(const FilePacket& offer) override;
-    void StartSending(const FilePacket& offer, const std::string& recipientAddress) override;
 
 private:
     void ReadInput();
@@ -44,7 +30,8 @@ private:
     void Send(std::string_view text, bool asNotice, bool whisper);
     bool SetTarget(std::string_view index);
     void ApplySettings(std::string_view arguments);
-    void SaveTranscript(const std::string& path);
+    // Runs a command that asks for a file name, answering its dialog with path.
+    void WithPath(const std::string& path, void (Commands::*command)());
     void Offer(std::string_view arguments);
     void GiveUp();
     // Leaves the session, saves the recording if asked to, and ends the program.
@@ -55,9 +42,8 @@ private:
     TransferReport report_;
     PeerOutput output_;
     SessionLink link_;
-    SessionCore core_;
     FileTransfers transfers_;
-    std::string offeredPath_; // as typed
+    SessionCore core_;
     QSocketNotifier input_;
     QTimer joinTimer_;
     std::string pending_;

@@ -48,7 +48,7 @@ void PeerOutput::Print(std::string_view prefix, std::string_view utf8) {
 }
 
 void PeerOutput::RefreshChat() {
-    const auto& lines = core_->session.lines;
+    const auto& lines = core_->session().lines;
     // The chat area was cleared: everything in it now is new.
     if (lines.size() < printedLines_)
         printedLines_ = 0;
@@ -57,7 +57,7 @@ void PeerOutput::RefreshChat() {
 }
 
 void PeerOutput::RefreshMessages() {
-    const std::string& text = core_->session.messageText;
+    const std::string& text = core_->session().messageText;
     if (text.size() < printedMessageBytes_)
         printedMessageBytes_ = 0;
     // Each complete line not yet printed; the header line is the window's, not a notice.
@@ -76,7 +76,7 @@ void PeerOutput::RefreshMessages() {
 
 void PeerOutput::RefreshMembers() {
     std::string list;
-    for (const std::string& item : MemberItems(core_->session)) {
+    for (const std::string& item : MemberItems(core_->session())) {
         if (!list.empty())
             list += ", ";
         list += FromGbk(item);
@@ -114,9 +114,9 @@ BoxAnswer PeerOutput::Answer(const std::string& caption, BoxButtons buttons) con
         return options_.approve == Approval::No ? no : yes;
     if (caption == "是否接受文件")
         return options_.acceptFiles.empty() ? no : yes;
-    // The recording is saved by --record instead.
+    // The recording is saved at leaving only with --record, whose path answers the dialog.
     if (caption == "是否保存会话记录?")
-        return no;
+        return nextPath_ ? yes : no;
     // The user's own commands are confirmed.
     return yes;
 }

@@ -32,19 +32,19 @@ int RunReplay(const PeerOptions& options) {
     core.Start();
 
     output.SetNextPath(options.recording);
-    core.commands.OpenRecording();
+    core.commands().OpenRecording();
     // A file that cannot be read or is malformed leaves nothing loaded; its box has been shown.
-    if (core.recorder.state == ReplayState::NoReplay)
+    if (core.recorder().state == ReplayState::NoReplay)
         return 1;
 
-    core.replay.TogglePause();
-    EventLog& log = core.recorder.log;
+    core.replay().TogglePause();
+    const EventLog& log = core.recorder().log;
     const std::size_t ticks = log.events.size() + EXTRA_TICKS;
     for (std::size_t i = 0; i < ticks && timer.running && !log.ended; ++i)
-        core.replay.Tick();
+        core.replay().Tick();
 
     if (options.role == Role::Transcript) {
-        const FileResult result = WriteTranscript(core.session, clock.Now(), options.transcript);
+        const FileResult result = WriteTranscript(core.session(), clock.Now(), options.transcript);
         if (!result.ok) {
             output.Inform("", result.error, BoxIcon::Warning);
             return 1;
