@@ -292,6 +292,8 @@ void Commands::Leave() {
     s.counters.ownSayTotal = 0;
     s.counters.relatedSayTotal = 0;
     s.endedAt = core_.clock.Now();
+    // The end is recorded first, so that a recording saved at the question below is complete.
+    core_.recorder.log.AppendEvent(EventKind::EvSessionEnded);
 
     if (core_.prompter.Ask("是否保存会话记录?", "即将离开会话，您要保存当前会话记录吗？",
                            BoxButtons::YesNo, BoxIcon::Question) == BoxAnswer::Yes) {
@@ -304,7 +306,6 @@ void Commands::Leave() {
     // Whoever leaves asleep comes back awake: the next session starts with the sleep command.
     s.asleep = false;
     core_.view.RefreshCommands();
-    core_.recorder.log.AppendEvent(EventKind::EvSessionEnded);
     core_.view.SetWindowMode(WindowMode::Idle);
 }
 

@@ -31,6 +31,7 @@ public:
     void Saving(std::optional<std::string> path);
     bool Active() const { return active_; }
 
+    void Starting(const std::string& sentPath) override { Begin(sentPath); }
     void OpenProgress(const std::string& fileLine, std::uint32_t chunks) override;
     void ShowProgress(std::uint32_t chunk, std::uint32_t chunks, double percent) override;
     void CloseProgress() override { CheckEnd(); }
