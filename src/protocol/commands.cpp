@@ -585,7 +585,7 @@ void Commands::SaveRecordingOf(const Session& s) {
     if (!path)
         return;
     const FileResult result = ::kolvena::SaveRecording(core_.recorder.log, s, *path);
-    if (!result.ok && !result.error.empty())
+    if (!result.ok)
         core_.prompter.Inform("", result.error, BoxIcon::Information);
 }
 
@@ -612,7 +612,7 @@ void Commands::OpenRecording() {
     // malformed leaves the log, the replay and a live session as they were.
     const FileResult loaded = LoadRecording(recorder.log, *path);
     if (!loaded.ok) {
-        if (!loaded.error.empty())
+        if (!loaded.shown)
             core_.prompter.Inform("", loaded.error, BoxIcon::Information);
         return refuse();
     }

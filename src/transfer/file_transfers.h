@@ -22,7 +22,6 @@ enum class TransferOutcome {
     PeerGaveUp,     // the other side gave up (or its connection broke mid-transfer)
     OwnGaveUp,      // the user gave up
     CannotConnect,  // the offerer could not reach the recipient
-    CannotListen,   // the recipient could not listen on the transfer port
     CannotReadFile, // the offerer's file could not be opened or read
     CannotStore,    // the recipient could not write the received bytes
 };
