@@ -44,9 +44,11 @@ FileResult MoveInto(const std::string& from, const std::string& to) {
         else
             std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing,
                                        reason);
-        if (!reason)
-            return FileResult::Done();
         std::error_code ignored;
+        if (!reason) {
+            std::filesystem::remove(from, ignored);
+            return FileResult::Done();
+        }
         if (!std::filesystem::is_directory(to, ignored))
             std::filesystem::remove(to, ignored);
     }

@@ -13,7 +13,8 @@ namespace kolvena {
 FileResult CreateReceivedFile(std::string& path, UniqueFd& file);
 
 // Moves the complete file from `from` to `to`: a rename where it can, a copy across file
-// systems. A folder at `to` is refused, and a copy that fails leaves nothing half-written there.
+// systems, after which `from` is gone as well. A folder at `to` is refused, and a copy that fails
+// leaves nothing half-written there. On failure `from` is kept.
 FileResult MoveInto(const std::string& from, const std::string& to);
 
 } // namespace kolvena
