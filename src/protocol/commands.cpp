@@ -1,7 +1,6 @@
 #include "commands.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -532,11 +531,9 @@ void Commands::OfferFile() {
         prompter.Inform("", opened.error, BoxIcon::Information);
         return;
     }
-    std::error_code ec;
-    const std::uintmax_t size = std::filesystem::file_size(*path, ec);
-    if (ec) {
-        errno = ec.value();
-        prompter.Inform("", CannotRead(*path).error, BoxIcon::Information);
+    std::uint64_t size = 0;
+    if (const FileResult sized = ReadFileSize(*path, size); !sized.ok) {
+        prompter.Inform("", sized.error, BoxIcon::Information);
         return;
     }
     if (size > MAX_OFFER_SIZE) {
@@ -646,7 +643,7 @@ void Commands::SaveRecordingOf(const Session& s) {
     if (!path)
         return;
     const FileResult result = ::kolvena::SaveRecording(core_.recorder.log, s, *path);
-    if (!result.ok && !result.error.empty())
+    if (!result.ok)
         core_.prompter.Inform("", result.error, BoxIcon::Information);
 }
 
@@ -673,7 +670,7 @@ void Commands::OpenRecording() {
     // malformed leaves the log, the replay and a live session as they were.
     const FileResult loaded = LoadRecording(recorder.log, *path);
     if (!loaded.ok) {
-        if (!loaded.error.empty())
+        if (!loaded.shown)
             core_.prompter.Inform("", loaded.error, BoxIcon::Information);
         return refuse();
     }

@@ -18,7 +18,6 @@ constexpr std::size_t MAX_DATA_LENGTH = std::numeric_limits<std::uint32_t>::max(
 // more memory than the bytes really there.
 constexpr std::size_t READ_PIECE = 64 * 1024;
 
-constexpr char FORMAT_ERROR_TEXT[] = "文件格式错误.";
 constexpr char CAP_REACHED_TEXT[] = "会话录象已达到 65535 个事件的上限，此后的事件将不再录入。";
 
 std::int32_t ClampToI32(std::int64_t value) {
@@ -176,7 +175,7 @@ bool EventLog::ReadLog(std::istream& in) {
     RecordingHeader readHeader;
     std::vector<SessionEvent> readEvents;
     if (!ReadRecording(in, readHeader, readEvents)) {
-        prompter_.Inform("", FORMAT_ERROR_TEXT, BoxIcon::None);
+        prompter_.Inform("", RECORDING_FORMAT_ERROR, BoxIcon::None);
         return false;
     }
     ClearLog();

@@ -41,6 +41,8 @@ struct SessionEvent {
 inline constexpr std::uint16_t RECORDING_VERSION = 5;
 // The file counts its events in 16 bits.
 inline constexpr std::size_t MAX_EVENTS = 65535;
+// What ReadLog tells the user of a malformed recording.
+inline constexpr char RECORDING_FORMAT_ERROR[] = "文件格式错误.";
 
 // The 64 bytes that open a recording file.
 struct RecordingHeader {
@@ -75,8 +77,8 @@ public:
     void ClearLog();
     // Writes the recording file (setting eventCount and savedTime); false when the stream fails.
     bool WriteLog(std::ostream& out);
-    // Reads a recording file. On any format error the user is told "文件格式错误.", false is
-    // returned and the log stays exactly as it was.
+    // Reads a recording file. On any format error the user is told RECORDING_FORMAT_ERROR here,
+    // as every front end shows it, false is returned and the log stays exactly as it was.
     bool ReadLog(std::istream& in);
 
     // Replay accessors; each answers nothing (or 0) at a position that holds no event.

@@ -1,7 +1,6 @@
 #include "record_files.h"
 
 #include <cerrno>
-#include <cstring>
 
 #include <algorithm>
 #include <filesystem>
@@ -25,61 +24,79 @@ std::string DefaultFileName(const Session& session) {
 
 namespace {
 
-// Why a file operation failed, in the user's words; errno as the failing call left it.
-std::string Reason(int error) {
-    switch (error) {
-    case 0:
+// Why a file operation failed, in the user's words.
+std::string Reason(std::error_code reason) {
+    if (!reason)
         return {};
-    case ENOENT:
-        return "文件或文件夹不存在";
-    case EACCES:
-    case EPERM:
-        return "没有访问权限";
-    case EISDIR:
-        return "这是一个文件夹";
-    case ENOSPC:
-        return "磁盘空间不足";
-    case EROFS:
-        return "磁盘只读";
-    default:
-        return std::strerror(error);
+    const std::error_condition condition = reason.default_error_condition();
+    if (condition.category() == std::generic_category()) {
+        switch (condition.value()) {
+        case ENOENT:
+            return "文件或文件夹不存在";
+        case EACCES:
+        case EPERM:
+            return "没有访问权限";
+        case EISDIR:
+            return "这是一个文件夹";
+        case ENOSPC:
+            return "磁盘空间不足";
+        case EROFS:
+            return "磁盘只读";
+        default:
+            break;
+        }
     }
+    return reason.message();
 }
 
-FileResult Failure(const char* what, const std::string& path, int error) {
+FileResult Failure(const char* what, const std::string& path, std::error_code reason) {
     std::string text = what + path;
-    if (const std::string reason = Reason(error); !reason.empty())
-        text += " (" + reason + ")";
-    return {false, text};
+    if (const std::string told = Reason(reason); !told.empty())
+        text += " (" + told + ")";
+    return FileResult::Failed(std::move(text));
 }
 
 } // namespace
 
+std::error_code LastSystemError() {
+    return {errno, std::generic_category()};
+}
+
 FileResult OpenForReading(const std::string& path, std::ifstream& in) {
     std::error_code ignored;
     if (std::filesystem::is_directory(path, ignored))
-        return Failure("无法打开文件: ", path, EISDIR);
+        return CannotOpen(path, std::make_error_code(std::errc::is_a_directory));
+    // Cleared first, so that a failure the system did not report names no stale reason.
     errno = 0;
     in.open(path, std::ios::binary);
     if (!in)
-        return CannotOpen(path);
-    return {true, {}};
+        return CannotOpen(path, LastSystemError());
+    return FileResult::Done();
 }
 
-FileResult CannotCreate(const std::string& path) {
-    return Failure("无法创建文件: ", path, errno);
+FileResult ReadFileSize(const std::string& path, std::uint64_t& size) {
+    std::error_code reason;
+    const std::uintmax_t found = std::filesystem::file_size(path, reason);
+    if (reason)
+        return CannotRead(path, reason);
+    size = found;
+    return FileResult::Done();
 }
 
-FileResult CannotWrite(const std::string& path) {
-    return Failure("写入文件失败: ", path, errno);
+FileResult CannotCreate(const std::string& path, std::error_code reason) {
+    return Failure("无法创建文件: ", path, reason);
 }
 
-FileResult CannotOpen(const std::string& path) {
-    return Failure("无法打开文件: ", path, errno);
+FileResult CannotWrite(const std::string& path, std::error_code reason) {
+    return Failure("写入文件失败: ", path, reason);
 }
 
-FileResult CannotRead(const std::string& path) {
-    return Failure("读取文件失败: ", path, errno);
+FileResult CannotOpen(const std::string& path, std::error_code reason) {
+    return Failure("无法打开文件: ", path, reason);
+}
+
+FileResult CannotRead(const std::string& path, std::error_code reason) {
+    return Failure("读取文件失败: ", path, reason);
 }
 
 } // namespace kolvena

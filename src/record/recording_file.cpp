@@ -1,5 +1,6 @@
 #include "recording_file.h"
 
+#include <cerrno>
 #include <fstream>
 
 #include "session/buddy.h"
@@ -15,27 +16,30 @@ constexpr char RECORDING_OPEN_NAME[] = "*.prs";
 } // namespace
 
 FileResult SaveRecording(EventLog& log, const Session& session, const std::string& path) {
+    errno = 0;
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out)
-        return CannotCreate(path);
+        return CannotCreate(path, LastSystemError());
     log.header.topic = std::string(GbkFit(session.topic, TOPIC_SIZE));
     log.header.memberCount = static_cast<std::uint32_t>(session.roster.size());
     log.header.notices = session.counters.messageTotal;
     log.header.chatLines = session.counters.chatLineTotal;
+    errno = 0;
     const bool written = log.WriteLog(out);
     out.close();
     if (!written || !out)
-        return CannotWrite(path);
-    return {true, {}};
+        return CannotWrite(path, LastSystemError());
+    return FileResult::Done();
 }
 
 FileResult LoadRecording(EventLog& log, const std::string& path) {
     std::ifstream in;
     if (FileResult opened = OpenForReading(path, in); !opened.ok)
         return opened;
+    // ReadLog tells a malformed file itself, the same box in every front end.
     if (!log.ReadLog(in))
-        return {false, {}};
-    return {true, {}};
+        return FileResult::AlreadyShown(RECORDING_FORMAT_ERROR);
+    return FileResult::Done();
 }
 
 FileDialogRequest RecordingSaveRequest(const Session& session) {

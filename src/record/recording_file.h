@@ -15,7 +15,7 @@ namespace kolvena {
 FileResult SaveRecording(EventLog& log, const Session& session, const std::string& path);
 
 // Reads the recording at path into the log. A format error has been told to the user by
-// ReadLog (error is empty); either failure leaves the log as it was.
+// ReadLog (the result is shown); either failure leaves the log as it was.
 FileResult LoadRecording(EventLog& log, const std::string& path);
 
 // The dialogs of the save and open commands.

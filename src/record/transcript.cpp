@@ -1,5 +1,6 @@
 #include "transcript.h"
 
+#include <cerrno>
 #include <fstream>
 #include <string_view>
 
@@ -40,15 +41,17 @@ std::string BuildTranscript(const Session& session, CalendarTime now) {
 }
 
 FileResult WriteTranscript(const Session& session, CalendarTime now, const std::string& path) {
+    errno = 0;
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out)
-        return CannotCreate(path);
+        return CannotCreate(path, LastSystemError());
     const std::string text = BuildTranscript(session, now);
+    errno = 0;
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
     out.close();
     if (!out)
-        return CannotWrite(path);
-    return {true, {}};
+        return CannotWrite(path, LastSystemError());
+    return FileResult::Done();
 }
 
 FileResult ReadTextRecord(const std::string& path, std::string& text) {
@@ -57,16 +60,17 @@ FileResult ReadTextRecord(const std::string& path, std::string& text) {
         return opened;
     std::string bytes;
     std::string piece(READ_PIECE, '\0');
+    errno = 0;
     while (in) {
         in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
         bytes.append(piece.data(), static_cast<std::size_t>(in.gcount()));
         if (bytes.size() > MAX_TEXT_RECORD)
-            return {false, "文件太大, 无法显示: " + path};
+            return FileResult::Failed("文件太大, 无法显示: " + path);
     }
     if (in.bad())
-        return CannotRead(path);
+        return CannotRead(path, LastSystemError());
     text = bytes.substr(0, bytes.find('\0'));
-    return {true, {}};
+    return FileResult::Done();
 }
 
 FileDialogRequest TranscriptSaveRequest(const Session& session) {

@@ -1,19 +1,14 @@
 #include "file_transfers.h"
 
-#include <QMetaObject>
-#include <cerrno>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <random>
 #include <sys/socket.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 
 #include "record/record_files.h"
 #include "session/gbk.h"
+#include "transfer_files.h"
 #include "transfer_worker.h"
 
 namespace kolvena {
@@ -23,28 +18,6 @@ namespace {
 constexpr const char* kSocketCaption = "Kolvena";
 constexpr const char* kConnectFailed = "与会话主机连接没有成功，请重新连接。";
 constexpr const char* kFilter = "All files (*.*) | *.* ||";
-
-// The received bytes wait here until they are complete; the name cannot collide with another
-// program's, nor with a second transfer of this one.
-UniqueFd CreateReceivedFile(std::string& path) {
-    static std::atomic<unsigned> counter = 0;
-    std::error_code ec;
-    std::filesystem::path folder = std::filesystem::temp_directory_path(ec);
-    if (ec)
-        folder = "/tmp";
-    std::random_device random;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        path = (folder / ("kolvena-" + std::to_string(::getpid()) + "-" +
-                          std::to_string(counter++) + "-" + std::to_string(random()) + ".part"))
-                   .string();
-        errno = 0;
-        // 0666 under the umask: once moved into place it is an ordinary file of the user's.
-        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST)
-            return UniqueFd(fd);
-    }
-    return UniqueFd();
-}
 
 // The transfer port on every local address. Reused at once: the port of the last transfer
 // may still be in TIME_WAIT.
@@ -65,30 +38,6 @@ UniqueFd ListenOn(std::uint16_t port, const char*& failure) {
         return UniqueFd();
     }
     return fd;
-}
-
-// Moves the complete file into place: a rename where it can, a copy across file systems. A copy
-// that fails leaves nothing half-written behind.
-FileResult MoveInto(const std::string& from, const std::string& to) {
-    std::error_code ec;
-    std::filesystem::rename(from, to, ec);
-    if (!ec)
-        return {true, {}};
-    if (ec == std::errc::cross_device_link) {
-        ec.clear();
-        if (std::filesystem::is_directory(to, ec))
-            ec = std::make_error_code(std::errc::is_a_directory);
-        else
-            std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing,
-                                       ec);
-        if (!ec)
-            return {true, {}};
-        std::error_code ignored;
-        if (!std::filesystem::is_directory(to, ignored))
-            std::filesystem::remove(to, ignored);
-    }
-    errno = ec.value();
-    return CannotCreate(to);
 }
 
 } // namespace
@@ -151,9 +100,9 @@ bool FileTransfers::StartReceiving(const FilePacket& offer) {
         return false;
     }
     RemoveReceived();
-    UniqueFd file = CreateReceivedFile(receivedPath_);
-    if (!file.Valid()) {
-        prompter_.Inform("", CannotCreate(receivedPath_).error, BoxIcon::Information);
+    UniqueFd file;
+    if (const FileResult created = CreateReceivedFile(receivedPath_, file); !created.ok) {
+        prompter_.Inform("", created.error, BoxIcon::Information);
         receivedPath_.clear();
         return false;
     }
@@ -221,11 +170,9 @@ void FileTransfers::Finish(TransferOutcome outcome) {
     case TransferOutcome::CannotConnect:
         prompter.Inform(kSocketCaption, kConnectFailed, BoxIcon::Information);
         break;
-    case TransferOutcome::CannotListen:
     case TransferOutcome::CannotReadFile:
     case TransferOutcome::CannotStore:
-        if (!error.empty())
-            prompter.Inform("", error, BoxIcon::Information);
+        prompter.Inform("", error, BoxIcon::Information);
         break;
     }
     RemoveReceived();

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QObject>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -23,7 +22,6 @@ enum class TransferOutcome {
     PeerGaveUp,     // the other side gave up (or its connection broke mid-transfer)
     OwnGaveUp,      // the user gave up
     CannotConnect,  // the offerer could not reach the recipient
-    CannotListen,   // the recipient could not listen on the transfer port
     CannotReadFile, // the offerer's file could not be opened or read
     CannotStore,    // the recipient could not write the received bytes
 };
@@ -33,7 +31,7 @@ enum class TransferOutcome {
 // Each worker owns its socket and its file; progress and outcome come back to the thread that
 // started it. The received file is streamed to a temporary file in the system's temporary folder
 // and moved to where the user chooses only when it is complete; nothing partial is ever saved.
-class FileTransfers final : public QObject, public TransferStarter {
+class FileTransfers final : public TransferStarter {
 public:
     // port: the transfer port both sides use; the window uses TRANSFER_PORT.
     FileTransfers(Prompter& prompter, TransferView& view, std::uint16_t port = TRANSFER_PORT);

@@ -59,17 +59,19 @@ void PrepareStream(int fd) {
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
 }
 
-// Reads exactly size bytes at offset; errno tells why not (0 when the file has become shorter).
-bool ReadAt(int fd, char* data, std::size_t size, std::uint64_t offset) {
+// Reads exactly size bytes at offset. On failure reason is the system's, or empty when the file
+// has become shorter.
+bool ReadAt(int fd, char* data, std::size_t size, std::uint64_t offset, std::error_code& reason) {
     while (size > 0) {
         const ssize_t got = ::pread(fd, data, size, static_cast<off_t>(offset));
         if (got < 0) {
             if (errno == EINTR)
                 continue;
+            reason = LastSystemError();
             return false;
         }
         if (got == 0) {
-            errno = 0;
+            reason.clear();
             return false;
         }
         data += got;
@@ -79,18 +81,19 @@ bool ReadAt(int fd, char* data, std::size_t size, std::uint64_t offset) {
     return true;
 }
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
+// Writes everything; answers why not, or nothing.
+std::error_code WriteAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
         const ssize_t written = ::write(fd, data, size);
         if (written < 0) {
             if (errno == EINTR)
                 continue;
-            return false;
+            return LastSystemError();
         }
         data += written;
         size -= static_cast<std::size_t>(written);
     }
-    return true;
+    return {};
 }
 
 } // namespace
@@ -260,10 +263,9 @@ TransferOutcome CTransFileTread::Run() {
         return connected;
     const int fd = socket_.Get();
 
-    errno = 0;
     file_ = UniqueFd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
     if (!file_.Valid()) {
-        error_ = CannotOpen(path_).error;
+        error_ = CannotOpen(path_, LastSystemError()).error;
         return TransferOutcome::CannotReadFile;
     }
 
@@ -272,12 +274,13 @@ TransferOutcome CTransFileTread::Run() {
     // next chunk is read from the file while the answer to this one is on its way.
     std::vector<char> chunk(CHUNK_SIZE);
     std::vector<char> next(CHUNK_SIZE);
-    const auto read = [this](std::vector<char>& into, std::uint32_t index) {
+    std::error_code readError;
+    const auto read = [&](std::vector<char>& into, std::uint32_t index) {
         return ReadAt(file_.Get(), into.data(), ChunkSizeAt(size_, index),
-                      std::uint64_t{index - 1} * CHUNK_SIZE);
+                      std::uint64_t{index - 1} * CHUNK_SIZE, readError);
     };
     if (chunks > 0 && !read(chunk, 1)) {
-        error_ = CannotRead(path_).error;
+        error_ = CannotRead(path_, readError).error;
         return TransferOutcome::CannotReadFile;
     }
     for (std::uint32_t i = 1; i <= chunks; ++i) {
@@ -287,9 +290,7 @@ TransferOutcome CTransFileTread::Run() {
             return GiveUpBefore(i);
         if (!SendAll(fd, chunk.data(), ChunkSizeAt(size_, i)))
             return Stopping() ? TransferOutcome::OwnGaveUp : TransferOutcome::PeerGaveUp;
-        errno = 0;
         const bool nextRead = i == chunks || read(next, i + 1);
-        const int readError = errno;
 
         char answer = 0;
         ssize_t got;
@@ -302,8 +303,7 @@ TransferOutcome CTransFileTread::Run() {
             return Stopping() ? TransferOutcome::OwnGaveUp : TransferOutcome::PeerGaveUp;
         Report(i, chunks);
         if (!nextRead) {
-            errno = readError;
-            error_ = CannotRead(path_).error;
+            error_ = CannotRead(path_, readError).error;
             return TransferOutcome::CannotReadFile;
         }
         chunk.swap(next);
@@ -368,10 +368,10 @@ TransferOutcome CRecieveFileThread::Run() {
             got += static_cast<std::uint32_t>(read);
         }
         const auto store = [&] {
-            errno = 0;
-            if (WriteAll(file_.Get(), chunk.data(), size))
+            const std::error_code reason = WriteAll(file_.Get(), chunk.data(), size);
+            if (!reason)
                 return true;
-            error_ = CannotWrite(filePath_).error;
+            error_ = CannotWrite(filePath_, reason).error;
             return false;
         };
         Report(i, chunks);

@@ -37,7 +37,8 @@ public:
     void Join();
     // The owner has shown this step (lockstep only).
     void Shown(std::uint32_t chunk);
-    // Why a file could not be read or written (UTF-8, ready for a box); read after Join.
+    // Why the file could not be read or written (UTF-8, ready for a box), whenever the outcome
+    // is CannotReadFile or CannotStore; read after Join.
     const std::string& Error() const { return error_; }
 
 protected:

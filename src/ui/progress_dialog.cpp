@@ -8,7 +8,6 @@
 #include <QPushButton>
 #include <algorithm>
 #include <climits>
-#include <utility>
 
 #include "dialog_units.h"
 #include "session/prompter.h"
@@ -35,9 +34,8 @@ QLabel* MakeText(QWidget* parent, const char* id) {
 
 } // namespace
 
-TransferProgressDialog::TransferProgressDialog(Prompter& prompter, std::function<void()> giveUp,
-                                               QWidget* owner)
-    : QDialog(owner), prompter_(prompter), giveUp_(std::move(giveUp)) {
+TransferProgressDialog::TransferProgressDialog(Prompter& prompter, QWidget* owner)
+    : QDialog(owner), prompter_(prompter) {
     setObjectName(QStringLiteral("148"));
     setWindowTitle(QString::fromUtf8(CAPTION));
     setModal(false);
@@ -114,8 +112,7 @@ void TransferProgressDialog::OnGiveUp() {
     if (answer != BoxAnswer::Yes)
         return;
     abortRequested_ = true;
-    if (giveUp_)
-        giveUp_();
+    emit giveUpConfirmed();
 }
 
 void TransferProgressDialog::reject() {

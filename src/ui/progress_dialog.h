@@ -2,7 +2,6 @@
 
 #include <QDialog>
 #include <cstdint>
-#include <functional>
 #include <string>
 
 class QLabel;
@@ -19,10 +18,10 @@ namespace kolvena::ui {
 // file line, the progress text and "放弃". It shows itself when made; the transfer fills and
 // steps it, and its owner dismisses it when the transfer ends.
 class TransferProgressDialog final : public QDialog {
+    Q_OBJECT
+
 public:
-    // giveUp runs when the user has confirmed giving up.
-    TransferProgressDialog(Prompter& prompter, std::function<void()> giveUp,
-                           QWidget* owner = nullptr);
+    explicit TransferProgressDialog(Prompter& prompter, QWidget* owner = nullptr);
 
     // The transfer starts: the bar's range 0..chunks and the file line (UTF-8).
     void Prepare(const std::string& fileLine, std::uint32_t chunks);
@@ -37,6 +36,10 @@ public:
     // The close box and Escape give up the way "放弃" does, question first.
     void reject() override;
 
+signals:
+    // The user has confirmed giving up; the window stays until the transfer ends.
+    void giveUpConfirmed();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -44,7 +47,6 @@ private:
     void OnGiveUp();
 
     Prompter& prompter_;
-    std::function<void()> giveUp_;
     QProgressBar* bar_ = nullptr;
     QLabel* progressText_ = nullptr;
     QLabel* fileLine_ = nullptr;

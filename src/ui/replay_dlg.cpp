@@ -39,8 +39,7 @@ std::string TopicText(const std::string& topic) {
 
 } // namespace
 
-CReplayDlg::CReplayDlg(SessionCore& core, ReplayDlgHooks hooks, QWidget* owner)
-    : QDialog(owner, Qt::Tool), core_(core), hooks_(std::move(hooks)) {
+CReplayDlg::CReplayDlg(SessionCore& core, QWidget* owner) : QDialog(owner, Qt::Tool), core_(core) {
     setObjectName(QStringLiteral("149"));
     setWindowTitle(QString::fromUtf8(CAPTION));
     // A window does not take its owner's font by itself; the layout is measured in it.
@@ -142,23 +141,20 @@ void CReplayDlg::OnSliderAction() {
 void CReplayDlg::OnPlay() {
     QPointer<CReplayDlg> self(this);
     core_.replay().PlayButton();
-    if (hooks_.played)
-        hooks_.played();
+    emit played();
     if (self)
         UpdateControls();
 }
 
 void CReplayDlg::OnLoad() {
     QPointer<CReplayDlg> self(this);
-    if (hooks_.openRecording)
-        hooks_.openRecording();
+    emit openRecordingRequested();
     if (self)
         UpdateControls();
 }
 
 void CReplayDlg::closeEvent(QCloseEvent* event) {
-    if (hooks_.closed)
-        hooks_.closed();
+    emit closed();
     event->accept();
 }
 

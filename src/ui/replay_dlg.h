@@ -2,7 +2,6 @@
 
 #include <QDialog>
 #include <cstdint>
-#include <functional>
 
 class QLineEdit;
 class QPushButton;
@@ -14,23 +13,14 @@ class SessionCore;
 
 namespace kolvena::ui {
 
-// What the replay control window asks of the window that owns it.
-struct ReplayDlgHooks {
-    // Button 1094: the open-recording command, with all its questions.
-    std::function<void()> openRecording;
-    // Button 1096 changed the replay: the owner's check marks and title follow.
-    std::function<void()> played;
-    // The close box: the owner forgets the window and clears its check marks. The window is
-    // only hidden; destroying it is the owner's business.
-    std::function<void()> closed;
-};
-
 // Dialog 149, the modeless replay control window: the replayed and the recorded time, play,
 // pause and restart, loading another recording and a slider over the events. It keeps no
 // replay state: everything it shows and changes lives in the core's recorder and log.
 class CReplayDlg final : public QDialog {
+    Q_OBJECT
+
 public:
-    CReplayDlg(SessionCore& core, ReplayDlgHooks hooks, QWidget* owner = nullptr);
+    explicit CReplayDlg(SessionCore& core, QWidget* owner = nullptr);
 
     // Fits the slider to the recording now in the log and shows its position.
     void ResetReplay();
@@ -44,6 +34,15 @@ public:
     // window it believes open.
     void reject() override;
 
+signals:
+    // Button 1094: the owner runs the open-recording command, with all its questions.
+    void openRecordingRequested();
+    // Button 1096 changed the replay: the owner's check marks and title follow.
+    void played();
+    // The close box: the owner forgets the window and clears its check marks. The window is
+    // only hidden; destroying it is the owner's business.
+    void closed();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -53,7 +52,6 @@ private:
     void OnLoad();
 
     SessionCore& core_;
-    ReplayDlgHooks hooks_;
     QLineEdit* position_ = nullptr;
     QPushButton* load_ = nullptr;
     QSlider* slider_ = nullptr;

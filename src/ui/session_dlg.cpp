@@ -192,8 +192,7 @@ CSessionDlg::~CSessionDlg() {
     replayTimer_.OnTick(nullptr);
     // The control window works on the core, which goes before the window's children do; the
     // progress window's give-up reaches the transfers, which go before the core.
-    delete replayDlg_;
-    replayDlg_ = nullptr;
+    delete replayDlg_.data();
     delete transferWindow_.data();
     link_.SetListener(nullptr);
 }
@@ -608,14 +607,13 @@ void CSessionDlg::SyncReplayControls() {
 }
 
 void CSessionDlg::OpenReplayWindow() {
-    ReplayDlgHooks hooks;
-    hooks.openRecording = [this] { OnOpenRecording(); };
-    hooks.played = [this] {
+    replayDlg_ = new CReplayDlg(core_, this);
+    connect(replayDlg_, &CReplayDlg::openRecordingRequested, this, &CSessionDlg::OnOpenRecording);
+    connect(replayDlg_, &CReplayDlg::played, this, [this] {
         SyncReplayControls();
         RefreshTitle();
-    };
-    hooks.closed = [this] { ForgetReplayWindow(); };
-    replayDlg_ = new CReplayDlg(core_, std::move(hooks), this);
+    });
+    connect(replayDlg_, &CReplayDlg::closed, this, &CSessionDlg::ForgetReplayWindow);
     replayDlg_->ResetReplay();
 }
 
@@ -876,8 +874,9 @@ void CSessionDlg::OpenProgress(const std::string& fileLine, std::uint32_t chunks
     // An earlier window may still be waiting for its give-up question to close.
     if (transferWindow_ != nullptr)
         transferWindow_->Dismiss();
-    transferWindow_ = new TransferProgressDialog(
-        prompter_, [this] { transfers_.GiveUp(); }, this);
+    transferWindow_ = new TransferProgressDialog(prompter_, this);
+    connect(transferWindow_, &TransferProgressDialog::giveUpConfirmed, this,
+            [this] { transfers_.GiveUp(); });
     transferWindow_->Prepare(fileLine, chunks);
 }
 

@@ -13,6 +13,7 @@
 #include "net/session_link.h"
 #include "progress_dialog.h"
 #include "protocol/session_core.h"
+#include "replay_dlg.h"
 #include "replay_timer_qt.h"
 #include "transfer/file_transfers.h"
 #include "transfer/transfer_view.h"
@@ -28,8 +29,6 @@ class QTreeWidget;
 class QTreeWidgetItem;
 
 namespace kolvena::ui {
-
-class CReplayDlg;
 
 // The program's one window: the message window, the chat area, the member list, the target
 // field, the input line, the command buttons and checkboxes, the menus and the toolbar. It owns
@@ -187,7 +186,9 @@ private:
     std::map<int, QAction*> actions_;
     std::map<int, QPushButton*> buttons_;
 
-    CReplayDlg* replayDlg_ = nullptr;
+    // The replay control window, while one is open. Like the progress window it is a child
+    // that may go by deleteLater.
+    QPointer<CReplayDlg> replayDlg_;
     // Nesting depth of held refreshes, and the refreshes due on release.
     int holds_ = 0;
     unsigned dueRefreshes_ = 0;

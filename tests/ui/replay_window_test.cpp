@@ -308,7 +308,7 @@ TEST_F(ReplayWindowTest, SliderRangeAndTicksFollowTheEventCount) {
     for (const Case& c : {Case{20, 1}, Case{31, 2}, Case{150, 10}, Case{0, 1}}) {
         fake.core.recorder.log.header.eventCount = c.events;
         fake.core.recorder.log.cursor = 1;
-        CReplayDlg control(fake.core, {});
+        CReplayDlg control(fake.core);
         control.ResetReplay();
         auto* slider = control.findChild<QSlider*>("1095");
         EXPECT_EQ(slider->minimum(), 1) << c.events;
@@ -321,7 +321,7 @@ TEST_F(ReplayWindowTest, SliderRangeAndTicksFollowTheEventCount) {
     // The position follows the cursor; a seek's own slider move is left where the user put it.
     fake.core.recorder.log.header.eventCount = 150;
     fake.core.recorder.log.cursor = 40;
-    CReplayDlg control(fake.core, {});
+    CReplayDlg control(fake.core);
     control.ResetReplay();
     auto* slider = control.findChild<QSlider*>("1095");
     EXPECT_EQ(slider->value(), 40);

@@ -32,7 +32,9 @@ void DeleteDismissed() {
 
 class ProgressDialogTest : public ::testing::Test {
 protected:
-    ProgressDialogTest() : dialog(new TransferProgressDialog(prompter, [this] { ++giveUps; })) {}
+    ProgressDialogTest() : dialog(new TransferProgressDialog(prompter)) {
+        QObject::connect(dialog, &TransferProgressDialog::giveUpConfirmed, [this] { ++giveUps; });
+    }
     ~ProgressDialogTest() override { delete dialog.data(); }
 
     QProgressBar& Bar() { return *dialog->findChild<QProgressBar*>("1090"); }

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+
+#include "net/unique_fd.h"
+#include "record/record_files.h"
+
+namespace kolvena {
+
+// Creates the file a receive streams into, in the system's temporary folder, under a name that
+// cannot collide with another program's, nor with a second transfer of this one. path names the
+// file, the last one tried when none could be created.
+FileResult CreateReceivedFile(std::string& path, UniqueFd& file);
+
+// Moves the complete file from `from` to `to`: a rename where it can, a copy across file
+// systems, after which `from` is gone as well. A folder at `to` is refused, and a copy that fails
+// leaves nothing half-written there. On failure `from` is kept.
+FileResult MoveInto(const std::string& from, const std::string& to);
+
+} // namespace kolvena
