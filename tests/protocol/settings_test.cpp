@@ -111,6 +111,7 @@ TEST(SettingsTest, TheListenBoxClosesAndReopensASessionThatIsNotFull) {
     HostWithMembers host(1);
     ASSERT_TRUE(host.Confirm(20, false));
     EXPECT_FALSE(host.f.transport.accepting);
+    EXPECT_FALSE(host.f.core.commands.OpenSettings().listen); // the dialog shows the closed door
     EXPECT_EQ(host.LastLine(), CLOSED_LINE);
 
     // Unchanged settings change nothing.
