@@ -105,11 +105,8 @@ TEST(CommandsTest, CreateMakesTheLeaderAnnouncesTheCodeAndRecordsTheCreation) {
               "Massage: 欢迎您加入会话，会话主题是 'Topic '   (01:46:40)\r\n");
 
     ASSERT_EQ(h.p.boxes.size(), 2u);
-    EXPECT_EQ(h.p.boxes[0].caption, "创建会话成功!");
-    EXPECT_EQ(h.p.boxes[0].text, "恭喜您! 您的会话已经创建成功了。\n这个会话的最大客户成员容量是20"
-                                 "人。当然，您也可以通过\"设置\"来改变这个限制。");
+    EXPECT_NE(h.p.boxes[0].text.find("容量是20人"), std::string::npos);
     EXPECT_EQ(h.p.boxes[1].caption, "让朋友们加入您的会话! ");
-    EXPECT_NE(h.p.boxes[1].text.find("您的会话地址已经复制到了剪切板上!"), std::string::npos);
     EXPECT_EQ(h.p.clipboard, "欢迎您使用Kolvena加入我的会话! 会话地址编码:" + code);
 
     // The old session's events are gone; the creation opens the new recording.
@@ -249,7 +246,6 @@ TEST(CommandsTest, JoinConnectsInTheBackgroundAndLogsInOnCompletion) {
     ASSERT_EQ(h.net.sent.size(), 1u);
     EXPECT_EQ(h.net.sent[0].slot, 0u);
     EXPECT_EQ(h.net.sent[0].packet, BuildLogin(ToGbk("游客")));
-    EXPECT_EQ(h.net.sent[0].packet.size(), 21u);
     EXPECT_EQ(h.Line(), "-->> 登陆会话主机成功，正在传回会话成员名单...");
     // A member's recording carries its own start, not 1970.
     EXPECT_EQ(h.log.header.version, RECORDING_VERSION);
@@ -258,8 +254,18 @@ TEST(CommandsTest, JoinConnectsInTheBackgroundAndLogsInOnCompletion) {
     EXPECT_EQ(h.Line(), "-->> 登陆会话主机成功，正在传回会话成员名单...");
 }
 
-TEST(CommandsTest, FailedJoinShowsItsLineAndASecondJoinWorks) {
+TEST(CommandsTest, CancelledOrFailedJoinsEndCleanlyAndASecondJoinWorks) {
     Harness h;
+    h.f.core.recorder.state = ReplayState::Playing;
+    ASSERT_TRUE(h.cmd.JoinBegin());
+    h.cmd.JoinCancel();
+    EXPECT_EQ(h.f.core.recorder.state, ReplayState::Playing);
+    h.net.initOk = false;
+    h.cmd.JoinFinish({"Guest", JoinMode::ByCode, 1, "", 6636});
+    EXPECT_FALSE(h.f.core.joining);
+    EXPECT_TRUE(h.net.connects.empty());
+
+    h.net.initOk = true;
     ASSERT_TRUE(h.cmd.JoinBegin());
     h.cmd.JoinFinish({"Guest", JoinMode::ByCode, 4242, "", 6636});
     EXPECT_EQ(h.net.connects[0].code, 4242u);
@@ -281,18 +287,6 @@ TEST(CommandsTest, FailedJoinShowsItsLineAndASecondJoinWorks) {
     h.cmd.OnConnectResult(true);
     EXPECT_TRUE(h.s.inSession);
     EXPECT_EQ(h.net.sent.size(), 1u);
-}
-
-TEST(CommandsTest, JoinCancelResumesAndAFailedInitStartsNothing) {
-    Harness h;
-    h.f.core.recorder.state = ReplayState::Playing;
-    ASSERT_TRUE(h.cmd.JoinBegin());
-    h.cmd.JoinCancel();
-    EXPECT_EQ(h.f.core.recorder.state, ReplayState::Playing);
-    h.net.initOk = false;
-    h.cmd.JoinFinish({"Guest", JoinMode::ByCode, 1, "", 6636});
-    EXPECT_FALSE(h.f.core.joining);
-    EXPECT_TRUE(h.net.connects.empty());
 }
 
 // --- leave ---
@@ -339,18 +333,25 @@ TEST(CommandsTest, LeaveAsksTwiceAndKeepsTheFarewellWhenNotCleared) {
     }
 }
 
-TEST(CommandsTest, LeaveOutsideASessionOrCancelledChangesNothing) {
+TEST(CommandsTest, LeaveAndSleepOutsideASessionOrCancelledChangeNothing) {
     Harness h;
+    h.cmd.SleepOrWake();
+    EXPECT_TRUE(h.p.boxes.empty());
     h.cmd.Leave();
     h.ExpectOnlyBox("退出出错", "您还未进入会话?");
     EXPECT_EQ(h.p.boxes[0].icon, BoxIcon::Question);
 
     h.Host();
-    h.p.answers = {BoxAnswer::Cancel};
+    h.AddMember("B");
+    h.p.answers = {BoxAnswer::Cancel, BoxAnswer::Cancel};
     h.cmd.Leave();
+    h.cmd.SleepOrWake();
     EXPECT_TRUE(h.s.inSession);
-    EXPECT_EQ(h.p.boxes.size(), 1u);
+    EXPECT_EQ(h.p.boxes.size(), 2u);
     EXPECT_EQ(h.net.shutdowns, 0);
+    EXPECT_FALSE(h.s.asleep);
+    EXPECT_TRUE(h.net.sent.empty());
+    EXPECT_EQ(h.s.roster[0].state, BuddyState::Joined);
 }
 
 TEST(CommandsTest, HostGoneWhileTheLeaveQuestionIsOpenEndsNothingTwice) {
@@ -430,19 +431,6 @@ TEST(CommandsTest, SleepAndWakeSendTheirPacketAndRefreshTheButtons) {
             EXPECT_EQ(h.log.events[events + 1].kind, EventKind::EvAwake);
         }
     }
-}
-
-TEST(CommandsTest, SleepOutsideASessionOrCancelledDoesNothing) {
-    Harness h;
-    h.cmd.SleepOrWake();
-    EXPECT_TRUE(h.p.boxes.empty());
-    h.Host();
-    h.AddMember("B");
-    h.p.answers = {BoxAnswer::Cancel};
-    h.cmd.SleepOrWake();
-    EXPECT_FALSE(h.s.asleep);
-    EXPECT_TRUE(h.net.sent.empty());
-    EXPECT_EQ(h.s.roster[0].state, BuddyState::Joined);
 }
 
 TEST(CommandsTest, BeforeTheRosterArrivesTheClientActsAsOutsideASession) {

@@ -203,26 +203,26 @@ TEST(Readers, MeasureGivesALowerBoundUntilTheCountsAreThere) {
     EXPECT_FALSE(MeasurePacket(Bytes({13, 0, 0})));
 }
 
-TEST(NameFields, ATwentyByteNameHasNoNulAndIsNotReadPast) {
-    const std::string name = "ABCDEFGHIJKLMNOPQRST";
-    EXPECT_EQ(BuildLogin(name), "\x0A" + name);
-    EXPECT_EQ(ReadLogin(BuildLogin(name) + "XYZ"), LoginPacket{name});
-    EXPECT_EQ(ReadRename(BuildRename(PacketType::Rename, {2, name}) + "XYZ"),
-              (RenamePacket{2, name}));
-    EXPECT_EQ(ReadMemberJoined(BuildMemberJoined(name, "255.255.255.255") + "XYZ"),
-              (MemberJoinedPacket{name, "255.255.255.255"}));
+TEST(NameFields, NamesFillTwentyBytesAtMostAreNotReadPastAndKeepWholeCharacters) {
+    const std::string zhong = ToGbk("中");
+    const std::string twenty = "ABCDEFGHIJKLMNOPQRST";
+    const std::pair<std::string, std::string> rows[] = {
+        {twenty, twenty},                                     // no NUL; "XYZ" after it is not read
+        {std::string(19, 'a') + zhong, std::string(19, 'a')}, // straddles byte 20: cut before
+        {Repeat(zhong, 10) + "x", Repeat(zhong, 10)},         // ends exactly at byte 20
+        {"Bob", "Bob"},
+    };
+    for (const auto& [given, kept] : rows) {
+        EXPECT_EQ(BuildLogin(given), "\x0A" + kept + std::string(20 - kept.size(), '\0'));
+        EXPECT_EQ(ReadLogin(BuildLogin(given) + "XYZ"), LoginPacket{kept});
+        EXPECT_EQ(ReadRename(BuildRename(PacketType::Rename, {2, given}) + "XYZ"),
+                  (RenamePacket{2, kept}));
+        EXPECT_EQ(ReadMemberJoined(BuildMemberJoined(given, "255.255.255.255") + "XYZ"),
+                  (MemberJoinedPacket{kept, "255.255.255.255"}));
+    }
     std::string login = BuildLogin("Bob");
     login[10] = 'Z'; // bytes after the NUL carry nothing
     EXPECT_EQ(ReadLogin(login)->name, "Bob");
-}
-
-TEST(NameFields, AGbkCharacterStraddlingByteTwentyIsCutBeforeIt) {
-    const std::string zhong = ToGbk("中");
-    ASSERT_EQ(zhong.size(), 2u);
-    const std::string login = BuildLogin(std::string(19, 'a') + zhong);
-    EXPECT_EQ(login, "\x0A" + std::string(19, 'a') + '\0');
-    const std::string ten = Repeat(zhong, 10); // ends exactly at byte 20: kept whole
-    EXPECT_EQ(ReadRename(BuildRename(PacketType::RenameToHost, {1, ten + "x"}))->name, ten);
 }
 
 TEST(Builders, OverlongTextsAreCutToFitThePacketWithoutSplittingACharacter) {

@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "protocol/packets.h"
@@ -104,16 +105,16 @@ struct ReplayHarness {
 };
 
 TEST(ReplayInterval, FollowsTheSpeedAndPlaysSameSecondEventsQuickly) {
-    EXPECT_EQ(ReplayInterval(10, SPEED_SLOW), 10000);
-    EXPECT_EQ(ReplayInterval(10, SPEED_NORMAL), 5000);
-    EXPECT_EQ(ReplayInterval(10, SPEED_FAST), 2500);
-    EXPECT_EQ(ReplayInterval(10, SPEED_FASTEST), 1250);
-    EXPECT_EQ(ReplayInterval(0, SPEED_SLOW), 300);
-    EXPECT_EQ(ReplayInterval(0, SPEED_NORMAL), 150);
-    EXPECT_EQ(ReplayInterval(0, SPEED_FAST), 75);
-    EXPECT_EQ(ReplayInterval(0, SPEED_FASTEST), 37);
-    // A hostile file's gaps neither go negative nor overflow the timer.
-    EXPECT_EQ(ReplayInterval(-5, SPEED_NORMAL), 150);
+    // Speed, a 10-second gap, a same-second gap, a hostile file's negative gap.
+    const std::tuple<int, int, int, int> rows[] = {{SPEED_SLOW, 10000, 300, 300},
+                                                   {SPEED_NORMAL, 5000, 150, 150},
+                                                   {SPEED_FAST, 2500, 75, 75},
+                                                   {SPEED_FASTEST, 1250, 37, 37}};
+    for (const auto& [speed, ten, same, negative] : rows) {
+        EXPECT_EQ(ReplayInterval(10, speed), ten);
+        EXPECT_EQ(ReplayInterval(0, speed), same);
+        EXPECT_EQ(ReplayInterval(-5, speed), negative);
+    }
     EXPECT_GT(ReplayInterval(0x7fffffff, SPEED_SLOW), 0);
 }
 
@@ -424,9 +425,9 @@ TEST(Transcript, ATextRecordIsShownAsOneLineUpToItsFirstNul) {
     f.core.commands.OpenTextRecord();
     f.core.commands.OpenTextRecord();
     ASSERT_EQ(f.core.session.lines.size(), before + 2);
+    EXPECT_EQ(f.core.session.lines[before + 1].text, "");
     EXPECT_EQ(f.core.session.lines[before].text, "one\r\ntwo");
     EXPECT_EQ(f.core.session.lines[before].stamp, 0u);
-    EXPECT_EQ(f.core.session.lines[before + 1].text, "");
     EXPECT_TRUE(f.transport.sent.empty());
 }
 

@@ -40,26 +40,6 @@ struct HostWithMembers {
     FakeCore f;
 };
 
-TEST(SettingsTest, OpeningCopiesTheSessionAndTheDoorOnlyWhileHosting) {
-    HostWithMembers host(3);
-    host.f.core.session.maxClients = 12;
-    host.f.core.session.verifyMessages = false;
-    host.f.transport.accepting = false;
-    const SettingsValues hosting = host.f.core.commands.OpenSettings();
-    EXPECT_TRUE(hosting.hosting && hosting.showTimeOnMessages && hosting.sound);
-    EXPECT_FALSE(hosting.listen || hosting.verify || hosting.showTimeOnChat);
-    EXPECT_EQ(hosting.currentClients, 3);
-    EXPECT_EQ(hosting.maxClients, 12u);
-
-    FakeCore idle;
-    idle.core.session.maxClients = 55;
-    idle.transport.accepting = true;
-    const SettingsValues outside = idle.core.commands.OpenSettings();
-    EXPECT_FALSE(outside.hosting || outside.listen);
-    EXPECT_EQ(outside.maxClients, 20u);
-    EXPECT_EQ(outside.currentClients, 0);
-}
-
 TEST(SettingsTest, ValidationRefusesOutOfRangeAndBelowTheMembersPresent) {
     struct Case {
         bool hosting;
@@ -97,6 +77,12 @@ TEST(SettingsTest, ValidationRefusesOutOfRangeAndBelowTheMembersPresent) {
 
 TEST(SettingsTest, AMaximumEqualToTheMembersClosesTheSession) {
     HostWithMembers host(3);
+    host.f.core.session.maxClients = 12;
+    const SettingsValues opened = host.f.core.commands.OpenSettings();
+    EXPECT_TRUE(opened.hosting && opened.listen);
+    EXPECT_EQ(opened.currentClients, 3);
+    EXPECT_EQ(opened.maxClients, 12u);
+    host.f.core.session.maxClients = 20;
     EXPECT_FALSE(host.Confirm(2, true));
     EXPECT_TRUE(host.f.transport.accepting);
     EXPECT_EQ(host.f.core.session.maxClients, 20);
@@ -125,6 +111,7 @@ TEST(SettingsTest, TheListenBoxClosesAndReopensASessionThatIsNotFull) {
     HostWithMembers host(1);
     ASSERT_TRUE(host.Confirm(20, false));
     EXPECT_FALSE(host.f.transport.accepting);
+    EXPECT_FALSE(host.f.core.commands.OpenSettings().listen); // the dialog shows the closed door
     EXPECT_EQ(host.LastLine(), CLOSED_LINE);
 
     // Unchanged settings change nothing.
@@ -141,9 +128,13 @@ TEST(SettingsTest, TheListenBoxClosesAndReopensASessionThatIsNotFull) {
 
 TEST(SettingsTest, OutsideHostingOnlyTheDisplayAndSoundOptionsChange) {
     FakeCore f;
+    f.core.session.maxClients = 55;
     f.transport.accepting = true;
     const std::size_t lines = f.core.session.lines.size();
     SettingsValues values = f.core.commands.OpenSettings();
+    EXPECT_FALSE(values.hosting || values.listen);
+    EXPECT_EQ(values.maxClients, 20u);
+    EXPECT_EQ(values.currentClients, 0);
     values.showTimeOnChat = true;
     values.showTimeOnMessages = false;
     values.verify = false;

@@ -1,14 +1,13 @@
-#include "alloc_probe.h"
-
+// The test program's operator new, in a file of its own so that no caller sees it inline. While
+// armed, it remembers the largest single request, so a test can show that a size claimed by
+// input was never allocated.
 #include <atomic>
 #include <cstdlib>
 #include <new>
 
 namespace {
-
 std::atomic<bool> armed{false};
 std::atomic<std::size_t> largest{0};
-
 } // namespace
 
 void* operator new(std::size_t size) {
@@ -21,7 +20,6 @@ void* operator new(std::size_t size) {
         return p;
     throw std::bad_alloc();
 }
-
 void operator delete(void* p) noexcept {
     std::free(p);
 }
@@ -30,18 +28,11 @@ void operator delete(void* p, std::size_t) noexcept {
 }
 
 namespace kolvena::test {
-
-AllocationProbe::AllocationProbe() {
+void ArmAllocationProbe(bool on) {
     largest = 0;
-    armed = true;
+    armed = on;
 }
-
-AllocationProbe::~AllocationProbe() {
-    armed = false;
-}
-
-std::size_t AllocationProbe::Largest() const {
+std::size_t LargestAllocation() {
     return largest.load();
 }
-
 } // namespace kolvena::test

@@ -6,25 +6,22 @@
 namespace kolvena {
 namespace {
 
+// A record as the host sent it, with bytes in the reserved and alignment fields.
 std::string SampleRecord() {
-    std::string r(60, '\0');
-    r.replace(0, 4, "\xDE\xAD\xBE\xEF");                  // reserved: whatever the sender had there
-    r.replace(4, 3, "Bob");                               // name
-    r.replace(24, 4, std::string("\x03\x00\x00\x00", 4)); // id 3
-    r[28] = static_cast<char>(102);                       // asleep
-    r[29] = 2;                                            // member
-    r[30] = 1;                                            // olFlag
-    r[31] = '\x7F';                                       // alignment byte
-    r.replace(32, 4, std::string("\x10\x20\x30\x40", 4));
-    r.replace(36, 4, std::string("\x01\x02\x03\x04", 4));
-    r.replace(40, 2, std::string("\x05\x01", 2)); // sayCount 261
-    r.replace(42, 2, std::string("\x02\x00", 2)); // messageCount 2
-    r.replace(44, 9, "10.0.0.42");
-    return r;
+    std::string r = "\xDE\xAD\xBE\xEF"
+                    "Bob" +
+                    std::string(17, '\0') +
+                    std::string("\x03\x00\x00\x00\x66\x02\x01\x7F" // id 3, asleep, member, olFlag
+                                "\x10\x20\x30\x40\x01\x02\x03\x04" // joinTime, leaveTime
+                                "\x05\x01\x02\x00"                 // sayCount 261, messageCount 2
+                                "10.0.0.42",
+                                29);
+    return r + std::string(7, '\0');
 }
 
 TEST(Buddy, ReceivedRecordIsKeptByteForByte) {
     const std::string wire = SampleRecord();
+    ASSERT_EQ(wire.size(), Buddy::kRecordSize);
     const auto b = Buddy::Decode(wire);
     ASSERT_TRUE(b.has_value());
     EXPECT_EQ(b->Name(), "Bob");
@@ -37,52 +34,38 @@ TEST(Buddy, ReceivedRecordIsKeptByteForByte) {
     EXPECT_EQ(b->sayCount, 261);
     EXPECT_EQ(b->messageCount, 2);
     EXPECT_EQ(b->Address(), "10.0.0.42");
-    EXPECT_TRUE(b->IsPresent());
     EXPECT_EQ(b->Encode(), wire);
+    EXPECT_FALSE(Buddy::Decode(wire.substr(0, 59)).has_value());
 }
 
-TEST(Buddy, UnknownStateValuesSurviveAndLeftIsFinal) {
-    std::string wire = SampleRecord();
-    wire[28] = static_cast<char>(-7);
-    auto b = Buddy::Decode(wire);
-    ASSERT_TRUE(b.has_value());
-    EXPECT_TRUE(b->IsPresent());
-    EXPECT_EQ(b->Encode(), wire);
-    wire[28] = static_cast<char>(105);
-    EXPECT_FALSE(Buddy::Decode(wire)->IsPresent());
+TEST(Buddy, UnknownStateValuesSurviveAndOnlyLeftIsAbsent) {
+    for (const auto& [state, present] :
+         {std::pair{102, true}, {-7, true}, {0, true}, {105, false}}) {
+        std::string wire = SampleRecord();
+        wire[28] = static_cast<char>(state);
+        const auto b = Buddy::Decode(wire);
+        ASSERT_TRUE(b.has_value());
+        EXPECT_EQ(b->IsPresent(), present) << state;
+        EXPECT_EQ(b->Encode(), wire) << state;
+    }
 }
 
-TEST(Buddy, ShortRecordIsRefused) {
-    EXPECT_FALSE(Buddy::Decode(SampleRecord().substr(0, 59)).has_value());
-}
-
-TEST(Buddy, TwentyByteNameHasNoTerminatorAndIsReadNoFurther) {
-    const std::string name(20, 'n');
-    const Buddy b = Buddy::Make(name, "127.0.0.1", BuddyRole::Leader);
-    const std::string wire = b.Encode();
-    ASSERT_EQ(wire.size(), 60u);
-    EXPECT_EQ(wire.substr(4, 20), name);
-    EXPECT_EQ(wire[24], '\0'); // the id follows directly
-    EXPECT_EQ(Buddy::Decode(wire)->Name(), name);
-}
-
-TEST(Buddy, LongChineseNameIsCutAtACharacterBoundary) {
-    // Eleven two-byte characters are 22 bytes: ten fit.
-    const Buddy b = Buddy::Make(ToGbk("一二三四五六七八九十百"), "", BuddyRole::Member);
-    EXPECT_EQ(b.Name(), ToGbk("一二三四五六七八九十"));
-    // An odd byte first leaves 19 bytes for characters: nine fit, byte 20 stays NUL.
-    const Buddy c = Buddy::Make("x" + ToGbk("一二三四五六七八九十"), "", BuddyRole::Member);
-    EXPECT_EQ(c.Name(), "x" + ToGbk("一二三四五六七八九"));
-}
-
-TEST(Buddy, NewRecordStartsClean) {
-    const Buddy b = Buddy::Make("Ann", "192.168.0.1", BuddyRole::Member);
-    EXPECT_EQ(b.state, BuddyState::Joined);
-    EXPECT_EQ(b.id, 0u);
-    EXPECT_EQ(b.olFlag, 0);
-    EXPECT_EQ(b.sayCount, 0);
-    EXPECT_EQ(b.Encode().substr(0, 4), std::string(4, '\0')); // no stale memory on the wire
-    EXPECT_EQ(b.Address(), "192.168.0.1");
+TEST(Buddy, NamesAreCutToTwentyBytesAtACharacterBoundary) {
+    const std::pair<std::string, std::string> rows[] = {
+        {std::string(20, 'n'), std::string(20, 'n')}, // no terminator, the id follows
+        {std::string(25, 'n'), std::string(20, 'n')},
+        // Eleven two-byte characters are 22 bytes: ten fit.
+        {ToGbk("一二三四五六七八九十百"), ToGbk("一二三四五六七八九十")},
+        // An odd byte first leaves 19 bytes for characters: nine fit, byte 20 stays NUL.
+        {"x" + ToGbk("一二三四五六七八九十"), "x" + ToGbk("一二三四五六七八九")},
+    };
+    for (const auto& [name, kept] : rows) {
+        const std::string wire = Buddy::Make(name, "127.0.0.1", BuddyRole::Leader).Encode();
+        ASSERT_EQ(wire.size(), 60u);
+        EXPECT_EQ(wire.substr(4, 20), kept + std::string(20 - kept.size(), '\0'));
+        EXPECT_EQ(wire[24], '\0');
+        EXPECT_EQ(Buddy::Decode(wire)->Name(), kept);
+    }
 }
 
 } // namespace

@@ -12,7 +12,7 @@ using test::ScriptedPrompter;
 
 class SessionTest : public ::testing::Test {
 protected:
-    // A leader A and members B, C, D; the own member is the given BuddyID.
+    // A leader A and members B, C, D, one second apart; the own member is the given BuddyID.
     void FourMembers(std::uint16_t self) {
         session.AddBuddy(Buddy::Make("A", "10.0.0.1", BuddyRole::Leader));
         for (const char* name : {"B", "C", "D"}) {
@@ -22,14 +22,13 @@ protected:
         session.selfId = self;
     }
 
+    // The composed line as UTF-8, "<none>" when there is none; its kind must be the stamp.
     std::string Compose(std::uint16_t sender, std::uint16_t target, std::uint8_t whisper = 0,
-                        std::string text = "hello") {
-        ChatLine chat;
-        chat.sender = sender;
-        chat.target = target;
-        chat.whisper = whisper;
-        chat.text = std::move(text);
-        const auto line = session.ComposeChatLine(chat);
+                        std::string text = "hello", std::uint32_t stamp = 0) {
+        const auto line = session.ComposeChatLine({"", target, sender, whisper, stamp, text});
+        if (line) {
+            EXPECT_EQ(line->kind, stamp);
+        }
         return line ? FromGbk(line->text) : "<none>";
     }
 
@@ -39,11 +38,15 @@ protected:
 };
 
 TEST_F(SessionTest, DepartedMembersKeepTheirBuddyIdAndShiftActiveIndexes) {
-    FourMembers(1);
+    FourMembers(4);
+    EXPECT_EQ(session.GetSelfIndex(), 4);
     session.RemoveBuddy(3); // C leaves
     ASSERT_EQ(session.roster.size(), 4u);
     EXPECT_EQ(session.GetBuddyCount(), 3);
     EXPECT_EQ(session.GetBuddy(3)->Name(), "D");
+    EXPECT_EQ(session.GetSelfIndex(), 3);
+    EXPECT_TRUE(session.StreamHasSelf(std::string("\x01\x03", 2)));
+    EXPECT_FALSE(session.StreamHasSelf(std::string("\x01\x04", 2)));
     EXPECT_EQ(session.roster[2].state, BuddyState::Left);
     EXPECT_EQ(session.roster[2].leaveTime, 1003u);
     for (std::uint32_t i = 0; i < 4; ++i)
@@ -56,37 +59,26 @@ TEST_F(SessionTest, DepartedMembersKeepTheirBuddyIdAndShiftActiveIndexes) {
     EXPECT_TRUE(prompter.boxes.empty());
 }
 
-TEST_F(SessionTest, OutOfRangeIndexShowsTheBoxAndYieldsTheLastRecord) {
+TEST_F(SessionTest, IndexesOutOfRangeNeverCrash) {
+    EXPECT_EQ(session.GetBuddy(1), nullptr);
+    EXPECT_EQ(session.GetSelfIndex(), 0);
+    EXPECT_EQ(session.BuddyById(1), nullptr);
+    EXPECT_FALSE(session.StreamHasSelf(""));
+    prompter.boxes.clear();
+
+    // With members, an index out of range shows the box and yields the last record.
     FourMembers(1);
     EXPECT_EQ(session.GetBuddy(0)->Name(), "D");
     EXPECT_EQ(session.GetBuddy(5)->Name(), "D");
     ASSERT_EQ(prompter.boxes.size(), 2u);
     EXPECT_EQ(prompter.boxes[0].text, "获得Friend失败，数量越界!");
     EXPECT_EQ(prompter.boxes[0].icon, BoxIcon::Stop);
-    EXPECT_EQ(session.CheckBuddyIndex(session.GetBuddyCount() + 1), 0);
+    EXPECT_EQ(session.CheckBuddyIndex(5), 0);
     EXPECT_EQ(session.CheckBuddyIndex(0), 0);
     EXPECT_EQ(session.CheckBuddyIndex(4), 4);
-    // Removing a member that is not there changes nothing.
     session.RemoveBuddy(9);
     session.RemoveBuddy(0);
     EXPECT_EQ(session.GetBuddyCount(), 4);
-}
-
-TEST_F(SessionTest, EmptyRosterNeverCrashes) {
-    EXPECT_EQ(session.GetBuddy(1), nullptr);
-    EXPECT_EQ(session.GetSelfIndex(), 0);
-    EXPECT_EQ(session.BuddyById(1), nullptr);
-    EXPECT_FALSE(session.StreamHasSelf(""));
-}
-
-TEST_F(SessionTest, SelfIndexFollowsDeparturesOfEarlierMembers) {
-    FourMembers(4);
-    EXPECT_EQ(session.GetSelfIndex(), 4);
-    session.RemoveBuddy(2);
-    EXPECT_EQ(session.GetSelfIndex(), 3);
-    EXPECT_TRUE(session.StreamHasSelf(std::string("\x01\x03", 2)));
-    EXPECT_FALSE(session.StreamHasSelf(std::string("\x01\x04", 2)));
-    EXPECT_FALSE(session.StreamHasSelf(""));
 }
 
 TEST_F(SessionTest, IdStreamListsMarkedPresentMembersAndWarnsOnAWrongLength) {
@@ -116,58 +108,45 @@ TEST_F(SessionTest, RenderLinesAddsTimeSuffixesOnlyWhereAllowed) {
     EXPECT_EQ(session.RenderLines(), "\r\n");
 }
 
-TEST_F(SessionTest, RecordMessageAppendsTheNoticeLine) {
+TEST_F(SessionTest, RecordMessageAppendsTheNoticeLineAndCountsIt) {
     clock.now = 14 * 3600 + 3 * 60 + 7;
     session.RecordMessage("Bob: hi ");
-    EXPECT_EQ(session.messageText, "Massage: Bob: hi   (14:03:07)\r\n");
     session.showTimeOnMessages = false;
     session.RecordMessage("x");
     EXPECT_EQ(session.messageText, "Massage: Bob: hi   (14:03:07)\r\nMassage: x\r\n");
     EXPECT_EQ(session.messageTotal, 2);
 }
 
-TEST_F(SessionTest, ComposesTheFourAddresseeFormsFromTheUsersPointOfView) {
-    session.AddBuddy(Buddy::Make("Ann", "", BuddyRole::Leader));
-    session.AddBuddy(Buddy::Make("Bob", "", BuddyRole::Member));
-    session.AddBuddy(Buddy::Make("Carol", "", BuddyRole::Member));
-    session.selfId = 1;
-    EXPECT_EQ(Compose(1, 0), "<你> 对大家说: hello");
-    EXPECT_EQ(Compose(2, 1), "<Bob> 对 <你> 说: hello");
-    EXPECT_EQ(Compose(2, 3, 1), "<Bob> 对 <Carol> 说(悄悄话): hello");
-    EXPECT_EQ(Compose(1, 1), "<你> 对自己说: hello");
-    EXPECT_EQ(Compose(3, 0, 1), "<Carol> 对大家说(悄悄话): hello");
-    EXPECT_EQ(Compose(2, 0, 0, std::string("hi\0there", 8)), "<Bob> 对大家说: hi");
-    EXPECT_EQ(session.chatLineTotal, 6);
-    EXPECT_EQ(session.ownSayTotal, 2);
-    EXPECT_EQ(session.relatedSayTotal, 2); // to the user, and to oneself
-}
-
-TEST_F(SessionTest, DepartedSpeakerIsStillNamedAndTargetCountsPresentMembers) {
+TEST_F(SessionTest, ComposesLinesFromTheUsersPointOfViewAndCountsThem) {
     FourMembers(1);
-    session.RemoveBuddy(2); // B leaves; C is now ActiveIndex 2
+    struct Row {
+        std::uint16_t sender, target;
+        std::uint8_t whisper;
+        std::string text, line;
+        std::uint32_t stamp = 0;
+    };
+    const Row before[] = {
+        {1, 0, 0, "hello", "<你> 对大家说: hello", 0x01020304}, // the stamp becomes the kind
+        {2, 1, 0, "hello", "<B> 对 <你> 说: hello"},
+        {2, 3, 1, "hello", "<B> 对 <C> 说(悄悄话): hello"},
+        {1, 1, 0, "hello", "<你> 对自己说: hello"},
+        {3, 0, 1, "hello", "<C> 对大家说(悄悄话): hello"},
+        {2, 0, 0, std::string("hi\0there", 8), "<B> 对大家说: hi"},
+        // Naming a member the roster lacks: nothing, and nothing counted.
+        {9, 0, 0, "hello", "<none>"},
+        {2, 5, 0, "hello", "<none>"},
+        {0, 0, 0, "hello", "<none>"},
+    };
+    for (const Row& r : before)
+        EXPECT_EQ(Compose(r.sender, r.target, r.whisper, r.text, r.stamp), r.line);
+    // B leaves: a sender is a BuddyID, a target an ActiveIndex among those present.
+    session.RemoveBuddy(2);
     EXPECT_EQ(Compose(2, 0), "<B> 对大家说: hello");
     EXPECT_EQ(Compose(4, 2), "<D> 对 <C> 说: hello");
-}
-
-TEST_F(SessionTest, ChatNamingAMemberTheRosterLacksIsNotComposed) {
-    FourMembers(1);
-    EXPECT_EQ(Compose(9, 0), "<none>");
-    EXPECT_EQ(Compose(2, 5), "<none>");
-    EXPECT_EQ(Compose(0, 0), "<none>");
-    EXPECT_EQ(session.chatLineTotal, 0);
+    EXPECT_EQ(session.chatLineTotal, 8);
+    EXPECT_EQ(session.ownSayTotal, 2);
+    EXPECT_EQ(session.relatedSayTotal, 2); // to the user, and to oneself
     EXPECT_TRUE(prompter.boxes.empty());
-}
-
-TEST_F(SessionTest, ComposedLineCarriesThePacketStampAsItsKind) {
-    FourMembers(2);
-    ChatLine chat;
-    chat.sender = 2;
-    chat.stamp = 0x01020304;
-    chat.text = "x";
-    const auto line = session.ComposeChatLine(chat);
-    ASSERT_TRUE(line.has_value());
-    EXPECT_EQ(line->kind, 0x01020304u);
-    EXPECT_EQ(session.ownSayTotal, 1); // also when it comes back from the host
 }
 
 } // namespace

@@ -19,25 +19,30 @@ TEST(TimeText, ClockDurationAndDate) {
     EXPECT_EQ(FormatFileDate(kJune18th2001), "6-18-2001");
 }
 
-TEST(AddressCode, EncodesAndDecodesAddresses) {
-    EXPECT_EQ(Ipv4Value("192.168.0.1"), 16820416u);
-    EXPECT_EQ(MakeAddressCode("192.168.0.1"), 16820416u - 41357u);
-    EXPECT_EQ(DottedFromValue(AddressFromCode(MakeAddressCode("192.168.0.1"))), "192.168.0.1");
-    EXPECT_EQ(Ipv4Value("0.0.0.1"), 16777216u);
-    EXPECT_EQ(DottedFromValue(AddressFromCode(MakeAddressCode("127.0.0.1"))), "127.0.0.1");
-}
-
-TEST(AddressCode, SmallValuesWrapAround) {
-    EXPECT_EQ(Ipv4Value("10.0.0.0"), 10u);
-    const AddressCode code = MakeAddressCode("10.0.0.0");
-    EXPECT_EQ(code, 4294967296ull + 10 - 41357);
-    EXPECT_EQ(DottedFromValue(AddressFromCode(code)), "10.0.0.0");
-}
-
-TEST(AddressCode, TextThatDoesNotConvertGivesTheNoneValue) {
-    EXPECT_EQ(Ipv4Value("not an address"), 0xFFFFFFFFu);
-    EXPECT_EQ(MakeAddressCode("999.1.1.1"), 0xFFFFFFFFu - 41357u);
-    EXPECT_EQ(Ipv4Value(""), 0xFFFFFFFFu);
+TEST(AddressCode, ValueCodeAndBackAgain) {
+    struct Row {
+        const char* dotted;
+        std::uint32_t value;
+        AddressCode code;
+    };
+    const Row rows[] = {
+        {"192.168.0.1", 16820416u, 16820416u - 41357u},
+        {"0.0.0.1", 16777216u, 16777216u - 41357u},
+        {"127.0.0.1", 16777343u, 16777343u - 41357u},
+        {"10.0.0.0", 10u, static_cast<AddressCode>(4294967296ull + 10 - 41357)}, // wraps around
+        // Text that does not convert gives the none value.
+        {"not an address", 0xFFFFFFFFu, 0xFFFFFFFFu - 41357u},
+        {"999.1.1.1", 0xFFFFFFFFu, 0xFFFFFFFFu - 41357u},
+        {"", 0xFFFFFFFFu, 0xFFFFFFFFu - 41357u},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.dotted);
+        EXPECT_EQ(Ipv4Value(r.dotted), r.value);
+        EXPECT_EQ(MakeAddressCode(r.dotted), r.code);
+        EXPECT_EQ(AddressFromCode(r.code), r.value);
+    }
+    EXPECT_EQ(DottedFromValue(16820416u), "192.168.0.1");
+    EXPECT_EQ(DottedFromValue(10u), "10.0.0.0");
 }
 
 } // namespace
