@@ -17,9 +17,8 @@ namespace kolvena {
 struct CoreParts {
     CoreParts(const Clock& clock, Prompter& prompter, Transport& transport, SessionView& view,
               TransferStarter& transfers)
-        : clock(clock), prompter(prompter), transport(transport), view(view),
-          transfers(transfers), session(clock, prompter), recorder(clock, prompter),
-          show(session, view, prompter) {}
+        : clock(clock), prompter(prompter), transport(transport), view(view), transfers(transfers),
+          session(clock, prompter), recorder(clock, prompter), show(session, view, prompter) {}
     CoreParts(const CoreParts&) = delete;
     CoreParts& operator=(const CoreParts&) = delete;
 

@@ -6,7 +6,7 @@ SessionCore::SessionCore(const Clock& clock, Prompter& prompter, Transport& tran
                          SessionView& view, TransferStarter& transfers, ReplayTimer& replayTimer)
     : parts_(clock, prompter, transport, view, transfers), host_(parts_), client_(parts_),
       replay_(parts_, replayTimer), commands_(parts_, client_, replay_) {
-    transfers.OnEnded([this] { parts_.session.transfer.busy = false; });
+    transfers.WhenEnded([this] { parts_.session.transfer.busy = false; });
 }
 
 void SessionCore::Start() {

@@ -80,8 +80,7 @@ bool SessionEffects::ShowNotice(const NoticePacket& notice) {
     Buddy* sender = session_.BuddyById(notice.sender);
     if (sender == nullptr)
         return false;
-    session_.RecordMessage(
-        Fill(KOLVENA_TEXT("%s: %s "), {sender->Name(), ShownText(notice.text)}));
+    session_.RecordMessage(Fill(KOLVENA_TEXT("%s: %s "), {sender->Name(), ShownText(notice.text)}));
     view_.RefreshMessages();
     if (notice.sender == session_.selfId)
         session_.counters.ownMessageTotal++;

@@ -21,7 +21,7 @@ public:
                               const std::string& path) = 0;
 
     // Called once each started transfer has ended, however it ended.
-    void OnEnded(std::function<void()> ended) { ended_ = std::move(ended); }
+    void WhenEnded(std::function<void()> ended) { ended_ = std::move(ended); }
 
 protected:
     void ReportEnded() {

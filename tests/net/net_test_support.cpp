@@ -94,7 +94,8 @@ void RecordingListener::OnMemberLeave(ConnectionId connection) {
     Count();
     leaves.push_back(connection);
     if (closeOnLeave)
-        link_.CloseSlot(link_.SlotOf(connection));
+        if (const auto slot = link_.SlotOf(connection))
+            link_.CloseSlot(*slot);
 }
 
 void RecordingListener::OnClientPacket(std::string packet) {

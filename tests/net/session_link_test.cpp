@@ -115,7 +115,7 @@ protected:
         auto client = MakeClient(host.link->OwnPort());
         EXPECT_TRUE(Connect(*client, JoinMode::ByAddress, 0, "127.0.0.1"));
         const std::size_t members = host.link->SlotCount();
-        client->link->Send(0, BuildLogin(name));
+        client->link->SendToHost(BuildLogin(name));
         EXPECT_TRUE(WaitFor([&] { return host.link->SlotCount() == members + 1; }));
         return client;
     }
@@ -137,7 +137,7 @@ TEST_F(SessionLinkTest, ServingOpensTheDoorAndTakesTheCodeFromTheOwnAddress) {
     EXPECT_TRUE(host->link->IsServing());
     EXPECT_TRUE(host->link->Accepting());
     EXPECT_NE(host->link->OwnPort(), 0);
-    EXPECT_EQ(host->link->AddressText(0), "127.0.0.1");
+    EXPECT_EQ(host->link->OwnAddressText(), "127.0.0.1");
     EXPECT_EQ(host->link->Code(), MakeAddressCode("127.0.0.1"));
     EXPECT_EQ(host->link->SlotCount(), 0u);
 
@@ -172,11 +172,11 @@ TEST_P(JoinTest, ConnectsAfterTheSuccessBoxAndTakesTheCode) {
     ASSERT_TRUE(WaitFor([&] { return host->events.pendingCalls == 1; }));
     EXPECT_EQ(host->link->PendingCount(), 1u);
 
-    client->link->Send(0, BuildLogin("Ann"));
+    client->link->SendToHost(BuildLogin("Ann"));
     ASSERT_TRUE(WaitFor([&] { return host->events.hostPackets.size() == 1; }));
     EXPECT_EQ(host->events.hostPackets[0].second, BuildLogin("Ann"));
     EXPECT_EQ(host->link->SlotCount(), 1u);
-    EXPECT_EQ(host->link->AddressText(1), "127.0.0.1");
+    EXPECT_EQ(host->link->AddressText(MemberSlot(1)), "127.0.0.1");
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, JoinTest,
@@ -304,28 +304,28 @@ TEST_F(SessionLinkTest, SlotsFollowPromoteOrderAndMoveDownWhenOneCloses) {
     const ConnectionId b = LogIn(*host, bob, "Bob");
     const ConnectionId c = LogIn(*host, cyd, "Cyd");
     EXPECT_EQ(host->link->PendingCount(), 3u);
-    EXPECT_EQ(host->link->SlotOf(a), 0u);
+    EXPECT_EQ(host->link->SlotOf(a), std::nullopt);
 
-    EXPECT_EQ(host->link->Promote(c), 1u);
-    EXPECT_EQ(host->link->Promote(a), 2u);
-    EXPECT_EQ(host->link->Promote(b), 3u);
-    EXPECT_EQ(host->link->Promote(a), 2u); // a member keeps its slot
-    EXPECT_EQ(host->link->Promote(999), 0u);
+    EXPECT_EQ(host->link->Promote(c).value, 1u);
+    EXPECT_EQ(host->link->Promote(a).value, 2u);
+    EXPECT_EQ(host->link->Promote(b).value, 3u);
+    EXPECT_EQ(host->link->Promote(a).value, 2u); // a member keeps its slot
+    EXPECT_EQ(host->link->Promote(999).value, 0u);
     EXPECT_EQ(host->link->PendingCount(), 0u);
     EXPECT_EQ(host->link->SlotCount(), 3u);
     for (std::size_t slot = 1; slot <= 3; ++slot)
-        EXPECT_EQ(host->link->AddressText(slot), "127.0.0.1");
+        EXPECT_EQ(host->link->AddressText(MemberSlot(slot)), "127.0.0.1");
 
     const std::string line = HostSay("to slot 2");
-    host->link->Send(2, line);
+    host->link->Send(MemberSlot(2), line);
     ASSERT_TRUE(WaitFor([&] { return ann.Received() == line; }));
 
-    host->link->CloseSlot(2);
+    host->link->CloseSlot(MemberSlot(2));
     EXPECT_TRUE(ann.WaitClosed());
     EXPECT_EQ(host->link->SlotCount(), 2u);
-    EXPECT_EQ(host->link->SlotOf(c), 1u);
-    EXPECT_EQ(host->link->SlotOf(a), 0u);
-    EXPECT_EQ(host->link->SlotOf(b), 2u);
+    EXPECT_EQ(host->link->SlotOf(c), MemberSlot(1));
+    EXPECT_EQ(host->link->SlotOf(a), std::nullopt);
+    EXPECT_EQ(host->link->SlotOf(b), MemberSlot(2));
     Pump(20ms);
     EXPECT_TRUE(host->events.leaves.empty()); // the caller closed it: nobody to tell
     EXPECT_TRUE(bob.Received().empty());
@@ -333,9 +333,9 @@ TEST_F(SessionLinkTest, SlotsFollowPromoteOrderAndMoveDownWhenOneCloses) {
     EXPECT_TRUE(host->Boxes().empty());
 
     // A slot past the members is an error with its box, and changes nothing.
-    EXPECT_EQ(host->link->AddressText(3), "");
-    host->link->Send(3, line);
-    host->link->CloseSlot(3);
+    EXPECT_EQ(host->link->AddressText(MemberSlot(3)), "");
+    host->link->Send(MemberSlot(3), line);
+    host->link->CloseSlot(MemberSlot(3));
     EXPECT_EQ(host->Boxes(), std::vector<Box>(3, SocketBox("s_ID > Length.")));
     EXPECT_EQ(host->link->SlotCount(), 2u);
 }
@@ -346,7 +346,7 @@ TEST_F(SessionLinkTest, AConnectionThatDoesNotLogInInTimeIsClosedSilently) {
     auto host = StartHost(options);
     RawPeer idle, member;
     const ConnectionId id = LogIn(*host, member, "Ann");
-    ASSERT_EQ(host->link->SlotOf(id), 1u);
+    ASSERT_EQ(host->link->SlotOf(id), MemberSlot(1));
     ASSERT_TRUE(idle.Connect(host->link->OwnPort()));
     ASSERT_TRUE(WaitFor([&] { return host->link->PendingCount() == 1; }));
     idle.Write(BuildLogin("Bob").substr(0, 5)); // a part of a Login is no Login
@@ -380,7 +380,7 @@ TEST_F(SessionLinkTest, AFailedAcceptShowsOneBoxAndTheServerGoesOn) {
     ASSERT_TRUE(peer.Valid());
     // One box before descriptors run out: a sanitizer runtime needs descriptors of its own to
     // check a call it has not seen yet.
-    host->link->AddressText(1);
+    host->link->AddressText(MemberSlot(1));
     host->prompter.inner.boxes.clear();
     // No descriptor is left for the host to take it with, for several retries.
     rlimit old{};
@@ -445,9 +445,9 @@ TEST_F(SessionLinkTest, AViolationClosesOnlyThatMemberAsOneDeparture) {
     ASSERT_TRUE(WaitFor([&] { return host->events.leaves.size() == 1; }));
     EXPECT_EQ(host->events.leaves, std::vector<ConnectionId>{bad});
     // Reported while it still holds its slot; the listener closes it.
-    EXPECT_EQ(host->link->SlotOf(bad), 1u);
-    host->link->CloseSlot(1);
-    EXPECT_EQ(host->link->SlotOf(good), 1u);
+    EXPECT_EQ(host->link->SlotOf(bad), MemberSlot(1));
+    host->link->CloseSlot(MemberSlot(1));
+    EXPECT_EQ(host->link->SlotOf(good), MemberSlot(1));
 
     const std::string line = HostSay("still here");
     host->link->Broadcast(line);
@@ -466,7 +466,7 @@ TEST_F(SessionLinkTest, BroadcastReachesEveryMemberInOrderButNotTheWaiting) {
     const std::vector<std::string> lines{HostSay("one"), HostSay("two"), HostSay("three")};
     for (const std::string& line : lines)
         host->link->Broadcast(line);
-    host->link->Send(0, HostSay("nowhere")); // the listening socket carries nothing
+    host->link->SendToHost(HostSay("nowhere")); // the listening socket carries nothing
     ASSERT_TRUE(WaitFor([&] {
         return ann->events.clientPackets.size() == 3 && bob->events.clientPackets.size() == 3;
     }));
@@ -487,7 +487,7 @@ TEST_F(SessionLinkTest, BroadcastIsRefusedUnlessServing) {
         EXPECT_EQ(end->Boxes(), (std::vector<Box>{Box{"", kNotHost, BoxIcon::None}}));
     }
     // An idle link has no host to send to.
-    idle.link->Send(0, BuildLogin("Ann"));
+    idle.link->SendToHost(BuildLogin("Ann"));
     EXPECT_EQ(idle.Boxes().back(), SocketBox("Error occurred during send!!"));
 }
 
@@ -631,19 +631,6 @@ TEST_F(SessionLinkTest, TheClientsShutdownIsOneDepartureAtTheHostAndSilentAtHome
     // The host serves on; the same client link joins again.
     EXPECT_TRUE(Connect(*client, JoinMode::ByAddress, 0, "127.0.0.1"));
     EXPECT_TRUE(WaitFor([&] { return host->link->PendingCount() == 1; }));
-}
-
-TEST_F(SessionLinkTest, ClosingSlotZeroStopsListeningButKeepsTheMembers) {
-    auto host = StartHost();
-    auto client = Join(*host, "Ann");
-    const std::uint16_t port = host->link->OwnPort();
-    host->link->CloseSlot(0);
-    EXPECT_FALSE(host->link->Accepting());
-    EXPECT_TRUE(host->link->IsServing());
-    RawPeer late;
-    EXPECT_FALSE(late.Connect(port));
-    host->link->Broadcast(HostSay("still"));
-    EXPECT_TRUE(WaitFor([&] { return client->events.clientPackets.size() == 1; }));
 }
 
 } // namespace

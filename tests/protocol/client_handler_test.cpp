@@ -2,6 +2,7 @@
 
 #include "protocol/packets.h"
 #include "session/gbk.h"
+#include "support/core_access.h"
 #include "support/core_fakes.h"
 
 namespace kolvena {
@@ -23,7 +24,7 @@ std::vector<Buddy> Roster(std::initializer_list<const char*> names) {
 // A member that has connected and logged in; "Carol" is the last of the host's roster.
 class ClientHandlerTest : public ::testing::Test {
 protected:
-    void SetUp() override { f.core.session.inSession = true; }
+    void SetUp() override { test::SessionOf(f.core).inSession = true; }
 
     void Welcome() {
         const auto packet =
@@ -40,8 +41,8 @@ protected:
         return BuildChat(PacketType::Say, line);
     }
 
-    std::string LastLine() const { return FromGbk(f.core.session.lines.back().text); }
-    const std::vector<SessionEvent>& Events() const { return f.core.recorder.log.events; }
+    std::string LastLine() const { return FromGbk(test::SessionOf(f.core).lines.back().text); }
+    const std::vector<SessionEvent>& Events() const { return test::RecorderOf(f.core).log.events; }
 
     FakeCore f;
 };
@@ -49,17 +50,17 @@ protected:
 TEST_F(ClientHandlerTest, NothingCountsBeforeTheWelcomeWhichBringsTopicRosterAndBacklog) {
     f.core.OnClientPacket(BuildMemberJoined("Early", "10.0.0.5"));
     f.core.OnClientPacket(Say(1, 0));
-    EXPECT_TRUE(f.core.session.roster.empty());
+    EXPECT_TRUE(test::SessionOf(f.core).roster.empty());
     EXPECT_TRUE(Events().empty());
     Welcome();
-    const Session& s = f.core.session;
+    const Session& s = test::SessionOf(f.core);
     EXPECT_EQ(s.selfId, 3);
     EXPECT_EQ(s.GetSelfIndex(), 3);
     EXPECT_EQ(s.topic, "abc");
     EXPECT_EQ(s.createdAt, 992872987);
     EXPECT_EQ(s.roster[1].Name(), "Bob");
     EXPECT_EQ(s.messageText, std::string(MessageWindowHeader()) + "Massage: hi\r\n");
-    EXPECT_EQ(s.messageTotal, 2); // the window's line count less one
+    EXPECT_EQ(s.counters.messageTotal, 2); // the window's line count less one
     EXPECT_EQ(LastLine(), "-->> 欢迎您加入会话，现在您便可以与您的朋友进行对话了，会话愉快!");
     ASSERT_EQ(Events().size(), 1u);
     EXPECT_EQ(Events()[0].kind, EventKind::EvSessionJoined);
@@ -71,16 +72,16 @@ TEST_F(ClientHandlerTest, NothingCountsBeforeTheWelcomeWhichBringsTopicRosterAnd
 
 TEST_F(ClientHandlerTest, OwnLineComingBackChangesNothing) {
     Welcome();
-    const std::size_t lines = f.core.session.lines.size();
+    const std::size_t lines = test::SessionOf(f.core).lines.size();
     f.core.OnClientPacket(Say(3, 0));
-    EXPECT_EQ(f.core.session.lines.size(), lines);
-    EXPECT_EQ(f.core.session.chatLineTotal, 0);
+    EXPECT_EQ(test::SessionOf(f.core).lines.size(), lines);
+    EXPECT_EQ(test::SessionOf(f.core).counters.chatLineTotal, 0);
     EXPECT_EQ(Events().size(), 1u);
 
     f.core.OnClientPacket(Say(2, 3, "to you"));
     EXPECT_EQ(LastLine(), "<Bob> 对 <你> 说: to you");
-    EXPECT_EQ(f.core.session.roster[1].sayCount, 1);
-    EXPECT_EQ(f.core.session.relatedSayTotal, 1);
+    EXPECT_EQ(test::SessionOf(f.core).roster[1].sayCount, 1);
+    EXPECT_EQ(test::SessionOf(f.core).counters.relatedSayTotal, 1);
     EXPECT_EQ(f.prompter.beeps.back(), BeepKind::Default);
     EXPECT_EQ(Events().back().kind, EventKind::EvChatLine);
     // A line from a sender the roster lacks is ignored.
@@ -91,13 +92,13 @@ TEST_F(ClientHandlerTest, OwnLineComingBackChangesNothing) {
 TEST_F(ClientHandlerTest, NoticesOwnApprovedAndRefused) {
     Welcome();
     f.core.OnClientPacket(BuildNotice(PacketType::Notice, {3, "mine"}));
-    EXPECT_NE(f.core.session.messageText.find("Massage: Carol: mine "), std::string::npos);
-    EXPECT_EQ(f.core.session.ownMessageTotal, 1);
-    EXPECT_EQ(f.core.session.roster[2].messageCount, 1);
+    EXPECT_NE(test::SessionOf(f.core).messageText.find("Massage: Carol: mine "), std::string::npos);
+    EXPECT_EQ(test::SessionOf(f.core).counters.ownMessageTotal, 1);
+    EXPECT_EQ(test::SessionOf(f.core).roster[2].messageCount, 1);
 
-    const std::string before = f.core.session.messageText;
+    const std::string before = test::SessionOf(f.core).messageText;
     f.core.OnClientPacket(BuildNotice(PacketType::NoticeRefused, {3, "nope"}));
-    EXPECT_EQ(f.core.session.messageText, before);
+    EXPECT_EQ(test::SessionOf(f.core).messageText, before);
     ASSERT_EQ(f.prompter.boxes.size(), 1u);
     EXPECT_EQ(f.prompter.boxes[0].caption, "消息未被验证通过");
     EXPECT_EQ(f.prompter.boxes[0].text, "您待发送的消息: <nope> 验证没有通过，无法被发送。");
@@ -106,31 +107,31 @@ TEST_F(ClientHandlerTest, NoticesOwnApprovedAndRefused) {
 
 TEST_F(ClientHandlerTest, OwnRenameSleepAndWakeAreRecordedButNotShownTwice) {
     Welcome();
-    const std::size_t lines = f.core.session.lines.size();
+    const std::size_t lines = test::SessionOf(f.core).lines.size();
     f.core.OnClientPacket(BuildRename(PacketType::Rename, {3, "Caz"}));
     f.core.OnClientPacket(BuildPresence(PacketType::Sleep, {3}));
     f.core.OnClientPacket(BuildPresence(PacketType::Wake, {3}));
-    EXPECT_EQ(f.core.session.lines.size(), lines);
+    EXPECT_EQ(test::SessionOf(f.core).lines.size(), lines);
     EXPECT_EQ(Events().size(), 4u);
 
     f.core.OnClientPacket(BuildRename(PacketType::Rename, {2, "Robert"}));
     EXPECT_EQ(LastLine(), "-->> Bob 改名为 'Robert ' ");
-    EXPECT_EQ(f.core.session.roster[1].Name(), "Robert");
+    EXPECT_EQ(test::SessionOf(f.core).roster[1].Name(), "Robert");
     f.core.OnClientPacket(BuildPresence(PacketType::Sleep, {2}));
-    EXPECT_EQ(f.core.session.roster[1].state, BuddyState::Asleep);
+    EXPECT_EQ(test::SessionOf(f.core).roster[1].state, BuddyState::Asleep);
     EXPECT_EQ(LastLine(), "-->> Robert 休眠了.");
 }
 
 TEST_F(ClientHandlerTest, MembersComeAndGoAndTheTargetFollows) {
     Welcome();
     f.core.OnClientPacket(BuildMemberJoined("Dave", "10.0.0.4"));
-    EXPECT_EQ(f.core.session.roster.back().id, 4u);
+    EXPECT_EQ(test::SessionOf(f.core).roster.back().id, 4u);
     EXPECT_EQ(LastLine(), "-->> 新成员 Dave 加入会话.");
-    f.core.session.target = 4;
+    test::SessionOf(f.core).target = 4;
     f.core.OnClientPacket(BuildMemberLeft(2));
     EXPECT_EQ(LastLine(), "-->> 成员 Bob 离开会话.");
-    EXPECT_EQ(f.core.session.target, 3); // still Dave
-    EXPECT_EQ(f.core.session.GetSelfIndex(), 2);
+    EXPECT_EQ(test::SessionOf(f.core).target, 3); // still Dave
+    EXPECT_EQ(test::SessionOf(f.core).GetSelfIndex(), 2);
     // A later line from Dave still names him: senders are BuddyIDs.
     f.core.OnClientPacket(Say(4, 2));
     EXPECT_EQ(LastLine(), "<Dave> 对 <你> 说: hi");
@@ -144,7 +145,7 @@ TEST_F(ClientHandlerTest, MembersComeAndGoAndTheTargetFollows) {
 
 TEST_F(ClientHandlerTest, FileOfferAnsweredThroughTheHost) {
     Welcome();
-    const std::string offer = BuildFile(PacketType::FileOffer, {2, 3, "a.txt", 10});
+    const std::string offer = BuildFilePacket(PacketType::FileOffer, {2, 3, "a.txt", 10});
     f.core.OnClientPacket(offer);
     std::string accept = offer;
     Relay(accept, PacketType::FileAcceptToHost);
@@ -166,7 +167,7 @@ TEST_F(ClientHandlerTest, HostGoneEndsTheSession) {
     f.transport.active = true;
     f.clock.Advance(5);
     f.core.OnHostGone();
-    const Session& s = f.core.session;
+    const Session& s = test::SessionOf(f.core);
     EXPECT_TRUE(s.roster.empty());
     EXPECT_FALSE(s.inSession);
     EXPECT_EQ(f.transport.shutdowns, 1);

@@ -7,6 +7,7 @@
 #include "record/record_test_util.h"
 #include "session/address_code.h"
 #include "session/gbk.h"
+#include "support/core_access.h"
 #include "support/core_fakes.h"
 
 namespace kolvena {
@@ -19,9 +20,9 @@ constexpr char NOT_IN_SESSION[] = "-->> 您还未进入会话。";
 // A core on fakes and the steps that bring it into a session.
 struct Harness {
     test::FakeCore f;
-    Session& s = f.core.session;
-    Commands& cmd = f.core.commands;
-    EventLog& log = f.core.recorder.log;
+    Session& s = test::SessionOf(f.core);
+    Commands& cmd = f.core.commands();
+    EventLog& log = test::RecorderOf(f.core).log;
     test::ScriptedPrompter& p = f.prompter;
     test::FakeTransport& net = f.transport;
 
@@ -85,7 +86,7 @@ struct Harness {
 
 TEST(CommandsTest, CreateMakesTheLeaderAnnouncesTheCodeAndRecordsTheCreation) {
     Harness h;
-    h.s.maxClients = 7;
+    h.s.settings.maxClients = 7;
     h.log.AppendEvent(EventKind::EvChatLine, "old");
     ASSERT_TRUE(h.cmd.CreateBegin());
     EXPECT_EQ(h.cmd.CreateDialogValues().hostAddress, "192.168.0.7");
@@ -96,7 +97,7 @@ TEST(CommandsTest, CreateMakesTheLeaderAnnouncesTheCodeAndRecordsTheCreation) {
     ASSERT_EQ(h.s.roster.size(), 1u);
     EXPECT_EQ(h.s.roster[0].role, BuddyRole::Leader);
     EXPECT_EQ(h.s.selfId, 1);
-    EXPECT_EQ(h.s.maxClients, 20);
+    EXPECT_EQ(h.s.settings.maxClients, 20);
     ASSERT_EQ(h.s.lines.size(), BANNER_LINES + 2);
     EXPECT_EQ(h.Line(1),
               "-->> 新建会话地址编码: " + code + "，主机地址: 192.168.0.7，监听端口: 6636");
@@ -139,7 +140,7 @@ TEST(CommandsTest, CreateAsksBeforeClearingOnlyAChatAreaBeyondTheBanner) {
     for (const bool extraLine : {false, true}) {
         Harness h;
         if (extraLine)
-            h.f.core.Say("x");
+            test::CoreAccess::Parts(h.f.core).show.Say("x");
         ASSERT_TRUE(h.cmd.CreateBegin());
         ASSERT_TRUE(h.cmd.CreateFinish("L", "T"));
         EXPECT_EQ(h.p.boxes[0].text == "是否要清空当前对话窗口?", extraLine);
@@ -161,7 +162,7 @@ TEST(CommandsTest, CreateAndJoinAreRefusedWhileInASessionOrJoining) {
     for (const Case& c : cases) {
         Harness h;
         h.s.inSession = c.inSession;
-        h.f.core.joining = !c.inSession;
+        test::CoreAccess::Parts(h.f.core).joining = !c.inSession;
         EXPECT_FALSE(c.create ? h.cmd.CreateBegin() : h.cmd.JoinBegin());
         h.ExpectOnlyBox(c.caption, c.text);
         EXPECT_EQ(h.p.boxes[0].icon, BoxIcon::Information);
@@ -171,17 +172,17 @@ TEST(CommandsTest, CreateAndJoinAreRefusedWhileInASessionOrJoining) {
 
 TEST(CommandsTest, CancellingOrFailingACreateLeavesTheReplayAndTheLogAlone) {
     Harness h;
-    h.f.core.recorder.state = ReplayState::Playing;
+    test::RecorderOf(h.f.core).state = ReplayState::Playing;
     h.log.AppendEvent(EventKind::EvChatLine, "loaded");
     ASSERT_TRUE(h.cmd.CreateBegin());
-    EXPECT_EQ(h.f.core.recorder.state, ReplayState::Paused);
+    EXPECT_EQ(test::RecorderOf(h.f.core).state, ReplayState::Paused);
     h.cmd.CreateCancel();
-    EXPECT_EQ(h.f.core.recorder.state, ReplayState::Playing);
+    EXPECT_EQ(test::RecorderOf(h.f.core).state, ReplayState::Playing);
 
     h.net.serveOk = false;
     ASSERT_TRUE(h.cmd.CreateBegin());
     EXPECT_FALSE(h.cmd.CreateFinish("L", "T"));
-    EXPECT_EQ(h.f.core.recorder.state, ReplayState::Paused);
+    EXPECT_EQ(test::RecorderOf(h.f.core).state, ReplayState::Paused);
     EXPECT_FALSE(h.s.inSession);
     EXPECT_TRUE(h.s.roster.empty());
     EXPECT_EQ(h.log.events.size(), 1u);
@@ -225,15 +226,15 @@ TEST(CommandsTest, ProposedJoinNameIsTheTimeWithoutLeadingZeros) {
 
 TEST(CommandsTest, JoinConnectsInTheBackgroundAndLogsInOnCompletion) {
     Harness h;
-    h.f.core.recorder.state = ReplayState::Paused;
+    test::RecorderOf(h.f.core).state = ReplayState::Paused;
     h.log.AppendEvent(EventKind::EvChatLine, "loaded");
     ASSERT_TRUE(h.cmd.JoinBegin());
     h.cmd.JoinFinish({ToGbk("游客"), JoinMode::ByAddress, 0, " 10.1.2.3 ", 7000});
     ASSERT_EQ(h.net.connects.size(), 1u);
     EXPECT_EQ(h.net.connects[0].mode, JoinMode::ByAddress);
     EXPECT_EQ(h.net.connects[0].address, "10.1.2.3");
-    EXPECT_TRUE(h.f.core.joining && h.f.view.joinTimer);
-    EXPECT_EQ(h.f.core.recorder.state, ReplayState::NoReplay);
+    EXPECT_TRUE(test::CoreAccess::Parts(h.f.core).joining && h.f.view.joinTimer);
+    EXPECT_EQ(test::RecorderOf(h.f.core).state, ReplayState::NoReplay);
     EXPECT_TRUE(h.log.events.empty());
     h.cmd.JoinTick();
     h.cmd.JoinTick();
@@ -242,7 +243,7 @@ TEST(CommandsTest, JoinConnectsInTheBackgroundAndLogsInOnCompletion) {
     h.f.clock.Advance(5);
     h.cmd.OnConnectResult(true);
     EXPECT_TRUE(h.s.inSession);
-    EXPECT_FALSE(h.f.core.joining || h.f.view.joinTimer);
+    EXPECT_FALSE(test::CoreAccess::Parts(h.f.core).joining || h.f.view.joinTimer);
     ASSERT_EQ(h.net.sent.size(), 1u);
     EXPECT_EQ(h.net.sent[0].slot, 0u);
     EXPECT_EQ(h.net.sent[0].packet, BuildLogin(ToGbk("游客")));
@@ -256,13 +257,13 @@ TEST(CommandsTest, JoinConnectsInTheBackgroundAndLogsInOnCompletion) {
 
 TEST(CommandsTest, CancelledOrFailedJoinsEndCleanlyAndASecondJoinWorks) {
     Harness h;
-    h.f.core.recorder.state = ReplayState::Playing;
+    test::RecorderOf(h.f.core).state = ReplayState::Playing;
     ASSERT_TRUE(h.cmd.JoinBegin());
     h.cmd.JoinCancel();
-    EXPECT_EQ(h.f.core.recorder.state, ReplayState::Playing);
+    EXPECT_EQ(test::RecorderOf(h.f.core).state, ReplayState::Playing);
     h.net.initOk = false;
     h.cmd.JoinFinish({"Guest", JoinMode::ByCode, 1, "", 6636});
-    EXPECT_FALSE(h.f.core.joining);
+    EXPECT_FALSE(test::CoreAccess::Parts(h.f.core).joining);
     EXPECT_TRUE(h.net.connects.empty());
 
     h.net.initOk = true;
@@ -276,7 +277,7 @@ TEST(CommandsTest, CancelledOrFailedJoinsEndCleanlyAndASecondJoinWorks) {
     EXPECT_EQ(h.Line(1), "-->> 正在登陆会话主机 请稍候 ......");
     EXPECT_EQ(h.Line(), "-->> 连接指定会话没有成功，请您重新登陆.");
     EXPECT_EQ(h.net.shutdowns, 1);
-    EXPECT_FALSE(h.f.core.joining || h.s.inSession || h.f.view.joinTimer);
+    EXPECT_FALSE(test::CoreAccess::Parts(h.f.core).joining || h.s.inSession || h.f.view.joinTimer);
     EXPECT_TRUE(h.net.sent.empty());
     h.cmd.OnConnectResult(true); // a stray outcome changes nothing
     EXPECT_FALSE(h.s.inSession);
@@ -305,9 +306,9 @@ TEST(CommandsTest, LeaveAsksTwiceAndKeepsTheFarewellWhenNotCleared) {
     for (const Case& c : cases) {
         Harness h;
         h.HostOrClient(c.host, 1);
-        h.s.chatLineTotal = h.s.ownSayTotal = h.s.relatedSayTotal = 5;
-        h.s.messageTotal = 9;
-        h.s.ownMessageTotal = 2;
+        h.s.counters.chatLineTotal = h.s.counters.ownSayTotal = h.s.counters.relatedSayTotal = 5;
+        h.s.counters.messageTotal = 9;
+        h.s.counters.ownMessageTotal = 2;
         h.s.asleep = true;
         const std::size_t events = h.log.events.size();
         h.p.answers = {BoxAnswer::Ok, BoxAnswer::No, BoxAnswer::Cancel};
@@ -323,9 +324,11 @@ TEST(CommandsTest, LeaveAsksTwiceAndKeepsTheFarewellWhenNotCleared) {
         EXPECT_FALSE(h.s.inSession || h.s.isHost || h.s.asleep);
         EXPECT_TRUE(h.s.roster.empty());
         EXPECT_EQ(h.net.shutdowns, 1);
-        EXPECT_EQ(h.s.chatLineTotal + h.s.ownSayTotal + h.s.relatedSayTotal, 0);
-        EXPECT_EQ(h.s.messageTotal, 10); // the farewell counts
-        EXPECT_EQ(h.s.ownMessageTotal, 2);
+        EXPECT_EQ(h.s.counters.chatLineTotal + h.s.counters.ownSayTotal +
+                      h.s.counters.relatedSayTotal,
+                  0);
+        EXPECT_EQ(h.s.counters.messageTotal, 10); // the farewell counts
+        EXPECT_EQ(h.s.counters.ownMessageTotal, 2);
         ASSERT_EQ(h.log.events.size(), events + 1);
         EXPECT_EQ(h.log.events.back().kind, EventKind::EvSessionEnded);
         EXPECT_EQ(h.f.view.mode, WindowMode::Idle);
@@ -383,7 +386,7 @@ TEST(CommandsTest, SavingFromTheLeavePromptWritesTheSessionAsItWas) {
     EXPECT_EQ(h.p.fileRequests[0].initialName, "Topic(9-9-2001)");
     RecordingHeader header;
     ASSERT_TRUE(header.Decode(test::ReadFileBytes(dir.File("left.prs"))));
-    EXPECT_EQ(header.eventCount, 2); // created and the line; the end comes after saving
+    EXPECT_EQ(header.eventCount, 3); // created, the line and the end: the copy is complete
     EXPECT_EQ(header.topic, "Topic");
     // Not the emptied roster and the reset totals of the moment after leaving.
     EXPECT_EQ(header.memberCount, 2u);
@@ -495,7 +498,7 @@ TEST(CommandsTest, BlankInputOutsideASessionAndDuringAReplay) {
 
     h.Host();
     h.AddMember("B");
-    h.f.core.recorder.state = ReplayState::Paused;
+    test::RecorderOf(h.f.core).state = ReplayState::Paused;
     const std::size_t lines = h.s.lines.size();
     EXPECT_EQ(h.cmd.Send({" typed ", true, false}).text, " typed ");
     EXPECT_EQ(h.s.lines.size(), lines);
@@ -517,7 +520,7 @@ TEST(CommandsTest, ClientChatIsShownAtOnceAndRecordedWithItsOwnBytes) {
     EXPECT_EQ(h.Line(), "<你> 对大家说: abc");
     EXPECT_EQ(h.s.lines.back().stamp, 1u);
     EXPECT_EQ(h.s.BuddyById(3)->sayCount, 1);
-    EXPECT_EQ(h.s.chatLineTotal, 1);
+    EXPECT_EQ(h.s.counters.chatLineTotal, 1);
 }
 
 TEST(CommandsTest, HostChatGoesToTheWhisperedMemberOnlyOrToEveryone) {
@@ -576,7 +579,7 @@ TEST(CommandsTest, NoticeConfirmationAndWhereTheNoticeShows) {
         if (c.host) {
             EXPECT_EQ(FromGbk(h.s.messageText.substr(before.size())),
                       "Massage: Leader: hello   (01:46:40)\r\n");
-            EXPECT_EQ(h.s.ownMessageTotal, 1);
+            EXPECT_EQ(h.s.counters.ownMessageTotal, 1);
             EXPECT_EQ(h.s.roster[0].messageCount, 1);
             ASSERT_EQ(h.log.events.size(), events + 1);
             EXPECT_EQ(h.log.events.back().data, packet);

@@ -2,6 +2,7 @@
 
 #include "protocol/packets.h"
 #include "session/gbk.h"
+#include "support/core_access.h"
 #include "support/core_fakes.h"
 
 namespace kolvena {
@@ -13,7 +14,7 @@ using test::FakeCore;
 class HostHandlerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        Session& s = f.core.session;
+        Session& s = test::SessionOf(f.core);
         f.transport.Serve();
         s.isHost = s.inSession = true;
         s.topic = "abc";
@@ -36,7 +37,7 @@ protected:
         carol = Join("Carol");
         dave = Join("Dave");
         f.transport.sent.clear();
-        f.core.recorder.log.ClearLog();
+        test::RecorderOf(f.core).log.ClearLog();
     }
 
     static std::string Chat(std::uint16_t sender, std::uint16_t target, bool whisper,
@@ -54,8 +55,8 @@ protected:
         return packet;
     }
 
-    std::string LastLine() const { return FromGbk(f.core.session.lines.back().text); }
-    const std::vector<SessionEvent>& Events() const { return f.core.recorder.log.events; }
+    std::string LastLine() const { return FromGbk(test::SessionOf(f.core).lines.back().text); }
+    const std::vector<SessionEvent>& Events() const { return test::RecorderOf(f.core).log.events; }
 
     FakeCore f;
     ConnectionId bob = 0, carol = 0, dave = 0;
@@ -63,7 +64,7 @@ protected:
 
 TEST_F(HostHandlerTest, LoginGetsTheWholeRosterAndTheOthersHearOfIt) {
     const ConnectionId first = Join("Bob");
-    ASSERT_EQ(f.transport.SlotOf(first), 1u);
+    ASSERT_EQ(f.transport.SlotOf(first), MemberSlot(1));
     const auto welcome = ReadWelcome(f.transport.SentTo(1).at(0));
     ASSERT_TRUE(welcome.has_value());
     EXPECT_EQ(welcome->topic, "abc");
@@ -76,7 +77,7 @@ TEST_F(HostHandlerTest, LoginGetsTheWholeRosterAndTheOthersHearOfIt) {
 
     f.transport.sent.clear();
     const ConnectionId second = Join("Carol");
-    EXPECT_EQ(f.transport.SlotOf(second), 2u);
+    EXPECT_EQ(f.transport.SlotOf(second), MemberSlot(2));
     EXPECT_EQ(ReadWelcome(f.transport.SentTo(2).at(0))->roster.size(), 3u);
     const auto joined = ReadMemberJoined(f.transport.SentTo(1).at(0));
     ASSERT_TRUE(joined.has_value());
@@ -93,10 +94,10 @@ TEST_F(HostHandlerTest, SlotsFollowLoginOrderNotAcceptOrder) {
     const ConnectionId late = f.transport.Connect();
     f.core.OnHostPacket(late, BuildLogin("Late"));
     f.core.OnHostPacket(early, BuildLogin("Early"));
-    EXPECT_EQ(f.transport.SlotOf(late), 1u);
-    EXPECT_EQ(f.transport.SlotOf(early), 2u);
-    EXPECT_EQ(f.core.session.GetBuddy(2)->Name(), "Late");
-    EXPECT_EQ(f.core.session.GetBuddy(3)->Name(), "Early");
+    EXPECT_EQ(f.transport.SlotOf(late), MemberSlot(1));
+    EXPECT_EQ(f.transport.SlotOf(early), MemberSlot(2));
+    EXPECT_EQ(test::SessionOf(f.core).GetBuddy(2)->Name(), "Late");
+    EXPECT_EQ(test::SessionOf(f.core).GetBuddy(3)->Name(), "Early");
 }
 
 TEST_F(HostHandlerTest, WaitingConnectionsCountOnlyTheirLoginAndOnlyOnce) {
@@ -104,21 +105,21 @@ TEST_F(HostHandlerTest, WaitingConnectionsCountOnlyTheirLoginAndOnlyOnce) {
     const ConnectionId id = f.transport.Connect();
     f.core.OnHostPacket(id, Chat(2, 0, false));
     f.core.OnHostPacket(id, std::string("\x0A", 1)); // a Login cut short
-    EXPECT_EQ(f.transport.SlotOf(id), 0u);
+    EXPECT_EQ(f.transport.SlotOf(id), std::nullopt);
     EXPECT_TRUE(f.transport.sent.empty());
     f.core.OnHostPacket(id, BuildLogin("Bob"));
     f.core.OnHostPacket(id, BuildLogin("Bob again"));
-    EXPECT_EQ(f.core.session.roster.size(), 2u);
+    EXPECT_EQ(test::SessionOf(f.core).roster.size(), 2u);
     EXPECT_EQ(f.transport.SentTo(1).size(), 1u);
     // A waiting connection that goes away removes nobody.
     ASSERT_TRUE(f.core.OnConnectionPending());
     const ConnectionId quitter = f.transport.Connect();
     f.core.OnMemberLeave(quitter);
-    EXPECT_EQ(f.core.session.GetBuddyCount(), 2);
+    EXPECT_EQ(test::SessionOf(f.core).GetBuddyCount(), 2);
 }
 
 TEST_F(HostHandlerTest, TheDoorClosesWhenFullCountingWaitingConnections) {
-    f.core.session.maxClients = 2;
+    test::SessionOf(f.core).settings.maxClients = 2;
     Join("Bob");
     EXPECT_TRUE(f.transport.Accepting());
     ASSERT_TRUE(f.core.OnConnectionPending()); // the second is served...
@@ -153,9 +154,9 @@ TEST_F(HostHandlerTest, ChatIsRoutedByItsTargetShownCountedAndRecorded) {
     for (const Row& r : rows) {
         SCOPED_TRACE(testing::PrintToString(r.packet));
         f.transport.sent.clear();
-        const std::size_t lines = f.core.session.lines.size();
+        const std::size_t lines = test::SessionOf(f.core).lines.size();
         const std::size_t events = Events().size();
-        const int counted = f.core.session.chatLineTotal;
+        const int counted = test::SessionOf(f.core).counters.chatLineTotal;
         f.core.OnHostPacket(r.from, r.packet);
         const std::string relayed = Relayed(r.packet, PacketType::Say);
         std::vector<std::size_t> slots;
@@ -164,19 +165,19 @@ TEST_F(HostHandlerTest, ChatIsRoutedByItsTargetShownCountedAndRecorded) {
             EXPECT_EQ(sent.packet, relayed);
         }
         EXPECT_EQ(slots, r.slots);
-        EXPECT_EQ(f.core.session.lines.size(), lines + (r.line.empty() ? 0 : 1));
+        EXPECT_EQ(test::SessionOf(f.core).lines.size(), lines + (r.line.empty() ? 0 : 1));
         if (!r.line.empty()) {
             EXPECT_EQ(LastLine(), r.line);
         }
-        EXPECT_EQ(f.core.session.chatLineTotal, counted + (r.recorded ? 1 : 0));
+        EXPECT_EQ(test::SessionOf(f.core).counters.chatLineTotal, counted + (r.recorded ? 1 : 0));
         ASSERT_EQ(Events().size(), events + (r.recorded ? 1 : 0));
         if (r.recorded) {
             EXPECT_EQ(Events().back().kind, EventKind::EvChatLine);
             EXPECT_EQ(Events().back().data, relayed);
         }
     }
-    EXPECT_EQ(f.core.session.roster[1].sayCount, 3);
-    EXPECT_EQ(f.core.session.roster[2].sayCount, 1);
+    EXPECT_EQ(test::SessionOf(f.core).roster[1].sayCount, 3);
+    EXPECT_EQ(test::SessionOf(f.core).roster[2].sayCount, 1);
     EXPECT_EQ(f.prompter.beeps.back(), BeepKind::Default);
     EXPECT_TRUE(f.prompter.boxes.empty());
 }
@@ -184,7 +185,7 @@ TEST_F(HostHandlerTest, ChatIsRoutedByItsTargetShownCountedAndRecorded) {
 TEST_F(HostHandlerTest, NoticesWaitForTheLeadersApproval) {
     JoinThree();
     const std::string notice = BuildNotice(PacketType::NoticeToHost, {3, "meet"});
-    const std::string before = f.core.session.messageText;
+    const std::string before = test::SessionOf(f.core).messageText;
 
     f.prompter.answers = {BoxAnswer::No};
     f.core.OnHostPacket(carol, notice);
@@ -195,7 +196,7 @@ TEST_F(HostHandlerTest, NoticesWaitForTheLeadersApproval) {
     EXPECT_EQ(f.transport.sent.size(), 1u);
     EXPECT_EQ(f.transport.SentTo(2),
               std::vector<std::string>{Relayed(notice, PacketType::NoticeRefused)});
-    EXPECT_EQ(f.core.session.messageText, before);
+    EXPECT_EQ(test::SessionOf(f.core).messageText, before);
     EXPECT_EQ(Events().back().data[0], 26);
 
     f.transport.sent.clear();
@@ -203,13 +204,13 @@ TEST_F(HostHandlerTest, NoticesWaitForTheLeadersApproval) {
     f.core.OnHostPacket(carol, notice);
     EXPECT_EQ(f.transport.sent.size(), 3u); // the sender too
     EXPECT_EQ(f.transport.SentTo(2).at(0), Relayed(notice, PacketType::Notice));
-    EXPECT_NE(f.core.session.messageText.find("Massage: Carol: meet "), std::string::npos);
-    EXPECT_EQ(f.core.session.roster[2].messageCount, 1);
+    EXPECT_NE(test::SessionOf(f.core).messageText.find("Massage: Carol: meet "), std::string::npos);
+    EXPECT_EQ(test::SessionOf(f.core).roster[2].messageCount, 1);
 
-    f.core.session.verifyMessages = false;
+    test::SessionOf(f.core).settings.verifyMessages = false;
     f.core.OnHostPacket(carol, notice);
     EXPECT_EQ(f.prompter.boxes.size(), 2u); // no question
-    EXPECT_EQ(f.core.session.roster[2].messageCount, 2);
+    EXPECT_EQ(test::SessionOf(f.core).roster[2].messageCount, 2);
 }
 
 TEST_F(HostHandlerTest, MemberVanishingWhileItsNoticeAwaitsApproval) {
@@ -220,19 +221,19 @@ TEST_F(HostHandlerTest, MemberVanishingWhileItsNoticeAwaitsApproval) {
     // The refusal goes nowhere; the departure was handled once.
     for (const auto& sent : f.transport.sent)
         EXPECT_NE(sent.packet[0], 26);
-    EXPECT_EQ(f.core.session.GetBuddyCount(), 3);
+    EXPECT_EQ(test::SessionOf(f.core).GetBuddyCount(), 3);
     EXPECT_EQ(f.transport.SlotCount(), 2u);
-    EXPECT_EQ(f.transport.SlotOf(carol), 1u);
+    EXPECT_EQ(f.transport.SlotOf(carol), MemberSlot(1));
 }
 
 TEST_F(HostHandlerTest, DepartureRenumbersAndTellsTheOthers) {
     JoinThree();
-    f.core.session.target = 4; // Dave
+    test::SessionOf(f.core).target = 4; // Dave
     f.core.OnMemberLeave(carol);
     EXPECT_EQ(f.transport.closed, std::vector<std::size_t>{2});
     EXPECT_EQ(LastLine(), "-->> 成员 Carol 离开会话.");
-    EXPECT_EQ(f.core.session.target, 3); // still Dave
-    EXPECT_EQ(f.transport.SlotOf(dave), 2u);
+    EXPECT_EQ(test::SessionOf(f.core).target, 3); // still Dave
+    EXPECT_EQ(f.transport.SlotOf(dave), MemberSlot(2));
     const std::string left = BuildMemberLeft(3);
     EXPECT_EQ(f.transport.SentTo(1), std::vector<std::string>{left});
     EXPECT_EQ(f.transport.SentTo(2), std::vector<std::string>{left});
@@ -251,8 +252,8 @@ TEST_F(HostHandlerTest, DepartureRenumbersAndTellsTheOthers) {
     f.core.OnMemberLeave(dave);
     f.core.OnMemberLeave(dave);             // a second report changes nothing
     EXPECT_EQ(f.transport.sent.size(), 1u); // Bob's departure, told to Dave
-    EXPECT_EQ(f.core.session.GetBuddyCount(), 1);
-    EXPECT_EQ(f.core.session.roster.size(), 4u);
+    EXPECT_EQ(test::SessionOf(f.core).GetBuddyCount(), 1);
+    EXPECT_EQ(test::SessionOf(f.core).roster.size(), 4u);
 }
 
 TEST_F(HostHandlerTest, RenameSleepAndWakeAreBroadcastToTheSenderToo) {
@@ -260,14 +261,14 @@ TEST_F(HostHandlerTest, RenameSleepAndWakeAreBroadcastToTheSenderToo) {
     const std::string rename = BuildRename(PacketType::RenameToHost, {2, "Robert"});
     f.core.OnHostPacket(bob, rename);
     EXPECT_EQ(LastLine(), "-->> Bob 改名为 'Robert ' ");
-    EXPECT_EQ(f.core.session.roster[1].Name(), "Robert");
+    EXPECT_EQ(test::SessionOf(f.core).roster[1].Name(), "Robert");
     EXPECT_EQ(f.transport.SentTo(1).at(0), Relayed(rename, PacketType::Rename));
 
     f.core.OnHostPacket(dave, BuildPresence(PacketType::SleepToHost, {4}));
-    EXPECT_EQ(f.core.session.roster[3].state, BuddyState::Asleep);
+    EXPECT_EQ(test::SessionOf(f.core).roster[3].state, BuddyState::Asleep);
     EXPECT_EQ(LastLine(), "-->> Dave 休眠了.");
     f.core.OnHostPacket(dave, BuildPresence(PacketType::WakeToHost, {4}));
-    EXPECT_EQ(f.core.session.roster[3].state, BuddyState::Awake);
+    EXPECT_EQ(test::SessionOf(f.core).roster[3].state, BuddyState::Awake);
     EXPECT_EQ(LastLine(), "-->> Dave 苏醒了.");
     EXPECT_EQ(f.transport.SentTo(3).size(), 3u);
     ASSERT_EQ(Events().size(), 3u);
@@ -276,7 +277,7 @@ TEST_F(HostHandlerTest, RenameSleepAndWakeAreBroadcastToTheSenderToo) {
 
 TEST_F(HostHandlerTest, FileOffersAreBrokeredBetweenMembers) {
     JoinThree();
-    const std::string offer = BuildFile(PacketType::FileOfferToHost, {2, 3, "a.txt", 5});
+    const std::string offer = BuildFilePacket(PacketType::FileOfferToHost, {2, 3, "a.txt", 5});
     f.core.OnHostPacket(bob, offer);
     EXPECT_EQ(f.transport.SentTo(2),
               std::vector<std::string>{Relayed(offer, PacketType::FileOffer)});
@@ -292,7 +293,7 @@ TEST_F(HostHandlerTest, FileOffersAreBrokeredBetweenMembers) {
 
 TEST_F(HostHandlerTest, FileOfferToTheLeaderAsksAndStartsReceiving) {
     JoinThree();
-    const std::string offer = BuildFile(PacketType::FileOfferToHost, {3, 1, "pic.png", 1234});
+    const std::string offer = BuildFilePacket(PacketType::FileOfferToHost, {3, 1, "pic.png", 1234});
     f.core.OnHostPacket(carol, offer);
     ASSERT_EQ(f.prompter.boxes.size(), 1u);
     EXPECT_EQ(f.prompter.boxes[0].text,
@@ -300,9 +301,9 @@ TEST_F(HostHandlerTest, FileOfferToTheLeaderAsksAndStartsReceiving) {
     EXPECT_EQ(f.transport.SentTo(2),
               std::vector<std::string>{Relayed(offer, PacketType::FileAccepted)});
     ASSERT_EQ(f.transfers.receiving.size(), 1u);
-    EXPECT_TRUE(f.core.transferBusy);
+    EXPECT_TRUE(test::SessionOf(f.core).transfer.busy);
     // A second offer while busy is refused at once, without a question; the user is told why.
-    f.core.OnHostPacket(dave, BuildFile(PacketType::FileOfferToHost, {4, 1, "b", 1}));
+    f.core.OnHostPacket(dave, BuildFilePacket(PacketType::FileOfferToHost, {4, 1, "b", 1}));
     EXPECT_EQ(f.transport.SentTo(3).at(0)[0], static_cast<char>(PacketType::FileRefused));
     ASSERT_EQ(f.prompter.boxes.size(), 2u);
     EXPECT_EQ(f.prompter.boxes[1].text, "目前正在进行文件传输.");
@@ -311,12 +312,12 @@ TEST_F(HostHandlerTest, FileOfferToTheLeaderAsksAndStartsReceiving) {
 
 TEST_F(HostHandlerTest, AnAnswerToAnOfferTheLeaderNeverMadeStartsNothing) {
     JoinThree();
-    f.core.OnHostPacket(bob, BuildFile(PacketType::FileAcceptToHost, {1, 2, "secret", 9}));
+    f.core.OnHostPacket(bob, BuildFilePacket(PacketType::FileAcceptToHost, {1, 2, "secret", 9}));
     EXPECT_TRUE(f.transfers.sending.empty());
-    f.core.session.transferPath = "/tmp/a.txt";
-    f.core.session.transferName = "a.txt";
-    f.core.session.transferPeer = 2;
-    f.core.OnHostPacket(bob, BuildFile(PacketType::FileAcceptToHost, {1, 2, "a.txt", 9}));
+    test::SessionOf(f.core).transfer.path = "/tmp/a.txt";
+    test::SessionOf(f.core).transfer.name = "a.txt";
+    test::SessionOf(f.core).transfer.peer = 2;
+    f.core.OnHostPacket(bob, BuildFilePacket(PacketType::FileAcceptToHost, {1, 2, "a.txt", 9}));
     ASSERT_EQ(f.transfers.sending.size(), 1u);
     EXPECT_EQ(f.transfers.sending[0].second, "10.0.0.1");
 }

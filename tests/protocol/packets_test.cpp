@@ -44,7 +44,7 @@ bool Reads(std::string_view packet, PacketLayout layout) {
     case PacketLayout::Presence:
         return ReadPresence(packet).has_value();
     case PacketLayout::File:
-        return ReadFile(packet).has_value();
+        return ReadFilePacket(packet).has_value();
     }
     return false;
 }
@@ -95,7 +95,7 @@ TEST(Layouts, ByteExactExamples) {
         {BuildPresence(PacketType::SleepToHost, {7}), Bytes({15, 7, 0})},
         {BuildPresence(PacketType::Wake, {0x0100}), Bytes({29, 0, 1})},
         {BuildNotice(PacketType::NoticeToHost, {3, "hi"}), Bytes({12, 3, 0, 2, 0, 'h', 'i'})},
-        {BuildFile(PacketType::FileOfferToHost, {2, 3, "a.txt", 0x01020304}),
+        {BuildFilePacket(PacketType::FileOfferToHost, {2, 3, "a.txt", 0x01020304}),
          Bytes({51, 2, 0, 3, 0, 5, 0, 'a', '.', 't', 'x', 't', 4, 3, 2, 1})},
     };
     for (const auto& [built, expected] : rows) {
@@ -111,10 +111,10 @@ TEST(Layouts, RelayChangesOnlyTheTypeByte) {
     // A file answer is the offer's bytes, as long as the offer.
     const FilePacket offer{2, 3, "photo.jpg", 4096};
     for (int answer = 52; answer <= 55; ++answer) {
-        std::string packet = BuildFile(PacketType::FileOffer, offer);
+        std::string packet = BuildFilePacket(PacketType::FileOffer, offer);
         Relay(packet, static_cast<PacketType>(answer));
-        EXPECT_EQ(packet, BuildFile(static_cast<PacketType>(answer), offer));
-        EXPECT_EQ(ReadFile(packet), offer);
+        EXPECT_EQ(packet, BuildFilePacket(static_cast<PacketType>(answer), offer));
+        EXPECT_EQ(ReadFilePacket(packet), offer);
     }
     std::string empty;
     Relay(empty, PacketType::Say);
@@ -149,7 +149,7 @@ TEST(Layouts, ATypeOutsideTheBuildersLayoutBuildsNothing) {
     EXPECT_EQ(BuildNotice(PacketType::Say, {1, "x"}), "");
     EXPECT_EQ(BuildRename(PacketType::Sleep, {1, "x"}), "");
     EXPECT_EQ(BuildPresence(PacketType::Rename, {1}), "");
-    EXPECT_EQ(BuildFile(PacketType::Login, {1, 2, "f", 3}), "");
+    EXPECT_EQ(BuildFilePacket(PacketType::Login, {1, 2, "f", 3}), "");
 }
 
 TEST(Readers, EveryTruncationIsRefusedAndBytesAfterThePacketAreIgnored) {
@@ -235,7 +235,8 @@ TEST(Builders, OverlongTextsAreCutToFitThePacketWithoutSplittingACharacter) {
     const std::string chat =
         BuildChat(PacketType::SayToHost, {"\x01", 0, 1, 0, 0, longText.substr(1)});
     EXPECT_EQ(ReadChat(chat)->text, Repeat(zhong, 2040));
-    const std::string file = BuildFile(PacketType::FileOfferToHost, {2, 3, Repeat("f", 70000), 1});
+    const std::string file =
+        BuildFilePacket(PacketType::FileOfferToHost, {2, 3, Repeat("f", 70000), 1});
     EXPECT_EQ(file.size(), MAX_PACKET_SIZE);
 }
 

@@ -10,6 +10,7 @@
 #include "record/record_test_util.h"
 #include "record/recording_file.h"
 #include "session/gbk.h"
+#include "support/core_access.h"
 #include "support/core_fakes.h"
 
 namespace kolvena {
@@ -72,15 +73,15 @@ struct Recording {
 
 struct ReplayHarness {
     test::FakeCore f;
-    Session& s = f.core.session;
-    ReplayEngine& replay = f.core.replay;
-    Recorder& recorder = f.core.recorder;
+    Session& s = test::SessionOf(f.core);
+    ReplayEngine& replay = f.core.replay();
+    Recorder& recorder = test::RecorderOf(f.core);
     test::FakeReplayTimer& timer = f.replayTimer;
     test::ScriptedPrompter& p = f.prompter;
 
     void Open(const std::string& path) {
         p.paths.push_back(path);
-        f.core.commands.OpenRecording();
+        f.core.commands().OpenRecording();
     }
     // Ticks while the timer runs, at most `limit` times; the intervals it was started with.
     std::vector<int> Play(int limit = 100) {
@@ -123,8 +124,8 @@ TEST(Replay, OpeningLeavesTheSessionShowsTheSummaryAndWaitsPaused) {
     Recording rec;
     const std::string path = rec.Usual().Save(dir, ToGbk("周末"));
     ReplayHarness h;
-    ASSERT_TRUE(h.f.core.commands.CreateBegin());
-    ASSERT_TRUE(h.f.core.commands.CreateFinish("Host", "Live"));
+    ASSERT_TRUE(h.f.core.commands().CreateBegin());
+    ASSERT_TRUE(h.f.core.commands().CreateFinish("Host", "Live"));
     h.p.boxes.clear();
 
     h.Open(path);
@@ -179,7 +180,7 @@ TEST(Replay, PlaysEveryEventWithTheLiveTextsAndEndsOnce) {
               std::string::npos);
     EXPECT_EQ(h.s.GetBuddyCount(), 2);
     EXPECT_EQ(h.s.roster.size(), 3u);
-    EXPECT_EQ(h.s.ownMessageTotal, 1);
+    EXPECT_EQ(h.s.counters.ownMessageTotal, 1);
     EXPECT_EQ(h.s.roster[0].sayCount, 1u);
 
     // Further ticks and pause toggles after the end change nothing but the state.
@@ -322,8 +323,8 @@ TEST(Replay, AMalformedOrMissingFileChangesNothing) {
     std::ofstream(truncated, std::ios::binary) << bytes.substr(0, bytes.size() - 20);
 
     ReplayHarness h;
-    ASSERT_TRUE(h.f.core.commands.CreateBegin());
-    ASSERT_TRUE(h.f.core.commands.CreateFinish("Host", "Live"));
+    ASSERT_TRUE(h.f.core.commands().CreateBegin());
+    ASSERT_TRUE(h.f.core.commands().CreateFinish("Host", "Live"));
     const std::size_t events = h.recorder.log.events.size();
     h.p.boxes.clear();
 
@@ -340,7 +341,7 @@ TEST(Replay, AMalformedOrMissingFileChangesNothing) {
     EXPECT_EQ(h.recorder.state, ReplayState::NoReplay);
     EXPECT_EQ(h.recorder.log.events.size(), events);
     EXPECT_FALSE(h.timer.running);
-    h.f.core.commands.Send({"still here", false, false});
+    h.f.core.commands().Send({"still here", false, false});
     EXPECT_EQ(h.s.lines.back().text, ToGbk("<你> 对大家说: still here"));
 }
 
@@ -350,8 +351,8 @@ TEST(Replay, ANewSessionStopsTheReplay) {
     ReplayHarness h;
     h.Open(rec.Usual().Save(dir));
     const int changed = h.f.view.replayChanged;
-    ASSERT_TRUE(h.f.core.commands.CreateBegin());
-    ASSERT_TRUE(h.f.core.commands.CreateFinish("Host", "Live"));
+    ASSERT_TRUE(h.f.core.commands().CreateBegin());
+    ASSERT_TRUE(h.f.core.commands().CreateFinish("Host", "Live"));
     EXPECT_EQ(h.recorder.state, ReplayState::NoReplay);
     EXPECT_FALSE(h.timer.running);
     EXPECT_GT(h.f.view.replayChanged, changed);
@@ -361,7 +362,7 @@ TEST(Replay, ANewSessionStopsTheReplay) {
 TEST(Replay, ALiveRecordingReplaysToTheSameChatAreaAndMessages) {
     test::TempDir dir;
     test::FakeCore live;
-    Commands& cmd = live.core.commands;
+    Commands& cmd = live.core.commands();
     ASSERT_TRUE(cmd.CreateBegin());
     ASSERT_TRUE(cmd.CreateFinish("Ann", "Topic"));
     cmd.Send({"first line", false, false});
@@ -377,42 +378,43 @@ TEST(Replay, ALiveRecordingReplaysToTheSameChatAreaAndMessages) {
     h.Play();
     // The replay starts from the banner; the live area had the same banner, then the lines.
     std::vector<std::string> liveLines;
-    for (const LineRecord& line : live.core.session.lines)
+    for (const LineRecord& line : test::SessionOf(live.core).lines)
         liveLines.push_back(line.text);
     const std::vector<std::string> replayed = h.Lines();
     ASSERT_EQ(replayed.size() + 2, liveLines.size()); // the live creation's two own lines
     EXPECT_EQ(std::vector<std::string>(replayed.begin() + 4, replayed.end()),
               std::vector<std::string>(liveLines.begin() + 6, liveLines.end()));
     EXPECT_EQ(h.s.messageText.substr(h.s.messageText.find("Massage: ")).substr(0, 40),
-              live.core.session.messageText.substr(live.core.session.messageText.find("Massage: "))
+              test::SessionOf(live.core)
+                  .messageText.substr(test::SessionOf(live.core).messageText.find("Massage: "))
                   .substr(0, 40));
 }
 
 TEST(Transcript, SavingTellsTheUserAndClearsTheUnsavedMark) {
     test::TempDir dir;
     test::FakeCore f;
-    Commands& cmd = f.core.commands;
+    Commands& cmd = f.core.commands();
     cmd.SaveTranscript();
     EXPECT_EQ(f.prompter.boxes.back().text, "没有任何会话记录.");
     ASSERT_TRUE(cmd.CreateBegin());
     ASSERT_TRUE(cmd.CreateFinish("Ann", "abc"));
-    f.core.session.unsaved = true;
+    test::SessionOf(f.core).unsaved = true;
     f.prompter.paths.push_back(dir.File("t.txt"));
     cmd.SaveTranscript();
     EXPECT_EQ(f.prompter.boxes.back().text, "会话记录保存完毕!");
-    EXPECT_FALSE(f.core.session.unsaved);
+    EXPECT_FALSE(test::SessionOf(f.core).unsaved);
     EXPECT_EQ(f.prompter.fileRequests.back().defaultExtension, "txt");
     EXPECT_EQ(test::ReadFileBytes(dir.File("t.txt"))
                   .rfind(ToGbk("--欢迎使用 网络会话(Kolvena)--\r\n\r\n"), 0),
               0u);
 
     // A folder that does not exist: the file and the reason, and the mark stays.
-    f.core.session.unsaved = true;
+    test::SessionOf(f.core).unsaved = true;
     f.prompter.paths.push_back(dir.File("no/such/t.txt"));
     cmd.SaveTranscript();
     EXPECT_EQ(f.prompter.boxes.back().text,
               "无法创建文件: " + dir.File("no/such/t.txt") + " (文件或文件夹不存在)");
-    EXPECT_TRUE(f.core.session.unsaved);
+    EXPECT_TRUE(test::SessionOf(f.core).unsaved);
 }
 
 TEST(Transcript, ATextRecordIsShownAsOneLineUpToItsFirstNul) {
@@ -420,14 +422,14 @@ TEST(Transcript, ATextRecordIsShownAsOneLineUpToItsFirstNul) {
     test::FakeCore f;
     std::ofstream(dir.File("a.txt"), std::ios::binary) << std::string("one\r\ntwo\0three", 14);
     std::ofstream(dir.File("empty.txt"), std::ios::binary);
-    const std::size_t before = f.core.session.lines.size();
+    const std::size_t before = test::SessionOf(f.core).lines.size();
     f.prompter.paths = {dir.File("a.txt"), dir.File("empty.txt")};
-    f.core.commands.OpenTextRecord();
-    f.core.commands.OpenTextRecord();
-    ASSERT_EQ(f.core.session.lines.size(), before + 2);
-    EXPECT_EQ(f.core.session.lines[before + 1].text, "");
-    EXPECT_EQ(f.core.session.lines[before].text, "one\r\ntwo");
-    EXPECT_EQ(f.core.session.lines[before].stamp, 0u);
+    f.core.commands().OpenTextRecord();
+    f.core.commands().OpenTextRecord();
+    ASSERT_EQ(test::SessionOf(f.core).lines.size(), before + 2);
+    EXPECT_EQ(test::SessionOf(f.core).lines[before + 1].text, "");
+    EXPECT_EQ(test::SessionOf(f.core).lines[before].text, "one\r\ntwo");
+    EXPECT_EQ(test::SessionOf(f.core).lines[before].stamp, 0u);
     EXPECT_TRUE(f.transport.sent.empty());
 }
 

@@ -54,7 +54,7 @@ inline std::vector<SamplePacket> SamplePackets() {
         out.push_back({t, BuildPresence(t, {5})});
     for (int t = 50; t <= 55; ++t) {
         const auto type = static_cast<PacketType>(t);
-        out.push_back({type, BuildFile(type, {2, 3, "report.txt", 123456})});
+        out.push_back({type, BuildFilePacket(type, {2, 3, "report.txt", 123456})});
     }
     return out;
 }

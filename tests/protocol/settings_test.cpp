@@ -3,6 +3,7 @@
 #include <string>
 
 #include "session/gbk.h"
+#include "support/core_access.h"
 #include "support/core_fakes.h"
 
 namespace kolvena {
@@ -16,26 +17,26 @@ constexpr char REOPENED_LINE[] = "-->> 会话重新对外开放。";
 // The leader hosting a session with the given number of members besides itself.
 struct HostWithMembers {
     explicit HostWithMembers(int members) {
-        EXPECT_TRUE(f.core.commands.CreateBegin());
-        EXPECT_TRUE(f.core.commands.CreateFinish("Leader", "Topic"));
+        EXPECT_TRUE(f.core.commands().CreateBegin());
+        EXPECT_TRUE(f.core.commands().CreateFinish("Leader", "Topic"));
         for (int i = 0; i < members; ++i) {
             f.transport.Promote(f.transport.Connect());
-            f.core.session.AddBuddy(Buddy::Make("M", "10.0.0.9", BuddyRole::Member));
+            test::SessionOf(f.core).AddBuddy(Buddy::Make("M", "10.0.0.9", BuddyRole::Member));
         }
         f.prompter.boxes.clear();
     }
     // The dialog opened, its maximum and listen box set, validated and applied.
     bool Confirm(std::uint32_t maxClients, bool listen) {
-        SettingsValues values = f.core.commands.OpenSettings();
+        SettingsValues values = f.core.commands().OpenSettings();
         values.maxClients = maxClients;
         values.listen = listen;
-        if (!f.core.commands.ValidateSettings(values))
+        if (!f.core.commands().ValidateSettings(values))
             return false;
-        f.core.commands.ApplySettings(values);
+        f.core.commands().ApplySettings(values);
         return true;
     }
-    std::string LastLine() const { return FromGbk(f.core.session.lines.back().text); }
-    std::size_t LineCount() const { return f.core.session.lines.size(); }
+    std::string LastLine() const { return FromGbk(test::SessionOf(f.core).lines.back().text); }
+    std::size_t LineCount() const { return test::SessionOf(f.core).lines.size(); }
 
     FakeCore f;
 };
@@ -64,7 +65,7 @@ TEST(SettingsTest, ValidationRefusesOutOfRangeAndBelowTheMembersPresent) {
         values.hosting = c.hosting;
         values.currentClients = c.current;
         values.maxClients = c.max;
-        EXPECT_EQ(f.core.commands.ValidateSettings(values), c.accepted) << c.max;
+        EXPECT_EQ(f.core.commands().ValidateSettings(values), c.accepted) << c.max;
         if (c.text.empty()) {
             EXPECT_TRUE(f.prompter.boxes.empty()) << c.max;
             continue;
@@ -77,23 +78,23 @@ TEST(SettingsTest, ValidationRefusesOutOfRangeAndBelowTheMembersPresent) {
 
 TEST(SettingsTest, AMaximumEqualToTheMembersClosesTheSession) {
     HostWithMembers host(3);
-    host.f.core.session.maxClients = 12;
-    const SettingsValues opened = host.f.core.commands.OpenSettings();
+    test::SessionOf(host.f.core).settings.maxClients = 12;
+    const SettingsValues opened = host.f.core.commands().OpenSettings();
     EXPECT_TRUE(opened.hosting && opened.listen);
     EXPECT_EQ(opened.currentClients, 3);
     EXPECT_EQ(opened.maxClients, 12u);
-    host.f.core.session.maxClients = 20;
+    test::SessionOf(host.f.core).settings.maxClients = 20;
     EXPECT_FALSE(host.Confirm(2, true));
     EXPECT_TRUE(host.f.transport.accepting);
-    EXPECT_EQ(host.f.core.session.maxClients, 20);
+    EXPECT_EQ(test::SessionOf(host.f.core).settings.maxClients, 20);
 
     ASSERT_TRUE(host.Confirm(3, true));
     ASSERT_EQ(host.f.prompter.boxes.size(), 2u);
     EXPECT_EQ(host.f.prompter.boxes[1].icon, BoxIcon::Information);
     EXPECT_FALSE(host.f.transport.accepting);
-    EXPECT_EQ(host.f.core.session.maxClients, 3);
+    EXPECT_EQ(test::SessionOf(host.f.core).settings.maxClients, 3);
     EXPECT_EQ(host.LastLine(), CLOSED_LINE);
-    EXPECT_EQ(host.f.core.session.lines.back().stamp, 1u);
+    EXPECT_EQ(test::SessionOf(host.f.core).lines.back().stamp, 1u);
 
     // Applying a full session that is closed already says so again.
     const std::size_t lines = host.LineCount();
@@ -111,7 +112,7 @@ TEST(SettingsTest, TheListenBoxClosesAndReopensASessionThatIsNotFull) {
     HostWithMembers host(1);
     ASSERT_TRUE(host.Confirm(20, false));
     EXPECT_FALSE(host.f.transport.accepting);
-    EXPECT_FALSE(host.f.core.commands.OpenSettings().listen); // the dialog shows the closed door
+    EXPECT_FALSE(host.f.core.commands().OpenSettings().listen); // the dialog shows the closed door
     EXPECT_EQ(host.LastLine(), CLOSED_LINE);
 
     // Unchanged settings change nothing.
@@ -128,10 +129,10 @@ TEST(SettingsTest, TheListenBoxClosesAndReopensASessionThatIsNotFull) {
 
 TEST(SettingsTest, OutsideHostingOnlyTheDisplayAndSoundOptionsChange) {
     FakeCore f;
-    f.core.session.maxClients = 55;
+    test::SessionOf(f.core).settings.maxClients = 55;
     f.transport.accepting = true;
-    const std::size_t lines = f.core.session.lines.size();
-    SettingsValues values = f.core.commands.OpenSettings();
+    const std::size_t lines = test::SessionOf(f.core).lines.size();
+    SettingsValues values = f.core.commands().OpenSettings();
     EXPECT_FALSE(values.hosting || values.listen);
     EXPECT_EQ(values.maxClients, 20u);
     EXPECT_EQ(values.currentClients, 0);
@@ -141,35 +142,35 @@ TEST(SettingsTest, OutsideHostingOnlyTheDisplayAndSoundOptionsChange) {
     values.sound = false;
     values.maxClients = 7;
     values.listen = false;
-    ASSERT_TRUE(f.core.commands.ValidateSettings(values));
+    ASSERT_TRUE(f.core.commands().ValidateSettings(values));
     const int chats = f.view.chat;
-    f.core.commands.ApplySettings(values);
+    f.core.commands().ApplySettings(values);
 
-    const Session& s = f.core.session;
-    EXPECT_TRUE(s.showTimeOnChat);
-    EXPECT_FALSE(s.showTimeOnMessages);
-    EXPECT_FALSE(s.verifyMessages);
-    EXPECT_FALSE(s.soundOn);
-    EXPECT_EQ(s.maxClients, 7);
+    const Session& s = test::SessionOf(f.core);
+    EXPECT_TRUE(s.settings.showTimeOnChat);
+    EXPECT_FALSE(s.settings.showTimeOnMessages);
+    EXPECT_FALSE(s.settings.verifyMessages);
+    EXPECT_FALSE(s.settings.soundOn);
+    EXPECT_EQ(s.settings.maxClients, 7);
     EXPECT_TRUE(f.transport.accepting);
     EXPECT_EQ(s.lines.size(), lines);
     EXPECT_GT(f.view.chat, chats);
 
     // The next session starts with 20 again.
-    ASSERT_TRUE(f.core.commands.CreateBegin());
-    ASSERT_TRUE(f.core.commands.CreateFinish("L", "T"));
-    EXPECT_EQ(s.maxClients, 20);
+    ASSERT_TRUE(f.core.commands().CreateBegin());
+    ASSERT_TRUE(f.core.commands().CreateFinish("L", "T"));
+    EXPECT_EQ(s.settings.maxClients, 20);
 }
 
 TEST(SettingsTest, ApplyingAfterTheSessionEndedLeavesTheDoorAlone) {
     HostWithMembers host(2);
-    const SettingsValues values = host.f.core.commands.OpenSettings();
+    const SettingsValues values = host.f.core.commands().OpenSettings();
     // The dialog was open when the session ended.
-    host.f.core.session.isHost = false;
-    host.f.core.session.inSession = false;
+    test::SessionOf(host.f.core).isHost = false;
+    test::SessionOf(host.f.core).inSession = false;
     SettingsValues changed = values;
     changed.listen = false;
-    host.f.core.commands.ApplySettings(changed);
+    host.f.core.commands().ApplySettings(changed);
     EXPECT_TRUE(host.f.transport.accepting);
 }
 

@@ -138,8 +138,8 @@ TEST(SaveRecordingTest, FillsTheHeaderFromTheSession) {
     session.AddBuddy(Buddy::Make("a", "10.0.0.1", BuddyRole::Leader));
     session.AddBuddy(Buddy::Make("b", "10.0.0.2", BuddyRole::Member));
     session.MarkBuddyLeft(1);
-    session.chatLineTotal = 7;
-    session.messageTotal = 4;
+    session.counters.chatLineTotal = 7;
+    session.counters.messageTotal = 4;
     EventLog log(clock, prompter);
     log.AppendEvent(EventKind::EvSessionCreated, "x");
 

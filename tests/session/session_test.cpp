@@ -27,7 +27,7 @@ protected:
                         std::string text = "hello", std::uint32_t stamp = 0) {
         const auto line = session.ComposeChatLine({"", target, sender, whisper, stamp, text});
         if (line) {
-            EXPECT_EQ(line->kind, stamp);
+            EXPECT_EQ(line->packetStamp, stamp);
         }
         return line ? FromGbk(line->text) : "<none>";
     }
@@ -100,7 +100,7 @@ TEST_F(SessionTest, RenderLinesAddsTimeSuffixesOnlyWhereAllowed) {
     clock.Advance(3600 * 9 + 60 * 5 + 3 - 1000); // 09:05:03 UTC
     session.AddLine("hello", 1);
     EXPECT_EQ(session.RenderLines(), "banner\r\nhello\r\n\r\n");
-    session.showTimeOnChat = true;
+    session.settings.showTimeOnChat = true;
     EXPECT_EQ(session.RenderLines(), "banner\r\nhello  (09:05:03)\r\n\r\n");
     session.replayFlag = true;
     EXPECT_EQ(session.RenderLines(), "banner\r\nhello\r\n\r\n");
@@ -111,10 +111,10 @@ TEST_F(SessionTest, RenderLinesAddsTimeSuffixesOnlyWhereAllowed) {
 TEST_F(SessionTest, RecordMessageAppendsTheNoticeLineAndCountsIt) {
     clock.now = 14 * 3600 + 3 * 60 + 7;
     session.RecordMessage("Bob: hi ");
-    session.showTimeOnMessages = false;
+    session.settings.showTimeOnMessages = false;
     session.RecordMessage("x");
     EXPECT_EQ(session.messageText, "Massage: Bob: hi   (14:03:07)\r\nMassage: x\r\n");
-    EXPECT_EQ(session.messageTotal, 2);
+    EXPECT_EQ(session.counters.messageTotal, 2);
 }
 
 TEST_F(SessionTest, ComposesLinesFromTheUsersPointOfViewAndCountsThem) {
@@ -143,9 +143,9 @@ TEST_F(SessionTest, ComposesLinesFromTheUsersPointOfViewAndCountsThem) {
     session.RemoveBuddy(2);
     EXPECT_EQ(Compose(2, 0), "<B> 对大家说: hello");
     EXPECT_EQ(Compose(4, 2), "<D> 对 <C> 说: hello");
-    EXPECT_EQ(session.chatLineTotal, 8);
-    EXPECT_EQ(session.ownSayTotal, 2);
-    EXPECT_EQ(session.relatedSayTotal, 2); // to the user, and to oneself
+    EXPECT_EQ(session.counters.chatLineTotal, 8);
+    EXPECT_EQ(session.counters.ownSayTotal, 2);
+    EXPECT_EQ(session.counters.relatedSayTotal, 2); // to the user, and to oneself
     EXPECT_TRUE(prompter.boxes.empty());
 }
 

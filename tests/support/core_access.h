@@ -11,6 +11,12 @@ struct CoreAccess {
     static ClientHandler& Client(SessionCore& core) { return core.client_; }
 };
 
+inline const Session& SessionOf(const SessionCore& core) {
+    return core.session();
+}
+inline const Recorder& RecorderOf(const SessionCore& core) {
+    return core.recorder();
+}
 inline Session& SessionOf(SessionCore& core) {
     return CoreAccess::Parts(core).session;
 }

@@ -5,13 +5,16 @@
 #include <utility>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "protocol/session_core.h"
 #include "support/fakes.h"
 
 namespace kolvena::test {
 
 // An endpoint without sockets: it records what was sent where and lets a test add and remove
-// connections. Connection ids are handed out from 1; slots follow the order of Promote.
+// connections. Connection ids are handed out from 1; slots follow the order of Promote. Like the
+// real link, it takes nothing for a slot that has no connection: such a send fails the test.
 class FakeTransport final : public Transport {
 public:
     struct Sent {
@@ -44,22 +47,32 @@ public:
         ++shutdowns;
         return true;
     }
-    void Send(std::size_t slot, std::string_view packet) override {
-        sent.push_back({slot, std::string(packet)});
+    void Send(MemberSlot slot, std::string_view packet) override {
+        if (slot.value < 1 || slot.value > members.size()) {
+            ADD_FAILURE() << "send to slot " << slot.value << " of " << members.size();
+            return;
+        }
+        sent.push_back({slot.value, std::string(packet)});
     }
+    void SendToHost(std::string_view packet) override { sent.push_back({0, std::string(packet)}); }
     void Broadcast(std::string_view packet) override {
         for (std::size_t slot = 1; slot <= members.size(); ++slot)
             sent.push_back({slot, std::string(packet)});
     }
-    void CloseSlot(std::size_t slot) override {
-        if (slot >= 1 && slot <= members.size())
-            members.erase(members.begin() + static_cast<std::ptrdiff_t>(slot - 1));
-        closed.push_back(slot);
+    void CloseSlot(MemberSlot slot) override {
+        if (slot.value >= 1 && slot.value <= members.size())
+            members.erase(members.begin() + static_cast<std::ptrdiff_t>(slot.value - 1));
+        else
+            ADD_FAILURE() << "close of slot " << slot.value << " of " << members.size();
+        closed.push_back(slot.value);
     }
-    std::string AddressText(std::size_t slot) const override {
-        if (slot == 0)
-            return ownAddress;
-        return slot <= members.size() ? addresses.at(members[slot - 1]) : "";
+    std::string OwnAddressText() const override { return ownAddress; }
+    std::string AddressText(MemberSlot slot) const override {
+        if (slot.value < 1 || slot.value > members.size()) {
+            ADD_FAILURE() << "address of slot " << slot.value << " of " << members.size();
+            return {};
+        }
+        return addresses.at(members[slot.value - 1]);
     }
     std::uint16_t OwnPort() const override { return SESSION_PORT; }
     std::size_t SlotCount() const override { return members.size(); }
@@ -68,16 +81,16 @@ public:
     bool Accepting() const override { return accepting; }
     void SetAccepting(bool value) override { accepting = value; }
     std::size_t PendingCount() const override { return pending.size(); }
-    std::size_t SlotOf(ConnectionId connection) const override {
+    std::optional<MemberSlot> SlotOf(ConnectionId connection) const override {
         for (std::size_t i = 0; i < members.size(); ++i)
             if (members[i] == connection)
-                return i + 1;
-        return 0;
+                return MemberSlot(i + 1);
+        return std::nullopt;
     }
-    std::size_t Promote(ConnectionId connection) override {
+    MemberSlot Promote(ConnectionId connection) override {
         std::erase(pending, connection);
         members.push_back(connection);
-        return members.size();
+        return MemberSlot(members.size());
     }
 
     // A connection arrives; it waits for its Login. Returns its id.
@@ -144,10 +157,19 @@ public:
 
 class FakeTransfers final : public TransferStarter {
 public:
-    void StartReceiving(const FilePacket& offer) override { receiving.push_back(offer); }
-    void StartSending(const FilePacket& offer, const std::string& address) override {
-        sending.push_back({offer, address});
+    bool StartReceiving(const FilePacket& offer) override {
+        receiving.push_back(offer);
+        return true;
     }
+    bool StartSending(const FilePacket& offer, const std::string& address,
+                      const std::string& path) override {
+        sending.push_back({offer, address});
+        lastPath = path;
+        return true;
+    }
+    // The running transfer ends, as the real transfers report it.
+    void End() { ReportEnded(); }
+    std::string lastPath;
     std::vector<FilePacket> receiving;
     std::vector<std::pair<FilePacket, std::string>> sending;
 };

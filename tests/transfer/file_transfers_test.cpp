@@ -20,6 +20,7 @@
 
 #include "protocol/packets.h"
 #include "session/gbk.h"
+#include "support/core_access.h"
 #include "support/core_fakes.h"
 #include "transfer/file_transfers.h"
 
@@ -115,14 +116,17 @@ public:
 
 // One program's transfer side, on fakes.
 struct Peer {
-    explicit Peer(std::uint16_t port) : transfers(fake.core, view, port) {}
+    explicit Peer(std::uint16_t port) : transfers(fake.prompter, view, port) {
+        // As the core does: busy until the transfer reports its end.
+        transfers.WhenEnded([this] { test::SessionOf(fake.core).transfer.busy = false; });
+    }
     std::vector<std::string> Boxes() const {
         std::vector<std::string> out;
         for (const auto& box : fake.prompter.boxes)
             out.push_back(box.text);
         return out;
     }
-    bool Idle() const { return !fake.core.transferBusy && !transfers.Running(); }
+    bool Idle() const { return !test::SessionOf(fake.core).transfer.busy && !transfers.Running(); }
 
     test::FakeCore fake;
     RecordingView view;
@@ -217,11 +221,12 @@ protected:
     }
     // The recipient listens, then the offerer connects, as the core starts them.
     void Start(Peer& from, Peer& to, const FilePacket& offer, const fs::path& source) {
-        to.fake.core.transferBusy = true;
+        test::SessionOf(to.fake.core).transfer.busy = true;
         to.transfers.StartReceiving(offer);
-        from.fake.core.session.transferPath = source.string();
-        from.fake.core.transferBusy = true;
-        from.transfers.StartSending(offer, "127.0.0.1");
+        test::SessionOf(from.fake.core).transfer.path = source.string();
+        test::SessionOf(from.fake.core).transfer.busy = true;
+        from.transfers.StartSending(offer, "127.0.0.1",
+                                    test::SessionOf(from.fake.core).transfer.path);
     }
     static FilePacket Offer(std::uint32_t size, std::string nameUtf8 = "数据.bin") {
         return {1, 2, ToGbk(nameUtf8), size};
@@ -340,9 +345,10 @@ TEST_F(Transfer, SavingCancelledOrFailingKeepsNothing) {
 TEST_F(Transfer, OffererCannotConnect) {
     for (const char* address : {"127.0.0.1", "not an address"}) {
         Peer from(port);
-        from.fake.core.session.transferPath = Source(10).string();
-        from.fake.core.transferBusy = true;
-        from.transfers.StartSending(Offer(10), address);
+        test::SessionOf(from.fake.core).transfer.path = Source(10).string();
+        test::SessionOf(from.fake.core).transfer.busy = true;
+        from.transfers.StartSending(Offer(10), address,
+                                    test::SessionOf(from.fake.core).transfer.path);
         ASSERT_TRUE(WaitFor([&] { return from.Idle(); }));
         ASSERT_EQ(from.fake.prompter.boxes.size(), 1u);
         EXPECT_EQ(from.fake.prompter.boxes[0].caption, "Kolvena");
@@ -355,10 +361,8 @@ TEST_F(Transfer, RecipientCannotListenOnABusyPort) {
     RawListener occupant(port);
     ASSERT_TRUE(occupant.ok);
     Peer to(port);
-    to.fake.core.transferBusy = true;
-    to.transfers.StartReceiving(Offer(10));
+    EXPECT_FALSE(to.transfers.StartReceiving(Offer(10)));
     EXPECT_FALSE(to.transfers.Running());
-    EXPECT_FALSE(to.fake.core.transferBusy);
     EXPECT_EQ(to.Boxes(), std::vector<std::string>{"Could not bind server socket."});
     EXPECT_TRUE(to.view.opened.empty());
 }
@@ -367,7 +371,7 @@ TEST_F(Transfer, RecipientReadsTheStreamAsItComes) {
     Peer to(port);
     const std::string bytes = Pattern(25000);
     to.fake.prompter.paths.push_back((dir / "saved").string());
-    to.fake.core.transferBusy = true;
+    test::SessionOf(to.fake.core).transfer.busy = true;
     to.transfers.StartReceiving(Offer(25000));
     auto raw = Raw::Connect(port);
     ASSERT_TRUE(raw);
@@ -393,7 +397,7 @@ TEST_F(Transfer, RecipientSeesTheOffererGo) {
     // The give-up byte where a chunk starts, then the close; and a close in mid-chunk.
     for (const std::size_t sent : {std::size_t{1}, std::size_t{4000}}) {
         Peer to(port);
-        to.fake.core.transferBusy = true;
+        test::SessionOf(to.fake.core).transfer.busy = true;
         to.transfers.StartReceiving(Offer(25000));
         auto raw = Raw::Connect(port);
         ASSERT_TRUE(raw);
@@ -415,9 +419,10 @@ TEST_F(Transfer, OffererHearsEachAnswer) {
         RawListener listener(port);
         ASSERT_TRUE(listener.ok);
         Peer from(port);
-        from.fake.core.session.transferPath = source.string();
-        from.fake.core.transferBusy = true;
-        from.transfers.StartSending(Offer(45000), "127.0.0.1");
+        test::SessionOf(from.fake.core).transfer.path = source.string();
+        test::SessionOf(from.fake.core).transfer.busy = true;
+        from.transfers.StartSending(Offer(45000), "127.0.0.1",
+                                    test::SessionOf(from.fake.core).transfer.path);
         auto raw = listener.Accept();
         ASSERT_TRUE(raw);
         EXPECT_EQ(raw->Receive(10240), bytes.substr(0, 10240));
@@ -433,9 +438,10 @@ TEST_F(Transfer, OffererHearsEachAnswer) {
         // Giving up: the single byte 1 where chunk 2 would start, then the end of the stream.
         RawListener listener(port);
         Peer from(port);
-        from.fake.core.session.transferPath = source.string();
-        from.fake.core.transferBusy = true;
-        from.transfers.StartSending(Offer(45000), "127.0.0.1");
+        test::SessionOf(from.fake.core).transfer.path = source.string();
+        test::SessionOf(from.fake.core).transfer.busy = true;
+        from.transfers.StartSending(Offer(45000), "127.0.0.1",
+                                    test::SessionOf(from.fake.core).transfer.path);
         auto raw = listener.Accept();
         ASSERT_TRUE(raw);
         EXPECT_EQ(raw->Receive(10240).size(), 10240u);
@@ -451,7 +457,7 @@ TEST_F(Transfer, OffererHearsEachAnswer) {
 TEST_F(Transfer, GivingUpOrClosingWhileWaitingForTheOfferer) {
     {
         Peer to(port);
-        to.fake.core.transferBusy = true;
+        test::SessionOf(to.fake.core).transfer.busy = true;
         to.transfers.StartReceiving(Offer(10));
         to.transfers.GiveUp();
         ASSERT_TRUE(WaitFor([&] { return to.Idle(); }, 3s));
@@ -461,7 +467,7 @@ TEST_F(Transfer, GivingUpOrClosingWhileWaitingForTheOfferer) {
     const auto start = std::chrono::steady_clock::now();
     {
         auto to = std::make_unique<Peer>(port);
-        to->fake.core.transferBusy = true;
+        test::SessionOf(to->fake.core).transfer.busy = true;
         to->transfers.StartReceiving(Offer(10));
         ASSERT_TRUE(to->transfers.Running());
     }
@@ -472,14 +478,12 @@ TEST_F(Transfer, GivingUpOrClosingWhileWaitingForTheOfferer) {
 
 struct OfferHarness {
     test::FakeCore f;
-    Session& s = f.core.session;
+    Session& s = test::SessionOf(f.core);
     test::ScriptedPrompter& p = f.prompter;
-    RecordingView view;
-    FileTransfers transfers{f.core, view};
 
     void Host() {
-        ASSERT_TRUE(f.core.commands.CreateBegin());
-        ASSERT_TRUE(f.core.commands.CreateFinish("Leader", "Topic"));
+        ASSERT_TRUE(f.core.commands().CreateBegin());
+        ASSERT_TRUE(f.core.commands().CreateFinish("Leader", "Topic"));
         f.transport.Promote(f.transport.Connect());
         s.AddBuddy(Buddy::Make("B", "10.0.0.9", BuddyRole::Member));
         p.boxes.clear();
@@ -487,10 +491,10 @@ struct OfferHarness {
     }
     // "Guest" after the leader and a member who left: ActiveIndex 2.
     void Client() {
-        ASSERT_TRUE(f.core.commands.JoinBegin());
-        f.core.commands.JoinFinish({"Guest", JoinMode::ByCode, 1234, "", 6636});
+        ASSERT_TRUE(f.core.commands().JoinBegin());
+        f.core.commands().JoinFinish({"Guest", JoinMode::ByCode, 1234, "", 6636});
         f.transport.active = true;
-        f.core.commands.OnConnectResult(true);
+        f.core.commands().OnConnectResult(true);
         for (const char* name : {"Leader", "Gone", "Guest"}) {
             Buddy b = Buddy::Make(name, "10.0.0.1",
                                   s.roster.empty() ? BuddyRole::Leader : BuddyRole::Member);
@@ -512,17 +516,17 @@ struct OfferHarness {
 
 TEST_F(Transfer, OfferRefusals) {
     OfferHarness h;
-    h.transfers.Offer(); // no session: the target is everyone
+    h.f.core.commands().OfferFile(); // no session: the target is everyone
     EXPECT_EQ(h.Boxes(), std::vector<std::string>{"无法传输文件|传输文件目标不正确."});
     h.Host();
-    h.f.core.recorder.state = ReplayState::Paused; // a replay comes before the target
-    h.transfers.Offer();
-    h.f.core.recorder.state = ReplayState::NoReplay;
+    test::RecorderOf(h.f.core).state = ReplayState::Paused; // a replay comes before the target
+    h.f.core.commands().OfferFile();
+    test::RecorderOf(h.f.core).state = ReplayState::NoReplay;
     h.s.target = 1; // oneself
-    h.transfers.Offer();
+    h.f.core.commands().OfferFile();
     h.s.target = 2;
-    h.f.core.transferBusy = true;
-    h.transfers.Offer();
+    test::SessionOf(h.f.core).transfer.busy = true;
+    h.f.core.commands().OfferFile();
     EXPECT_EQ(h.Boxes(), (std::vector<std::string>{"无法传输文件|你目前未进入会话.",
                                                    "无法传输文件|传输文件目标不正确.",
                                                    "Kolvena v1.0|目前正在进行文件传输."}));
@@ -537,7 +541,7 @@ TEST_F(Transfer, OfferGoesToTheTarget) {
         host ? h.Host() : h.Client();
         h.s.target = host ? 2 : 1;
         h.p.paths.push_back(source.string());
-        h.transfers.Offer();
+        h.f.core.commands().OfferFile();
         ASSERT_EQ(h.p.fileRequests.size(), 1u);
         EXPECT_EQ(h.p.fileRequests[0].defaultExtension, "*");
         EXPECT_EQ(h.p.fileRequests[0].initialName, "*.*");
@@ -547,13 +551,14 @@ TEST_F(Transfer, OfferGoesToTheTarget) {
                                ToGbk("报告.txt"), 1234};
         ASSERT_EQ(h.f.transport.sent.size(), 1u);
         EXPECT_EQ(h.f.transport.sent[0].slot, host ? 1u : 0u);
-        EXPECT_EQ(h.f.transport.sent[0].packet,
-                  BuildFile(host ? PacketType::FileOffer : PacketType::FileOfferToHost, offer));
-        EXPECT_EQ(h.s.transferPath, source.string());
-        EXPECT_EQ(h.s.transferName, ToGbk("报告.txt"));
-        EXPECT_EQ(h.s.transferSize, 1234u);
-        EXPECT_EQ(h.s.transferPeer, h.s.target);
-        EXPECT_FALSE(h.f.core.transferBusy);
+        EXPECT_EQ(
+            h.f.transport.sent[0].packet,
+            BuildFilePacket(host ? PacketType::FileOffer : PacketType::FileOfferToHost, offer));
+        EXPECT_EQ(h.s.transfer.path, source.string());
+        EXPECT_EQ(h.s.transfer.name, ToGbk("报告.txt"));
+        EXPECT_EQ(h.s.transfer.size, 1234u);
+        EXPECT_EQ(h.s.transfer.peer, h.s.target);
+        EXPECT_FALSE(test::SessionOf(h.f.core).transfer.busy);
     }
 }
 
@@ -561,21 +566,21 @@ TEST_F(Transfer, OfferRefusesFilesItCannotSend) {
     OfferHarness h;
     h.Host();
     h.s.target = 2;
-    h.transfers.Offer(); // the dialog is cancelled
+    h.f.core.commands().OfferFile(); // the dialog is cancelled
     const std::string missing = (dir / "missing.bin").string();
     const fs::path big = dir / "big.bin";
     std::ofstream(big, std::ios::binary).close();
     fs::resize_file(big, 671078401); // sparse: costs no disk
     for (const std::string& path : {missing, dir.string(), big.string()}) {
         h.p.paths.push_back(path);
-        h.transfers.Offer();
+        h.f.core.commands().OfferFile();
     }
     EXPECT_EQ(h.Boxes(), (std::vector<std::string>{
                              "|无法打开文件: " + missing + " (文件或文件夹不存在)",
                              "|无法打开文件: " + dir.string() + " (这是一个文件夹)",
                              "无法传输文件|文件太大, 无法传输: 文件最大为 671078400 字节."}));
     EXPECT_TRUE(h.f.transport.sent.empty());
-    EXPECT_TRUE(h.s.transferPath.empty());
+    EXPECT_TRUE(h.s.transfer.path.empty());
 }
 
 } // namespace

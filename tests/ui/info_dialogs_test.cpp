@@ -63,16 +63,16 @@ TEST_F(InfoDialogs, StatusCountsPresentMembersAndEveryoneWhoTookPart) {
 
 TEST_F(InfoDialogs, StatusWindowShowsTheTotalsAsASnapshot) {
     CreateAsHost();
-    session.ownMessageTotal = 4;
-    session.relatedSayTotal = 2;
-    session.ownSayTotal = 3;
+    session.counters.ownMessageTotal = 4;
+    session.counters.relatedSayTotal = 2;
+    session.counters.ownSayTotal = 3;
     StatusDialog dialog(session, 12345);
     EXPECT_EQ(TextsOf(dialog, {"1041", "1066", "1062", "1063", "1069", "1070", "1071", "1072",
                                "1073", "1060"}),
               (QStringList{"1041=张三", "1066=张三", "1062=1", "1063=1", "1069=1", "1070=0",
                            "1071=3", "1072=2", "1073=4", "1060=编码: 12345"}));
     // Later chat does not reach an open window.
-    session.chatLineTotal = 9;
+    session.counters.chatLineTotal = 9;
     EXPECT_EQ(TextOf(dialog, "1070"), "0");
     ASSERT_TRUE(Click(dialog, "1"));
     EXPECT_EQ(dialog.result(), QDialog::Accepted);

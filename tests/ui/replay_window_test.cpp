@@ -24,6 +24,7 @@
 #include "record/recording_file.h"
 #include "session/gbk.h"
 #include "session/time_text.h"
+#include "support/core_access.h"
 #include "support/core_fakes.h"
 #include "support/fakes.h"
 #include "ui/gbk_edit.h"
@@ -95,7 +96,7 @@ std::string WriteRecording(const TempDir& dir, int lines, int gap = 2, const cha
     Session session(clock, prompter);
     session.topic = ToGbk(topic);
     session.AddBuddy(Buddy::Make("Ann", "127.0.0.1", BuddyRole::Leader));
-    session.chatLineTotal = static_cast<std::uint16_t>(lines);
+    session.counters.chatLineTotal = static_cast<std::uint16_t>(lines);
     const std::string path = dir.File("r" + std::to_string(lines) + ".prs");
     EXPECT_TRUE(SaveRecording(log, session, path).ok);
     return path;
@@ -154,12 +155,12 @@ protected:
     QSlider* Slider() { return Control().findChild<QSlider*>("1095"); }
     QString PositionText() { return TextOf(Control(), "1082"); }
     QString PlayText() { return TextOf(Control(), "1096"); }
-    EventLog& Log() { return window.Core().recorder.log; }
-    ReplayState State() { return window.Core().recorder.state; }
+    EventLog& Log() { return test::RecorderOf(window.Core()).log; }
+    ReplayState State() { return test::RecorderOf(window.Core()).state; }
     // Plays ticks until the replay ends; bounded by the events there are.
     void PlayToEnd() {
         for (std::size_t i = 0; i <= Log().events.size() + 1 && !Log().ended; ++i)
-            window.Core().replay.Tick();
+            window.Core().replay().Tick();
         EXPECT_TRUE(Log().ended);
     }
     // Checked state of the two control-window marks, which must agree.
@@ -203,12 +204,12 @@ TEST_F(ReplayWindowTest, ControlWindowFollowsPausePlayAndEnd) {
     EXPECT_EQ(control.windowTitle(), QString(CAPTION) + PLAYING);
     EXPECT_EQ(PlayText(), "暂停");
     EXPECT_FALSE(Action(32801)->isChecked());
-    window.Core().replay.Tick();
+    window.Core().replay().Tick();
     EXPECT_EQ(window.windowTitle(),
               "Kolvena v1.0  主题: 闲聊 ---- 在线人数: 1 (会话重放--正在播放)");
     EXPECT_EQ(MemberRows(), (QStringList{"全体", "Ann(组长)"}));
-    window.Core().replay.Tick();
-    window.Core().replay.Tick();
+    window.Core().replay().Tick();
+    window.Core().replay().Tick();
     EXPECT_EQ(Slider()->value(), 3);
     EXPECT_EQ(ChatLines(),
               BANNER + QStringList({"<你> 对大家说: line 1", "<你> 对大家说: line 2"}));
@@ -221,7 +222,7 @@ TEST_F(ReplayWindowTest, ControlWindowFollowsPausePlayAndEnd) {
     EXPECT_EQ(control.windowTitle(), QString(CAPTION) + PAUSED);
     EXPECT_EQ(PlayText(), "播放");
     EXPECT_EQ(window.windowTitle(), "Kolvena v1.0  主题: 闲聊 ---- 在线人数: 1 (会话重放--暂停)");
-    window.Core().replay.Tick();
+    window.Core().replay().Tick();
     EXPECT_EQ(ChatLines().size(), BANNER.size() + 2);
 
     // Played to the end: one end box, the restart button.
@@ -246,7 +247,7 @@ TEST_F(ReplayWindowTest, ControlWindowFollowsPausePlayAndEnd) {
     EXPECT_EQ(ChatLines(), BANNER);
     EXPECT_TRUE(window.ReplayTimerOf().IsActive());
     EXPECT_EQ(window.ReplayTimerOf().IntervalMs(), 1000);
-    window.Core().replay.Tick();
+    window.Core().replay().Tick();
     EXPECT_EQ(MemberRows(), (QStringList{"全体", "Ann(组长)"}));
 }
 
@@ -269,7 +270,7 @@ TEST_F(ReplayWindowTest, MovingTheSliderRebuildsUpToThatEvent) {
     EXPECT_EQ(window.ReplayTimerOf().IntervalMs(), 1000);
     EXPECT_TRUE(window.ReplayTimerOf().IsActive());
     // Playing goes on with event 6.
-    window.Core().replay.Tick();
+    window.Core().replay().Tick();
     EXPECT_EQ(ChatLines().back(), "<你> 对大家说: line 5");
     EXPECT_EQ(slider->value(), 6);
 
@@ -306,8 +307,8 @@ TEST_F(ReplayWindowTest, SliderRangeAndTicksFollowTheEventCount) {
         int interval;
     };
     for (const Case& c : {Case{20, 1}, Case{31, 2}, Case{150, 10}, Case{0, 1}}) {
-        fake.core.recorder.log.header.eventCount = c.events;
-        fake.core.recorder.log.cursor = 1;
+        test::RecorderOf(fake.core).log.header.eventCount = c.events;
+        test::RecorderOf(fake.core).log.cursor = 1;
         CReplayDlg control(fake.core);
         control.ResetReplay();
         auto* slider = control.findChild<QSlider*>("1095");
@@ -319,8 +320,8 @@ TEST_F(ReplayWindowTest, SliderRangeAndTicksFollowTheEventCount) {
     }
 
     // The position follows the cursor; a seek's own slider move is left where the user put it.
-    fake.core.recorder.log.header.eventCount = 150;
-    fake.core.recorder.log.cursor = 40;
+    test::RecorderOf(fake.core).log.header.eventCount = 150;
+    test::RecorderOf(fake.core).log.cursor = 40;
     CReplayDlg control(fake.core);
     control.ResetReplay();
     auto* slider = control.findChild<QSlider*>("1095");
@@ -328,7 +329,7 @@ TEST_F(ReplayWindowTest, SliderRangeAndTicksFollowTheEventCount) {
     control.ShowPosition(41);
     EXPECT_EQ(slider->value(), 41);
     // The header's topic is shown up to its terminator.
-    fake.core.recorder.log.header.topic = std::string("ab\0cd", 5);
+    test::RecorderOf(fake.core).log.header.topic = std::string("ab\0cd", 5);
     control.UpdateControls();
     EXPECT_EQ(TextOf(control, "1082"), " <ab>  00:00:00-00:00:00");
 }
@@ -337,7 +338,7 @@ TEST_F(ReplayWindowTest, ClosingTheControlWindowClearsItsMarks) {
     Open(WriteRecording(dir, 19));
     EXPECT_TRUE(Click(Control(), "1096"));
     for (int i = 0; i < 4; ++i)
-        window.Core().replay.Tick();
+        window.Core().replay().Tick();
 
     QPointer<CReplayDlg> first = window.ReplayWindow();
     first->close();
@@ -345,7 +346,7 @@ TEST_F(ReplayWindowTest, ClosingTheControlWindowClearsItsMarks) {
     EXPECT_FALSE(ControlMarks());
     EXPECT_FALSE(first->isVisible());
     // The replay goes on without the window.
-    window.Core().replay.Tick();
+    window.Core().replay().Tick();
     EXPECT_EQ(ChatLines().back(), "<你> 对大家说: line 4");
 
     // 32828 opens a new one at the current position.
@@ -394,7 +395,7 @@ TEST_F(ReplayWindowTest, PauseAndSpeedCheckMarks) {
 
     Trigger(32805);
     EXPECT_EQ(speedMarks(), "x---");
-    EXPECT_EQ(window.Core().recorder.speed, SPEED_SLOW);
+    EXPECT_EQ(test::RecorderOf(window.Core()).speed, SPEED_SLOW);
     Trigger(32806);
     EXPECT_EQ(speedMarks(), "---x");
     // Choosing the checked speed again keeps it checked.
@@ -404,11 +405,11 @@ TEST_F(ReplayWindowTest, PauseAndSpeedCheckMarks) {
     Trigger(32801);
     EXPECT_FALSE(Action(32801)->isChecked());
     EXPECT_EQ(PlayText(), "暂停");
-    window.Core().replay.Tick();
+    window.Core().replay().Tick();
     // The next 10-second gap at "极快".
     EXPECT_EQ(window.ReplayTimerOf().IntervalMs(), 1250);
     Trigger(32804);
-    window.Core().replay.Tick();
+    window.Core().replay().Tick();
     EXPECT_EQ(window.ReplayTimerOf().IntervalMs(), 2500);
 }
 
@@ -496,13 +497,13 @@ TEST_F(ReplayWindowTest, SavedLiveSessionReplaysToTheSameScreen) {
     EXPECT_EQ(replayPrompter.boxes.front().caption, "成功载入记录");
     EXPECT_EQ(TextOf(*replay.ReplayWindow(), "1082"), " <闲聊>  00:00:00-00:00:08");
     EXPECT_TRUE(Click(*replay.ReplayWindow(), "1096"));
-    EventLog& log = replay.Core().recorder.log;
+    EventLog& log = test::RecorderOf(replay.Core()).log;
     ASSERT_EQ(log.events.size(), 4u);
     // Each event is played as much later as it was recorded, so its time texts match.
     for (std::size_t i = 0; i <= log.events.size() && !log.ended; ++i) {
         if (i < log.events.size())
             replayClock.Advance(log.events[i].delay);
-        replay.Core().replay.Tick();
+        replay.Core().replay().Tick();
     }
     ASSERT_TRUE(log.ended);
 

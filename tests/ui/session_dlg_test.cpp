@@ -12,6 +12,7 @@
 
 #include "session/address_code.h"
 #include "session/gbk.h"
+#include "support/core_access.h"
 #include "ui/gbk_edit.h"
 #include "ui/ui_test_support.h"
 
@@ -67,7 +68,7 @@ protected:
     QString Input() { return TextOf(window, "1008"); }
     // The chat area shows exactly the session's lines as rendered.
     void ExpectChatMatchesSession() {
-        EXPECT_EQ(Chat()->toPlainText(), PaneText(window.Core().session.RenderLines()));
+        EXPECT_EQ(Chat()->toPlainText(), PaneText(test::SessionOf(window.Core()).RenderLines()));
     }
 };
 
@@ -191,14 +192,14 @@ TEST_F(SessionDlgTest, SendRefusesBlankInputNeedsASessionAndAsksForNotices) {
     EXPECT_EQ(LastChatLine(), "-->> 您还未进入会话。");
 
     // While a recording is loaded, sending does nothing and the input stays as typed.
-    window.Core().recorder.state = ReplayState::Paused;
+    test::RecorderOf(window.Core()).state = ReplayState::Paused;
     Control<QLineEdit>("1008")->setText("  x ");
     QApplication::sendEvent(Control<QLineEdit>("1008"), &enter);
     EXPECT_TRUE(Click(window, "32778"));
     EXPECT_EQ(Input(), "  x ");
     EXPECT_EQ(ChatLines().size(), 6);
     EXPECT_EQ(prompter.boxes.size(), 1u);
-    window.Core().recorder.state = ReplayState::NoReplay;
+    test::RecorderOf(window.Core()).state = ReplayState::NoReplay;
 
     Create();
     const std::size_t boxes = prompter.boxes.size();
@@ -217,7 +218,7 @@ TEST_F(SessionDlgTest, SendRefusesBlankInputNeedsASessionAndAsksForNotices) {
     EXPECT_EQ(LastMessage(), QString("Massage: Ann: 开会了   (") + START_CLOCK + ")");
     EXPECT_FALSE(Box("1012")->isChecked());
     EXPECT_EQ(Input(), "");
-    EXPECT_EQ(window.Core().session.ownMessageTotal, 1);
+    EXPECT_EQ(test::SessionOf(window.Core()).counters.ownMessageTotal, 1);
 
     // A chat line shows at once; the whisper box stays as it was.
     Box("1011")->setChecked(true);
@@ -284,11 +285,11 @@ TEST_F(SessionDlgTest, ClosingAsksToSaveThenToClearAndExitPromptHasThreeWordings
 
     // In a session the exit prompt says so, or warns of an unsaved record.
     Create();
-    window.Core().session.unsaved = true;
+    test::SessionOf(window.Core()).unsaved = true;
     prompter.answers = {BoxAnswer::No};
     EXPECT_FALSE(window.ExitPrompt());
     EXPECT_EQ(BoxAt().second, "您确认要退出网络会话(Kolvena)吗? (未保存会话记录!)");
-    window.Core().session.unsaved = false;
+    test::SessionOf(window.Core()).unsaved = false;
     prompter.answers = {BoxAnswer::No};
     EXPECT_FALSE(window.ExitPrompt());
     EXPECT_EQ(BoxAt().second, "您确认要退出网络会话(Kolvena)吗? 目前你正在参与会话.");
@@ -362,7 +363,7 @@ TEST_F(SessionDlgTest, SettingsGreyHostControlsOutsideHostingAndValidateWhileHos
     EXPECT_EQ(enabled, (QStringList{"1011", "1077", "1079"}));
     EXPECT_EQ(start, (QStringList{"1076=20", "1074+", "1081-", "1011-", "1077+", "1079+"}));
     // Cancel changed nothing.
-    EXPECT_TRUE(window.Core().session.soundOn);
+    EXPECT_TRUE(test::SessionOf(window.Core()).settings.soundOn);
     EXPECT_EQ(ChatLines(), BANNER);
 
     Create();
@@ -385,7 +386,7 @@ TEST_F(SessionDlgTest, SettingsGreyHostControlsOutsideHostingAndValidateWhileHos
     EXPECT_EQ(start, (QStringList{"1076=20", "1074+", "1081+", "1011-", "1077+", "1079+"}));
     EXPECT_TRUE(refused);
     EXPECT_EQ(refusals, 2u);
-    EXPECT_EQ(window.Core().session.maxClients, 5);
+    EXPECT_EQ(test::SessionOf(window.Core()).settings.maxClients, 5);
     EXPECT_FALSE(window.Link().Accepting());
     EXPECT_EQ(LastChatLine(), "-->> 会话暂时对外关闭。");
 
@@ -429,10 +430,11 @@ TEST_F(SessionDlgTest, StatusWindowOnlyInASessionWithItsFigures) {
 }
 
 TEST_F(SessionDlgTest, AutoScrollOffKeepsThePositionOnJumpsToTheEnd) {
-    Session& s = window.Core().session;
+    Session& s = test::SessionOf(window.Core());
     const auto addLines = [&](int count) {
         for (int k = 0; k < count; ++k) {
-            window.Core().Say(ToGbk("-->> line " + std::to_string(s.lines.size())));
+            test::CoreAccess::Parts(window.Core())
+                .show.Say(ToGbk("-->> line " + std::to_string(s.lines.size())));
             window.RefreshChat();
         }
     };
@@ -451,7 +453,7 @@ TEST_F(SessionDlgTest, AutoScrollOffKeepsThePositionOnJumpsToTheEnd) {
     EXPECT_EQ(bar->value(), 7);
     EXPECT_EQ(LastChatLine(), "-->> line 127");
     // A full re-render (the time suffix) keeps the position too.
-    s.showTimeOnChat = true;
+    s.settings.showTimeOnChat = true;
     window.RefreshChat();
     EXPECT_EQ(bar->value(), 7);
     ExpectChatMatchesSession();
@@ -469,7 +471,7 @@ TEST_F(SessionDlgTest, AppendedLinesShowAsTheFullRendering) {
     for (const std::string& text : {std::string("-->> lead byte at end \x81"),
                                     std::string("-->> two\r\nlines"), std::string("-->> \xff\xfe"),
                                     std::string("-->> cr at end\r"), std::string("-->> last")}) {
-        window.Core().Say(text);
+        test::CoreAccess::Parts(window.Core()).show.Say(text);
         window.RefreshChat();
         ExpectChatMatchesSession();
         if (HasFailure())
@@ -488,12 +490,12 @@ TEST_F(SessionDlgTest, TargetFollowsTheListAndRightClickMenusOnlyMembers) {
     }
     EXPECT_EQ(targets, (QStringList{"Ann", "全体", "全体"}));
     emit list->itemClicked(list->topLevelItem(1), 0);
-    EXPECT_EQ(window.Core().session.target, 1);
+    EXPECT_EQ(test::SessionOf(window.Core()).target, 1);
 
     const auto rightClick = [&](const QPoint& at) {
         emit list->customContextMenuRequested(at);
-        return QString::number(window.Core().session.target) + " " + TextOf(window, "1005") +
-               (window.MemberMenu()->isVisible() ? " menu" : "");
+        return QString::number(test::SessionOf(window.Core()).target.value) + " " +
+               TextOf(window, "1005") + (window.MemberMenu()->isVisible() ? " menu" : "");
     };
     const auto row = [list](int k) { return list->visualItemRect(list->topLevelItem(k)).center(); };
     ASSERT_NE(window.MemberMenu(), nullptr);

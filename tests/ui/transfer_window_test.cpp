@@ -13,6 +13,7 @@
 #include <string>
 
 #include "record/record_test_util.h"
+#include "support/core_access.h"
 #include "ui/progress_dialog.h"
 #include "ui/ui_test_support.h"
 
@@ -151,7 +152,7 @@ struct Party {
         return false;
     }
     bool Idle() {
-        return !window.Core().transferBusy && !window.Transfers().Running() &&
+        return !test::SessionOf(window.Core()).transfer.busy && !window.Transfers().Running() &&
                window.TransferWindow() == nullptr;
     }
 
@@ -175,7 +176,7 @@ TEST(TransferWindowTest, OfferIsEnabledAndRefusedWithoutAFittingTarget) {
     EXPECT_EQ(BoxAt(ann.prompter), Said("无法传输文件", "传输文件目标不正确."));
     // In a session: everyone, then oneself, through button, menu and pop-up menu.
     ann.Create();
-    ASSERT_TRUE(ann.window.Core().session.inSession);
+    ASSERT_TRUE(test::SessionOf(ann.window.Core()).inSession);
     std::size_t boxes = ann.prompter.boxes.size();
     EXPECT_TRUE(Click(ann.window, "32818"));
     ann.window.SelectTarget(1);
@@ -238,7 +239,8 @@ TEST(TransferWindowTest, HostSendsAFileToAMember) {
     auto bob = std::make_unique<Party>(sessionPort, transferPort);
     ann->Create();
     bob->Join("Bob");
-    ASSERT_TRUE(WaitFor([&] { return ann->window.Core().session.GetBuddyCount() == 2; }, 10s));
+    ASSERT_TRUE(
+        WaitFor([&] { return test::SessionOf(ann->window.Core()).GetBuddyCount() == 2; }, 10s));
 
     TempDir dir;
     std::string bytes(25000, '\0');

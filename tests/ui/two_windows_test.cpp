@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "session/address_code.h"
+#include "support/core_access.h"
 #include "ui/ui_test_support.h"
 
 namespace kolvena::ui {
@@ -79,7 +80,7 @@ TEST_F(TwoWindowsTest, ChatLinesTravelBothWays) {
     ann->Send("悄悄");
     EXPECT_TRUE(ann->ChatHas("<你> 对 <Bob> 说(悄悄话): 悄悄"));
     ASSERT_TRUE(WaitFor([this] { return bob->ChatHas("<Ann> 对 <你> 说(悄悄话): 悄悄"); }));
-    EXPECT_EQ(bob->window.Core().session.relatedSayTotal, 1);
+    EXPECT_EQ(test::SessionOf(bob->window.Core()).counters.relatedSayTotal, 1);
 }
 
 TEST_F(TwoWindowsTest, SleepingMemberIsMarkedOnBothSides) {
@@ -133,7 +134,7 @@ TEST_F(TwoWindowsTest, MemberNoticeWaitsForTheLeader) {
     ASSERT_TRUE(WaitFor([&] { return TextOf(bob->window, "1000").contains(shown); }));
     EXPECT_TRUE(ann->HasBox("组长验证: \n成员Bob 请求发送消息: \n <通知> \n是否验证通过？"));
     EXPECT_TRUE(TextOf(ann->window, "1000").contains(shown));
-    EXPECT_EQ(bob->window.Core().session.ownMessageTotal, 1);
+    EXPECT_EQ(test::SessionOf(bob->window.Core()).counters.ownMessageTotal, 1);
 }
 
 // The member pop-up menu stays open while the event loop runs; its member may leave meanwhile.
