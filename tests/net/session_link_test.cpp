@@ -12,6 +12,7 @@
 #include "net/full_listener.h"
 #include "net/net_test_support.h"
 #include "protocol/packets.h"
+#include "support/child_process.h"
 
 namespace kolvena::test {
 
@@ -188,8 +189,8 @@ TEST_F(SessionLinkTest, NothingFromTheHostIsHandledWhileTheSuccessBoxIsOpen) {
     ScriptedHost fake;
     auto client = MakeClient(fake.Port());
     std::size_t packetsDuringBox = 99;
-    client->prompter.duringInform = [&](const std::string& text) {
-        if (text != kConnected)
+    client->prompter.duringInform = [&] {
+        if (client->Boxes().back().text != kConnected || packetsDuringBox != 99)
             return;
         // The host answers at once; the box stays open meanwhile.
         ASSERT_TRUE(fake.WaitForPeer());
@@ -204,7 +205,7 @@ TEST_F(SessionLinkTest, NothingFromTheHostIsHandledWhileTheSuccessBoxIsOpen) {
 }
 
 TEST_F(SessionLinkTest, AFailedConnectShowsItsBoxAndASecondConnectWorks) {
-    const std::uint16_t port = ClosedPort();
+    const std::uint16_t port = FreePort();
     ASSERT_NE(port, 0);
     auto client = MakeClient(port);
     EXPECT_FALSE(Connect(*client, JoinMode::ByAddress, 0, "127.0.0.1"));
@@ -381,7 +382,7 @@ TEST_F(SessionLinkTest, AFailedAcceptShowsOneBoxAndTheServerGoesOn) {
     // One box before descriptors run out: a sanitizer runtime needs descriptors of its own to
     // check a call it has not seen yet.
     host->link->AddressText(1);
-    host->prompter.inner.boxes.clear();
+    host->prompter.boxes.clear();
     // No descriptor is left for the host to take it with, for several retries.
     rlimit old{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
@@ -482,7 +483,7 @@ TEST_F(SessionLinkTest, BroadcastIsRefusedUnlessServing) {
     auto client = Join(*host, "Ann");
     LinkEnd idle(LoopbackOptions());
     for (LinkEnd* end : {client.get(), &idle}) {
-        end->prompter.inner.boxes.clear();
+        end->prompter.boxes.clear();
         end->link->Broadcast(HostSay("x"));
         EXPECT_EQ(end->Boxes(), (std::vector<Box>{Box{"", kNotHost, BoxIcon::None}}));
     }
