@@ -19,7 +19,9 @@
 #include <vector>
 
 #include "protocol/packets.h"
+#include "record/record_test_util.h"
 #include "session/gbk.h"
+#include "support/child_process.h"
 #include "support/core_fakes.h"
 #include "transfer/file_transfers.h"
 
@@ -77,22 +79,8 @@ bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit 
     return true;
 }
 
-// A port on 127.0.0.1 that was free a moment ago.
-std::uint16_t FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t length = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
 std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
+    return test::ReadFileBytes(path.string());
 }
 
 class RecordingView final : public TransferView {
@@ -223,11 +211,22 @@ protected:
         from.fake.core.transferBusy = true;
         from.transfers.StartSending(offer, "127.0.0.1");
     }
+    // The offerer alone, connecting to whatever listens on the port.
+    static void StartSending(Peer& from, const fs::path& source, std::uint32_t size,
+                             const std::string& address = "127.0.0.1") {
+        from.fake.core.session.transferPath = source.string();
+        from.fake.core.transferBusy = true;
+        from.transfers.StartSending(Offer(size), address);
+    }
+    static void StartReceiving(Peer& to, std::uint32_t size) {
+        to.fake.core.transferBusy = true;
+        to.transfers.StartReceiving(Offer(size));
+    }
     static FilePacket Offer(std::uint32_t size, std::string nameUtf8 = "数据.bin") {
         return {1, 2, ToGbk(nameUtf8), size};
     }
 
-    std::uint16_t port = FreePort();
+    std::uint16_t port = test::FreePort();
     fs::path dir;
 };
 
@@ -267,42 +266,32 @@ TEST_F(Transfer, FilesArriveByteForByte) {
     }
 }
 
-TEST_F(Transfer, OffererGivesUpBeforeChunkThree) {
-    Peer from(port), to(port);
-    from.transfers.SetLockstep(true);
-    to.transfers.SetLockstep(true);
-    from.view.onShow = [&](std::uint32_t chunk) {
-        if (chunk == 2)
-            from.transfers.GiveUp();
-    };
-    Start(from, to, Offer(45000), Source(45000));
-    ASSERT_TRUE(WaitFor([&] { return from.Idle() && to.Idle(); }));
-
-    EXPECT_EQ(from.Boxes(), std::vector<std::string>{});
-    EXPECT_EQ(from.view.shown, (std::vector<std::uint32_t>{1, 2}));
-    EXPECT_EQ(to.Boxes(), std::vector<std::string>{"对方已经终止传输."});
-    EXPECT_EQ(to.view.shown, (std::vector<std::uint32_t>{1, 2}));
-    EXPECT_TRUE(to.fake.prompter.fileRequests.empty());
-    EXPECT_EQ(from.view.closes + to.view.closes, 2);
-}
-
-TEST_F(Transfer, RecipientGivesUpAfterChunkTwo) {
-    Peer from(port), to(port);
-    from.transfers.SetLockstep(true);
-    to.transfers.SetLockstep(true);
-    to.view.onShow = [&](std::uint32_t chunk) {
-        if (chunk == 2)
-            to.transfers.GiveUp();
-    };
-    Start(from, to, Offer(45000), Source(45000));
-    ASSERT_TRUE(WaitFor([&] { return from.Idle() && to.Idle(); }));
-
-    EXPECT_EQ(to.Boxes(), std::vector<std::string>{});
-    EXPECT_TRUE(to.fake.prompter.fileRequests.empty());
-    EXPECT_EQ(from.Boxes(), std::vector<std::string>{"对方已经中断了传输."});
-    // Chunk 2 was answered with the give-up, so the offerer never counted it.
-    EXPECT_EQ(from.view.shown, std::vector<std::uint32_t>{1});
-    EXPECT_EQ(from.view.closes + to.view.closes, 2);
+// Either side gives up as chunk 2 is shown; the other is told, nothing is saved, both close.
+TEST_F(Transfer, GivingUpMidStream) {
+    const struct {
+        bool offerer; // who gives up
+        std::vector<std::string> offererBoxes, recipientBoxes;
+        std::vector<std::uint32_t> offererShown; // chunk 2 answered with a give-up is not counted
+    } cases[] = {{true, {}, {"对方已经终止传输."}, {1, 2}},
+                 {false, {"对方已经中断了传输."}, {}, {1}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.offerer ? "offerer" : "recipient");
+        Peer from(port), to(port);
+        from.transfers.SetLockstep(true);
+        to.transfers.SetLockstep(true);
+        Peer& quitter = c.offerer ? from : to;
+        quitter.view.onShow = [&quitter](std::uint32_t chunk) {
+            if (chunk == 2)
+                quitter.transfers.GiveUp();
+        };
+        Start(from, to, Offer(45000), Source(45000));
+        ASSERT_TRUE(WaitFor([&] { return from.Idle() && to.Idle(); }));
+        EXPECT_EQ(from.Boxes(), c.offererBoxes);
+        EXPECT_EQ(to.Boxes(), c.recipientBoxes);
+        EXPECT_EQ(from.view.shown, c.offererShown);
+        EXPECT_TRUE(to.fake.prompter.fileRequests.empty());
+        EXPECT_EQ(from.view.closes + to.view.closes, 2);
+    }
 }
 
 TEST_F(Transfer, SavingCancelledOrFailingKeepsNothing) {
@@ -340,13 +329,9 @@ TEST_F(Transfer, SavingCancelledOrFailingKeepsNothing) {
 TEST_F(Transfer, OffererCannotConnect) {
     for (const char* address : {"127.0.0.1", "not an address"}) {
         Peer from(port);
-        from.fake.core.session.transferPath = Source(10).string();
-        from.fake.core.transferBusy = true;
-        from.transfers.StartSending(Offer(10), address);
+        StartSending(from, Source(10), 10, address);
         ASSERT_TRUE(WaitFor([&] { return from.Idle(); }));
-        ASSERT_EQ(from.fake.prompter.boxes.size(), 1u);
-        EXPECT_EQ(from.fake.prompter.boxes[0].caption, "Kolvena");
-        EXPECT_EQ(from.fake.prompter.boxes[0].text, "与会话主机连接没有成功，请重新连接。");
+        EXPECT_EQ(from.Boxes(), std::vector<std::string>{"与会话主机连接没有成功，请重新连接。"});
         EXPECT_EQ(from.view.closes, 1);
     }
 }
@@ -355,8 +340,7 @@ TEST_F(Transfer, RecipientCannotListenOnABusyPort) {
     RawListener occupant(port);
     ASSERT_TRUE(occupant.ok);
     Peer to(port);
-    to.fake.core.transferBusy = true;
-    to.transfers.StartReceiving(Offer(10));
+    StartReceiving(to, 10);
     EXPECT_FALSE(to.transfers.Running());
     EXPECT_FALSE(to.fake.core.transferBusy);
     EXPECT_EQ(to.Boxes(), std::vector<std::string>{"Could not bind server socket."});
@@ -367,8 +351,7 @@ TEST_F(Transfer, RecipientReadsTheStreamAsItComes) {
     Peer to(port);
     const std::string bytes = Pattern(25000);
     to.fake.prompter.paths.push_back((dir / "saved").string());
-    to.fake.core.transferBusy = true;
-    to.transfers.StartReceiving(Offer(25000));
+    StartReceiving(to, 25000);
     auto raw = Raw::Connect(port);
     ASSERT_TRUE(raw);
     // Chunk 1 starts with a lone byte 1 that more data follows: data, not a give-up.
@@ -393,8 +376,7 @@ TEST_F(Transfer, RecipientSeesTheOffererGo) {
     // The give-up byte where a chunk starts, then the close; and a close in mid-chunk.
     for (const std::size_t sent : {std::size_t{1}, std::size_t{4000}}) {
         Peer to(port);
-        to.fake.core.transferBusy = true;
-        to.transfers.StartReceiving(Offer(25000));
+        StartReceiving(to, 25000);
         auto raw = Raw::Connect(port);
         ASSERT_TRUE(raw);
         raw->Send(Pattern(10240));
@@ -415,9 +397,7 @@ TEST_F(Transfer, OffererHearsEachAnswer) {
         RawListener listener(port);
         ASSERT_TRUE(listener.ok);
         Peer from(port);
-        from.fake.core.session.transferPath = source.string();
-        from.fake.core.transferBusy = true;
-        from.transfers.StartSending(Offer(45000), "127.0.0.1");
+        StartSending(from, source, 45000);
         auto raw = listener.Accept();
         ASSERT_TRUE(raw);
         EXPECT_EQ(raw->Receive(10240), bytes.substr(0, 10240));
@@ -433,9 +413,7 @@ TEST_F(Transfer, OffererHearsEachAnswer) {
         // Giving up: the single byte 1 where chunk 2 would start, then the end of the stream.
         RawListener listener(port);
         Peer from(port);
-        from.fake.core.session.transferPath = source.string();
-        from.fake.core.transferBusy = true;
-        from.transfers.StartSending(Offer(45000), "127.0.0.1");
+        StartSending(from, source, 45000);
         auto raw = listener.Accept();
         ASSERT_TRUE(raw);
         EXPECT_EQ(raw->Receive(10240).size(), 10240u);
@@ -451,8 +429,7 @@ TEST_F(Transfer, OffererHearsEachAnswer) {
 TEST_F(Transfer, GivingUpOrClosingWhileWaitingForTheOfferer) {
     {
         Peer to(port);
-        to.fake.core.transferBusy = true;
-        to.transfers.StartReceiving(Offer(10));
+        StartReceiving(to, 10);
         to.transfers.GiveUp();
         ASSERT_TRUE(WaitFor([&] { return to.Idle(); }, 3s));
         EXPECT_EQ(to.Boxes(), std::vector<std::string>{});
@@ -461,8 +438,7 @@ TEST_F(Transfer, GivingUpOrClosingWhileWaitingForTheOfferer) {
     const auto start = std::chrono::steady_clock::now();
     {
         auto to = std::make_unique<Peer>(port);
-        to->fake.core.transferBusy = true;
-        to->transfers.StartReceiving(Offer(10));
+        StartReceiving(*to, 10);
         ASSERT_TRUE(to->transfers.Running());
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);

