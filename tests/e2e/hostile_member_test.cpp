@@ -1,26 +1,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <optional>
-#include <poll.h>
 #include <random>
 #include <string>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 
 #include "peer_process.h"
 #include "protocol/packets.h"
 #include "session/buddy.h"
+#include "support/raw_socket.h"
 
 namespace kolvena {
 namespace {
@@ -34,60 +27,22 @@ void PutU16(std::string& out, std::uint16_t v) {
     out.push_back(static_cast<char>(v >> 8));
 }
 
-// A member that puts exactly the bytes it wants on the wire. Plain blocking sockets with
-// timeouts, so it can run beside the event-driven peers without an event loop of its own.
+// A member that puts exactly the bytes it wants on the wire: a plain socket with timeouts (a
+// host that stops reading shows as a failed send, not a hung test), so it runs beside the
+// event-driven peers without an event loop of its own.
 class RawMember {
 public:
-    RawMember() = default;
-    RawMember(const RawMember&) = delete;
-    RawMember& operator=(const RawMember&) = delete;
-    RawMember(RawMember&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {
-        received_ = std::move(other.received_);
-    }
-    ~RawMember() { Close(); }
-
     bool Connect(std::uint16_t port) {
         Close();
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (fd_ < 0)
-            return false;
-        const int one = 1;
-        ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        // A host that stops reading must show up as a failed send, not a hung test.
-        timeval sendLimit{3, 0};
-        ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &sendLimit, sizeof sendLimit);
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(port);
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(fd_, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
-            Close();
-            return false;
-        }
-        return true;
+        socket_ = test::RawSocket::Connect(port);
+        return socket_.Open();
     }
-
     void Close() {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
+        socket_.Close();
         received_.clear();
     }
-
-    bool Open() const { return fd_ >= 0; }
-
-    bool Send(std::string_view bytes) {
-        while (!bytes.empty() && fd_ >= 0) {
-            const ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-            if (n <= 0) {
-                if (n < 0 && errno == EINTR)
-                    continue;
-                return false;
-            }
-            bytes.remove_prefix(static_cast<std::size_t>(n));
-        }
-        return fd_ >= 0;
-    }
+    bool Open() const { return socket_.Open(); }
+    bool Send(std::string_view bytes) { return socket_.Send(bytes); }
 
     // The pieces go out as separate segments with a pause between, so the host reads them
     // apart.
@@ -113,45 +68,14 @@ public:
     }
 
     // Reads whatever has arrived within the wait; false once the host has closed.
-    bool Receive(std::chrono::milliseconds wait) {
-        if (fd_ < 0)
-            return false;
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(wait.count())) <= 0)
-            return true;
-        char buffer[65536];
-        const ssize_t n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
-        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
-            return false;
-        if (n > 0)
-            received_.append(buffer, static_cast<std::size_t>(n));
-        return true;
-    }
+    bool Receive(std::chrono::milliseconds wait) { return socket_.ReceiveSome(received_, wait); }
 
-    // Our BuddyID, from the last roster record of the Welcome that answers our Login.
+    // Our BuddyID: the last member of the Welcome that answers our Login.
     std::optional<std::uint16_t> AwaitWelcome(std::chrono::milliseconds limit) {
         const auto end = Clock::now() + limit;
-        constexpr std::size_t backlogCountAt = 1 + TOPIC_SIZE + 4;
-        while (Clock::now() < end) {
-            if (!Receive(20ms))
-                return std::nullopt;
-            const std::string& r = received_;
-            if (r.empty() || static_cast<std::uint8_t>(r[0]) != Byte(PacketType::Welcome) ||
-                r.size() < backlogCountAt + 2)
-                continue;
-            const std::size_t backlog = LoadU16(r.data() + backlogCountAt);
-            const std::size_t recordsAt = backlogCountAt + 2 + backlog + 2;
-            if (r.size() < recordsAt)
-                continue;
-            const std::size_t records = LoadU16(r.data() + recordsAt - 2);
-            if (records == 0 || r.size() < recordsAt + records * Buddy::kRecordSize)
-                continue;
-            const auto self = Buddy::Decode(
-                std::string_view(r).substr(recordsAt + (records - 1) * Buddy::kRecordSize));
-            if (!self)
-                return std::nullopt;
-            return static_cast<std::uint16_t>(self->id);
-        }
+        while (Clock::now() < end && Receive(20ms))
+            if (const auto welcome = ReadWelcome(received_); welcome && !welcome->roster.empty())
+                return static_cast<std::uint16_t>(welcome->roster.back().id);
         return std::nullopt;
     }
 
@@ -175,13 +99,7 @@ public:
     }
 
 private:
-    static std::uint8_t Byte(PacketType t) { return static_cast<std::uint8_t>(t); }
-    static std::uint16_t LoadU16(const char* p) {
-        const auto* u = reinterpret_cast<const unsigned char*>(p);
-        return static_cast<std::uint16_t>(u[0] | (u[1] << 8));
-    }
-
-    int fd_ = -1;
+    test::RawSocket socket_;
     std::string received_;
 };
 
@@ -207,46 +125,27 @@ struct TypeInfo {
     }
 };
 
+// Every type the program knows; any other is Unknown to both sides.
+// clang-format off
+constexpr std::pair<std::uint8_t, TypeInfo> kTypes[] = {
+    {10, {Shape::Fixed, LOGIN_SIZE, true}},        {11, {Shape::Chat, 0, true}},
+    {12, {Shape::Notice, 0, true}},                {14, {Shape::Fixed, RENAME_SIZE, true}},
+    {15, {Shape::Fixed, PRESENCE_SIZE, true}},     {16, {Shape::Fixed, PRESENCE_SIZE, true}},
+    {21, {Shape::Welcome, 0, false}},              {22, {Shape::Fixed, MEMBER_JOINED_SIZE, false}},
+    {23, {Shape::Fixed, MEMBER_LEFT_SIZE, false}}, {24, {Shape::Chat, 0, false}},
+    {25, {Shape::Notice, 0, false}},               {26, {Shape::Notice, 0, false}},
+    {27, {Shape::Fixed, RENAME_SIZE, false}},      {28, {Shape::Fixed, PRESENCE_SIZE, false}},
+    {29, {Shape::Fixed, PRESENCE_SIZE, false}},    {50, {Shape::File, 0, false}},
+    {51, {Shape::File, 0, true}},                  {52, {Shape::File, 0, false}},
+    {53, {Shape::File, 0, true}},                  {54, {Shape::File, 0, false}},
+    {55, {Shape::File, 0, true}}};
+// clang-format on
+
 TypeInfo InfoOf(std::uint8_t type) {
-    switch (type) {
-    case 10:
-        return {Shape::Fixed, LOGIN_SIZE, true};
-    case 11:
-        return {Shape::Chat, 0, true};
-    case 24:
-        return {Shape::Chat, 0, false};
-    case 12:
-        return {Shape::Notice, 0, true};
-    case 25:
-    case 26:
-        return {Shape::Notice, 0, false};
-    case 51:
-    case 53:
-    case 55:
-        return {Shape::File, 0, true};
-    case 50:
-    case 52:
-    case 54:
-        return {Shape::File, 0, false};
-    case 21:
-        return {Shape::Welcome, 0, false};
-    case 22:
-        return {Shape::Fixed, MEMBER_JOINED_SIZE, false};
-    case 23:
-        return {Shape::Fixed, MEMBER_LEFT_SIZE, false};
-    case 14:
-        return {Shape::Fixed, RENAME_SIZE, true};
-    case 27:
-        return {Shape::Fixed, RENAME_SIZE, false};
-    case 15:
-    case 16:
-        return {Shape::Fixed, PRESENCE_SIZE, true};
-    case 28:
-    case 29:
-        return {Shape::Fixed, PRESENCE_SIZE, false};
-    default:
-        return {Shape::Unknown, 8, false};
-    }
+    for (const auto& [known, info] : kTypes)
+        if (known == type)
+            return info;
+    return {Shape::Unknown, 8, false};
 }
 
 constexpr std::uint16_t kMaxCount = 0xFFFF;

@@ -1,10 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -23,6 +19,7 @@
 #include "session/gbk.h"
 #include "support/child_process.h"
 #include "support/core_fakes.h"
+#include "support/raw_socket.h"
 #include "transfer/file_transfers.h"
 
 namespace kolvena {
@@ -30,6 +27,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using test::RawSocket;
 
 constexpr char kFilter[] = "All files (*.*) | *.* ||";
 
@@ -115,69 +113,6 @@ struct Peer {
     test::FakeCore fake;
     RecordingView view;
     FileTransfers transfers;
-};
-
-// A raw socket end of a stream, for the tests that play the other side by hand. Every call is
-// bounded by the socket's timeouts.
-struct Raw {
-    explicit Raw(int descriptor) : fd(descriptor) {
-        const timeval limit{5, 0};
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-    }
-    ~Raw() { ::close(fd); }
-    static std::unique_ptr<Raw> Connect(std::uint16_t port) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-            ::close(fd);
-            return nullptr;
-        }
-        return std::make_unique<Raw>(fd);
-    }
-    void Send(std::string_view bytes) const {
-        ASSERT_EQ(::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL),
-                  static_cast<ssize_t>(bytes.size()));
-    }
-    // Up to n bytes, fewer only when the stream ends or stalls.
-    std::string Receive(std::size_t n) const {
-        std::string out(n, '\0');
-        std::size_t got = 0;
-        while (got < n) {
-            const ssize_t r = ::recv(fd, out.data() + got, n - got, 0);
-            if (r <= 0)
-                break;
-            got += static_cast<std::size_t>(r);
-        }
-        out.resize(got);
-        return out;
-    }
-    int fd;
-};
-
-// Listens on 127.0.0.1 in place of a recipient.
-struct RawListener {
-    explicit RawListener(std::uint16_t port) : fd(::socket(AF_INET, SOCK_STREAM, 0)) {
-        const int on = 1;
-        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ok = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(fd, 1) == 0;
-    }
-    ~RawListener() { ::close(fd); }
-    std::unique_ptr<Raw> Accept() const {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 5000) != 1)
-            return nullptr;
-        return std::make_unique<Raw>(::accept(fd, nullptr, nullptr));
-    }
-    int fd;
-    bool ok = false;
 };
 
 // Bytes that put the give-up byte where a chunk starts, so that data is never taken for it.
@@ -337,8 +272,8 @@ TEST_F(Transfer, OffererCannotConnect) {
 }
 
 TEST_F(Transfer, RecipientCannotListenOnABusyPort) {
-    RawListener occupant(port);
-    ASSERT_TRUE(occupant.ok);
+    const RawSocket occupant = RawSocket::Listen(port);
+    ASSERT_TRUE(occupant.Open());
     Peer to(port);
     StartReceiving(to, 10);
     EXPECT_FALSE(to.transfers.Running());
@@ -352,22 +287,22 @@ TEST_F(Transfer, RecipientReadsTheStreamAsItComes) {
     const std::string bytes = Pattern(25000);
     to.fake.prompter.paths.push_back((dir / "saved").string());
     StartReceiving(to, 25000);
-    auto raw = Raw::Connect(port);
-    ASSERT_TRUE(raw);
+    RawSocket raw = RawSocket::Connect(port);
+    ASSERT_TRUE(raw.Open());
     // Chunk 1 starts with a lone byte 1 that more data follows: data, not a give-up.
-    raw->Send(bytes.substr(0, 1));
+    raw.Send(bytes.substr(0, 1));
     std::this_thread::sleep_for(50ms);
-    raw->Send(bytes.substr(1, 10239));
-    EXPECT_EQ(raw->Receive(1), std::string(1, ACK_CHUNK));
+    raw.Send(bytes.substr(1, 10239));
+    EXPECT_EQ(raw.Receive(1), std::string(1, ACK_CHUNK));
     // Chunk 2 in three reads, one of a single byte in the middle.
-    raw->Send(bytes.substr(10240, 5000));
+    raw.Send(bytes.substr(10240, 5000));
     std::this_thread::sleep_for(50ms);
-    raw->Send(bytes.substr(15240, 1));
+    raw.Send(bytes.substr(15240, 1));
     std::this_thread::sleep_for(50ms);
-    raw->Send(bytes.substr(15241, 5239));
-    EXPECT_EQ(raw->Receive(1), std::string(1, ACK_CHUNK));
-    raw->Send(bytes.substr(20480));
-    EXPECT_EQ(raw->Receive(1), std::string(1, ACK_DONE));
+    raw.Send(bytes.substr(15241, 5239));
+    EXPECT_EQ(raw.Receive(1), std::string(1, ACK_CHUNK));
+    raw.Send(bytes.substr(20480));
+    EXPECT_EQ(raw.Receive(1), std::string(1, ACK_DONE));
     ASSERT_TRUE(WaitFor([&] { return to.Idle(); }));
     EXPECT_EQ(ReadAll(dir / "saved"), bytes);
 }
@@ -377,12 +312,12 @@ TEST_F(Transfer, RecipientSeesTheOffererGo) {
     for (const std::size_t sent : {std::size_t{1}, std::size_t{4000}}) {
         Peer to(port);
         StartReceiving(to, 25000);
-        auto raw = Raw::Connect(port);
-        ASSERT_TRUE(raw);
-        raw->Send(Pattern(10240));
-        EXPECT_EQ(raw->Receive(1), std::string(1, ACK_CHUNK));
-        raw->Send(Pattern(sent));
-        raw.reset();
+        RawSocket raw = RawSocket::Connect(port);
+        ASSERT_TRUE(raw.Open());
+        raw.Send(Pattern(10240));
+        EXPECT_EQ(raw.Receive(1), std::string(1, ACK_CHUNK));
+        raw.Send(Pattern(sent));
+        raw.Close();
         ASSERT_TRUE(WaitFor([&] { return to.Idle(); }));
         EXPECT_EQ(to.Boxes(), std::vector<std::string>{"对方已经终止传输."});
         EXPECT_TRUE(to.fake.prompter.fileRequests.empty());
@@ -394,33 +329,33 @@ TEST_F(Transfer, OffererHearsEachAnswer) {
     const fs::path source = Source(45000);
     // The recipient gives up after chunk 2; then it closes without an answer.
     for (const bool answers : {true, false}) {
-        RawListener listener(port);
-        ASSERT_TRUE(listener.ok);
+        RawSocket listener = RawSocket::Listen(port);
+        ASSERT_TRUE(listener.Open());
         Peer from(port);
         StartSending(from, source, 45000);
-        auto raw = listener.Accept();
-        ASSERT_TRUE(raw);
-        EXPECT_EQ(raw->Receive(10240), bytes.substr(0, 10240));
-        raw->Send(std::string(1, ACK_CHUNK));
-        EXPECT_EQ(raw->Receive(10240), bytes.substr(10240, 10240));
+        RawSocket raw = listener.Accept();
+        ASSERT_TRUE(raw.Open());
+        EXPECT_EQ(raw.Receive(10240), bytes.substr(0, 10240));
+        raw.Send(std::string(1, ACK_CHUNK));
+        EXPECT_EQ(raw.Receive(10240), bytes.substr(10240, 10240));
         if (answers)
-            raw->Send(std::string(1, ACK_ABORT));
-        raw.reset();
+            raw.Send(std::string(1, ACK_ABORT));
+        raw.Close();
         ASSERT_TRUE(WaitFor([&] { return from.Idle(); }));
         EXPECT_EQ(from.Boxes(), std::vector<std::string>{"对方已经中断了传输."});
     }
     {
         // Giving up: the single byte 1 where chunk 2 would start, then the end of the stream.
-        RawListener listener(port);
+        RawSocket listener = RawSocket::Listen(port);
         Peer from(port);
         StartSending(from, source, 45000);
-        auto raw = listener.Accept();
-        ASSERT_TRUE(raw);
-        EXPECT_EQ(raw->Receive(10240).size(), 10240u);
+        RawSocket raw = listener.Accept();
+        ASSERT_TRUE(raw.Open());
+        EXPECT_EQ(raw.Receive(10240).size(), 10240u);
         from.transfers.GiveUp();
-        raw->Send(std::string(1, ACK_CHUNK));
-        EXPECT_EQ(raw->Receive(2), std::string(1, SENDER_ABORT));
-        raw.reset();
+        raw.Send(std::string(1, ACK_CHUNK));
+        EXPECT_EQ(raw.Receive(2), std::string(1, SENDER_ABORT));
+        raw.Close();
         ASSERT_TRUE(WaitFor([&] { return from.Idle(); }));
         EXPECT_EQ(from.Boxes(), std::vector<std::string>{});
     }
