@@ -42,7 +42,6 @@ constexpr char CAPTION[] = "Kolvena - 会话重放控制";
 constexpr char PAUSED[] = " (暂停播放)";
 constexpr char PLAYING[] = " (正在播放)";
 constexpr char ENDED[] = " (播放结束)";
-constexpr char HEADER[] = "                  *********** 会话消息窗口 ***********";
 
 const QStringList BANNER = {
     "            ================================================= ",
@@ -111,6 +110,10 @@ protected:
     QSlider* Slider() { return Control().findChild<QSlider*>("1095"); }
     QString PositionText() { return TextOf(Control(), "1082"); }
     QString PlayText() { return TextOf(Control(), "1096"); }
+    // The control window's title, play button and position.
+    QStringList ControlView() {
+        return {Control().windowTitle().mid(QString(CAPTION).size()), PlayText(), PositionText()};
+    }
     EventLog& Log() { return window.Core().recorder.log; }
     ReplayState State() { return window.Core().recorder.state; }
     // Plays ticks until the replay ends; bounded by the events there are.
@@ -131,42 +134,33 @@ protected:
 TEST_F(ReplayWindowTest, ControlWindowFollowsPausePlayAndEnd) {
     // 1 + 19 events, 2 s apart, saved 2 s after the last: 40 s recorded.
     Load(WriteRecording(dir, 19));
-    CReplayDlg& control = Control();
-    EXPECT_TRUE(control.isVisible());
+    EXPECT_TRUE(Control().isVisible());
 
     // Paused at the start.
-    EXPECT_EQ(control.windowTitle(), QString(CAPTION) + PAUSED);
-    EXPECT_EQ(PlayText(), "播放");
-    EXPECT_EQ(PositionText(), " <闲聊>  00:00:00-00:00:40");
+    EXPECT_EQ(ControlView(), (QStringList{PAUSED, "播放", " <闲聊>  00:00:00-00:00:40"}));
     EXPECT_EQ(window.windowTitle(), "Kolvena v1.0  主题:  ---- 在线人数: 0 (会话重放--暂停)");
     EXPECT_EQ(window.Mode(), WindowMode::ReplayLoaded);
     EXPECT_TRUE(ShowBox()->isEnabled());
     EXPECT_TRUE(ControlMarks());
 
     // Playing.
-    EXPECT_TRUE(Click(control, "1096"));
+    EXPECT_TRUE(Click(Control(), "1096"));
     EXPECT_EQ(State(), ReplayState::Playing);
-    EXPECT_EQ(control.windowTitle(), QString(CAPTION) + PLAYING);
-    EXPECT_EQ(PlayText(), "暂停");
     EXPECT_FALSE(Action(32801)->isChecked());
-    window.Core().replay.Tick();
+    for (int i = 0; i < 3; ++i)
+        window.Core().replay.Tick();
+    EXPECT_EQ(ControlView(), (QStringList{PLAYING, "暂停", " <闲聊>  00:00:04-00:00:40"}));
     EXPECT_EQ(window.windowTitle(),
               "Kolvena v1.0  主题: 闲聊 ---- 在线人数: 1 (会话重放--正在播放)");
-    EXPECT_EQ(Rows(), (QStringList{"全体", "Ann(组长)"}));
-    window.Core().replay.Tick();
-    window.Core().replay.Tick();
     EXPECT_EQ(Slider()->value(), 3);
     EXPECT_EQ(ChatLines(),
               BANNER + QStringList({"<你> 对大家说: line 1", "<你> 对大家说: line 2"}));
-    EXPECT_EQ(PositionText(), " <闲聊>  00:00:04-00:00:40");
 
     // The pause command stops it where it is.
     Trigger(32801);
     EXPECT_EQ(State(), ReplayState::Paused);
     EXPECT_TRUE(Action(32801)->isChecked());
-    EXPECT_EQ(control.windowTitle(), QString(CAPTION) + PAUSED);
-    EXPECT_EQ(PlayText(), "播放");
-    EXPECT_EQ(window.windowTitle(), "Kolvena v1.0  主题: 闲聊 ---- 在线人数: 1 (会话重放--暂停)");
+    EXPECT_EQ(ControlView().mid(0, 2), (QStringList{PAUSED, "播放"}));
     window.Core().replay.Tick();
     EXPECT_EQ(ChatLines().size(), BANNER.size() + 2);
 
@@ -175,25 +169,19 @@ TEST_F(ReplayWindowTest, ControlWindowFollowsPausePlayAndEnd) {
     const std::size_t boxes = prompter.boxes.size();
     PlayToEnd();
     ASSERT_EQ(prompter.boxes.size(), boxes + 1);
-    EXPECT_EQ(prompter.boxes.back().caption, "播放结束");
-    EXPECT_EQ(prompter.boxes.back().text, "当前会话记录已经重放结束.");
-    EXPECT_EQ(control.windowTitle(), QString(CAPTION) + ENDED);
-    EXPECT_EQ(PlayText(), "重放");
-    EXPECT_EQ(PositionText(), " <闲聊>  00:00:40-00:00:40");
+    EXPECT_EQ(ControlView(), (QStringList{ENDED, "重放", " <闲聊>  00:00:40-00:00:40"}));
     EXPECT_EQ(Slider()->value(), 20);
     EXPECT_EQ(ChatLines().size(), BANNER.size() + 19);
     EXPECT_FALSE(window.ReplayTimerOf().IsActive());
 
     // Restart plays from the first event again.
-    EXPECT_TRUE(Click(control, "1096"));
+    EXPECT_TRUE(Click(Control(), "1096"));
     EXPECT_EQ(State(), ReplayState::Playing);
-    EXPECT_EQ(PlayText(), "暂停");
+    EXPECT_EQ(ControlView().mid(0, 2), (QStringList{PLAYING, "暂停"}));
     EXPECT_EQ(Slider()->value(), 1);
     EXPECT_EQ(ChatLines(), BANNER);
     EXPECT_TRUE(window.ReplayTimerOf().IsActive());
     EXPECT_EQ(window.ReplayTimerOf().IntervalMs(), 1000);
-    window.Core().replay.Tick();
-    EXPECT_EQ(Rows(), (QStringList{"全体", "Ann(组长)"}));
 }
 
 TEST_F(ReplayWindowTest, MovingTheSliderRebuildsUpToThatEvent) {
@@ -204,12 +192,8 @@ TEST_F(ReplayWindowTest, MovingTheSliderRebuildsUpToThatEvent) {
     // Dragging to event 5 (the creation and four lines) while playing.
     slider->setSliderPosition(5);
     EXPECT_EQ(slider->value(), 5);
-    EXPECT_EQ(ChatLines(),
-              BANNER + QStringList({"<你> 对大家说: line 1", "<你> 对大家说: line 2",
-                                    "<你> 对大家说: line 3", "<你> 对大家说: line 4"}));
-    EXPECT_EQ(Rows(), (QStringList{"全体", "Ann(组长)"}));
-    EXPECT_EQ(MessageText(),
-              QString(HEADER) + "\nMassage: 欢迎您加入会话，会话主题是 '闲聊 '   (01:46:40)\n");
+    EXPECT_EQ(ChatLines().size(), BANNER.size() + 4);
+    EXPECT_EQ(ChatLines().back(), "<你> 对大家说: line 4");
     EXPECT_EQ(State(), ReplayState::Playing);
     EXPECT_EQ(Log().cursor, 6u);
     EXPECT_EQ(window.ReplayTimerOf().IntervalMs(), 1000);
@@ -223,7 +207,6 @@ TEST_F(ReplayWindowTest, MovingTheSliderRebuildsUpToThatEvent) {
     slider->triggerAction(QAbstractSlider::SliderToMinimum);
     EXPECT_EQ(slider->value(), 1);
     EXPECT_EQ(ChatLines(), BANNER);
-    EXPECT_EQ(Rows(), (QStringList{"全体", "Ann(组长)"}));
 
     // A position set by the program is no seek.
     slider->setValue(10);
@@ -235,13 +218,8 @@ TEST_F(ReplayWindowTest, MovingTheSliderRebuildsUpToThatEvent) {
     EXPECT_EQ(slider->value(), 20);
     EXPECT_TRUE(Log().ended);
     EXPECT_EQ(State(), ReplayState::Paused);
-    EXPECT_EQ(PlayText(), "重放");
-    EXPECT_EQ(Control().windowTitle(), QString(CAPTION) + ENDED);
+    EXPECT_EQ(ControlView().mid(0, 2), (QStringList{ENDED, "重放"}));
     EXPECT_EQ(ChatLines().size(), BANNER.size() + 19);
-    EXPECT_TRUE(Click(Control(), "1096"));
-    EXPECT_EQ(State(), ReplayState::Playing);
-    EXPECT_FALSE(Log().ended);
-    EXPECT_EQ(ChatLines(), BANNER);
 }
 
 TEST_F(ReplayWindowTest, SliderRangeAndTicksFollowTheEventCount) {
@@ -448,11 +426,8 @@ TEST_F(ReplayWindowTest, TranscriptCommandsSaveAndShowText) {
     const std::string saved = dir.File("saved.txt");
     prompter.paths.push_back(saved);
     Trigger(32798);
-    EXPECT_EQ(prompter.boxes.back().text, "会话记录保存完毕!");
-    const std::string bytes = test::ReadFileBytes(saved);
-    EXPECT_EQ(bytes.rfind(ToGbk("--欢迎使用 网络会话(Kolvena)--\r\n\r\n//会话主题: 闲聊 \r\n"), 0),
-              0u);
-    EXPECT_NE(bytes.find(ToGbk("<你> 对大家说: line 2")), std::string::npos);
+    // What a transcript holds is the core's (Transcript tests); here the window saves one.
+    EXPECT_NE(test::ReadFileBytes(saved).find(ToGbk("<你> 对大家说: line 2")), std::string::npos);
 }
 
 TEST_F(ReplayWindowTest, NewSessionClosesTheControlWindowAndTheWindowOwnsIt) {
