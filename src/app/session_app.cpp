@@ -65,7 +65,7 @@ int CSessionApp::Run() {
     std::unique_ptr<QSocketNotifier> terminate;
     if (const int fd = CatchTerminate(); fd >= 0) {
         terminate = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-        QObject::connect(terminate.get(), &QSocketNotifier::activated, [&] {
+        QObject::connect(terminate.get(), &QSocketNotifier::activated, [&, fd] {
             char byte;
             while (::read(fd, &byte, 1) > 0) {
             }
