@@ -5,7 +5,6 @@
 //
 //   relay_bench [--members N] [--rate LINES_PER_MEMBER_PER_SECOND] [--seconds S]
 
-#include <QProcess>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -81,12 +80,15 @@ int main(int argc, char** argv) {
     }
 
     const std::uint16_t port = FreePort();
-    QProcess host;
-    host.setStandardOutputFile(QProcess::nullDevice());
-    host.start(KOLVENA_PEER_PATH, {"host", "--name", "bench", "--topic", "bench", "--port",
-                                   QString::number(port), "--bind", "127.0.0.1", "--own-address",
-                                   "127.0.0.1", "--max", QString::number(memberCount)});
-    if (!host.waitForStarted(5000)) {
+    bench::ChildProcess host;
+    bench::ChildOptions quiet;
+    quiet.errorPath = "/dev/null";
+    quiet.discardOutput = true;
+    if (!host.Start(KOLVENA_PEER_PATH,
+                    {"host", "--name", "bench", "--topic", "bench", "--port", std::to_string(port),
+                     "--bind", "127.0.0.1", "--own-address", "127.0.0.1", "--max",
+                     std::to_string(memberCount)},
+                    quiet)) {
         std::fprintf(stderr, "relay_bench: cannot start the host\n");
         return 1;
     }
@@ -226,7 +228,6 @@ int main(int argc, char** argv) {
 
     for (Member& m : members)
         ::close(m.fd);
-    host.closeWriteChannel();
-    host.waitForFinished(10000);
+    host.Finish(std::chrono::seconds(10));
     return lost == 0 && reordered == 0 && duplicated == 0 ? 0 : 1;
 }

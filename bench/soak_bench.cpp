@@ -18,7 +18,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -26,11 +25,9 @@
 #include <poll.h>
 #include <random>
 #include <set>
-#include <spawn.h>
 #include <string>
 #include <string_view>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -38,8 +35,6 @@
 #include "protocol/assembler.h"
 #include "protocol/packets.h"
 #include "record/event_log.h"
-
-extern char** environ;
 
 using namespace kolvena;
 namespace fs = std::filesystem;
@@ -89,150 +84,28 @@ constexpr int kReadsPerWake = 8;
 
 // --- the host process ---
 
-class HostProcess {
+// The host's process: its standard error goes to a file; it is given two seconds to quit when
+// the bench ends early.
+class HostProcess final : public bench::ChildProcess {
 public:
-    HostProcess() = default;
-    HostProcess(const HostProcess&) = delete;
-    HostProcess& operator=(const HostProcess&) = delete;
     ~HostProcess() { Finish(std::chrono::milliseconds(2000)); }
 
-    // Its standard error goes to errorPath.
     bool Start(const std::vector<std::string>& arguments, const std::string& errorPath) {
-        int in[2], out[2];
-        if (::pipe2(in, O_CLOEXEC) != 0)
-            return false;
-        if (::pipe2(out, O_CLOEXEC) != 0) {
-            ::close(in[0]);
-            ::close(in[1]);
-            return false;
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errorPath.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        std::vector<char*> argv;
-        std::string program = KOLVENA_PEER_PATH;
-        argv.push_back(program.data());
-        std::vector<std::string> copies = arguments;
-        for (std::string& a : copies)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        const int failed =
-            ::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(in[0]);
-        ::close(out[1]);
-        in_ = in[1];
-        out_ = out[0];
-        ::fcntl(in_, F_SETFL, ::fcntl(in_, F_GETFL) | O_NONBLOCK);
-        ::fcntl(out_, F_SETFL, ::fcntl(out_, F_GETFL) | O_NONBLOCK);
-        if (failed != 0) {
-            pid_ = -1;
-            return false;
-        }
-        return true;
+        bench::ChildOptions options;
+        options.errorPath = errorPath;
+        return ChildProcess::Start(KOLVENA_PEER_PATH, arguments, options);
     }
-
-    pid_t Pid() const { return pid_; }
-    int OutputFd() const { return out_; }
-    int InputFd() const { return in_; }
-    bool InputPending() const { return !input_.empty() && in_ >= 0; }
-    bool OutputOpen() const { return out_ >= 0; }
-
-    void Command(const std::string& line) {
-        input_ += line;
-        input_ += '\n';
-        FlushInput();
-    }
-
-    void FlushInput() {
-        while (!input_.empty() && in_ >= 0) {
-            const ssize_t n = ::write(in_, input_.data(), input_.size());
-            if (n <= 0)
-                return;
-            input_.erase(0, static_cast<std::size_t>(n));
-        }
-    }
-
-    // What stdout holds, as complete lines; false once it has ended.
-    bool ReadOutput(std::vector<std::string>& lines) {
-        char buffer[16384];
-        for (int i = 0; i < 16 && out_ >= 0; ++i) {
-            const ssize_t n = ::read(out_, buffer, sizeof buffer);
-            if (n < 0 && (errno == EAGAIN || errno == EINTR))
-                break;
-            if (n <= 0) {
-                ::close(out_);
-                out_ = -1;
-                break;
-            }
-            partial_.append(buffer, static_cast<std::size_t>(n));
-        }
-        std::size_t start = 0, end;
-        while ((end = partial_.find('\n', start)) != std::string::npos) {
-            lines.emplace_back(partial_, start, end - start);
-            start = end + 1;
-        }
-        partial_.erase(0, start);
-        return out_ >= 0;
-    }
-
-    // Ends its input, which makes it leave the session and quit.
-    void CloseInput() {
-        FlushInput();
-        if (in_ >= 0)
-            ::close(in_);
-        in_ = -1;
-    }
-
-    // Waits for the exit, killing the process when it takes longer; a text for an abnormal end.
-    std::string Finish(std::chrono::milliseconds timeout) {
-        if (pid_ < 0)
-            return {};
-        CloseInput();
-        const auto deadline = SteadyClock::now() + timeout;
-        int status = 0;
-        pid_t done = 0;
-        while ((done = ::waitpid(pid_, &status, WNOHANG)) == 0 && SteadyClock::now() < deadline) {
-            std::vector<std::string> ignored;
-            ReadOutput(ignored);
-            ::usleep(10000);
-        }
-        std::string outcome;
-        if (done == 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, &status, 0);
-            outcome = "did not quit; killed";
-        } else if (WIFSIGNALED(status)) {
-            outcome = "died of signal " + std::to_string(WTERMSIG(status));
-        } else if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {
-            outcome = "exited with " + std::to_string(WEXITSTATUS(status));
-        }
-        pid_ = -1;
-        if (out_ >= 0)
-            ::close(out_);
-        out_ = -1;
-        return outcome;
-    }
+    void Command(const std::string& line) { Write(line); }
 
     // The resident memory in MiB, 0 when it cannot be read.
     double ResidentMiB() const {
-        std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+        std::ifstream status("/proc/" + std::to_string(Pid()) + "/status");
         std::string line;
         for (int i = 0; i < 100 && std::getline(status, line); ++i)
             if (line.rfind("VmRSS:", 0) == 0)
                 return std::atof(line.c_str() + 6) / 1024.0;
         return 0;
     }
-
-private:
-    pid_t pid_ = -1;
-    int in_ = -1;
-    int out_ = -1;
-    std::string input_;
-    std::string partial_;
 };
 
 // --- the crowd ---

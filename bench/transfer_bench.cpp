@@ -7,8 +7,6 @@
 //   transfer_bench [--megabytes 200]
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QProcess>
 #include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
@@ -36,50 +34,22 @@ constexpr std::size_t CHUNK = kolvena::CHUNK_SIZE;
 constexpr std::size_t MB = 1u << 20;
 constexpr char ACK = static_cast<char>(kolvena::ACK_CHUNK);
 
-// One peer process whose printed lines can be waited for.
-class Peer {
+// One peer process whose printed lines can be waited for; it is given ten seconds to quit.
+class Peer : public kolvena::bench::ChildProcess {
 public:
-    explicit Peer(const QStringList& arguments) {
-        process_.setProcessChannelMode(QProcess::MergedChannels);
-        process_.start(KOLVENA_PEER_PATH, arguments);
-        process_.waitForStarted(5000);
+    explicit Peer(const std::vector<std::string>& arguments) {
+        Start(KOLVENA_PEER_PATH, arguments);
     }
-    ~Peer() {
-        process_.closeWriteChannel();
-        if (!process_.waitForFinished(10000))
-            process_.kill();
-        process_.waitForFinished(5000);
-    }
-    void Command(const std::string& line) {
-        process_.write((line + "\n").c_str());
-        process_.waitForBytesWritten(1000);
-    }
+    ~Peer() { Finish(std::chrono::seconds(10)); }
+    void Command(const std::string& line) { Write(line); }
     // The first line from now on that contains the text, or nothing within the timeout.
     std::string WaitFor(const std::string& text, std::chrono::seconds timeout) {
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < std::chrono::milliseconds(timeout).count()) {
-            partial_ += process_.readAll().toStdString();
-            std::size_t end;
-            while ((end = partial_.find('\n')) != std::string::npos) {
-                std::string line = partial_.substr(0, end);
-                partial_.erase(0, end + 1);
-                if (line.find(text) != std::string::npos)
-                    return line;
-            }
-            process_.waitForReadyRead(20);
-        }
-        return {};
+        return WaitForLine(text, timeout).value_or(std::string());
     }
-    qint64 Pid() const { return process_.processId(); }
-
-private:
-    QProcess process_;
-    std::string partial_;
 };
 
 // VmHWM of a process in kB, or -1.
-long PeakKb(qint64 pid) {
+long PeakKb(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line;
     while (std::getline(status, line))
@@ -190,8 +160,8 @@ int main(int argc, char** argv) {
     const fs::path source = dir / "source.bin";
     WriteSource(source, size);
 
-    const QString port = QString::number(FreePort());
-    const QString transferPort = QString::number(FreePort());
+    const std::string port = std::to_string(FreePort());
+    const std::string transferPort = std::to_string(FreePort());
     int result = 1;
     double peerSeconds = -1;
     long peakKb = -1;
@@ -200,7 +170,7 @@ int main(int argc, char** argv) {
                      "127.0.0.1", "--own-address", "127.0.0.1", "--transfer-port", transferPort});
         Peer member({"join", "--address", "127.0.0.1", "--port", port, "--name", "receiver",
                      "--own-address", "127.0.0.1", "--transfer-port", transferPort,
-                     "--accept-files", QString::fromStdString((dir / "received").string())});
+                     "--accept-files", (dir / "received").string()});
         if (member.WaitFor("receiver(您)", std::chrono::seconds(10)).empty()) {
             std::fprintf(stderr, "transfer_bench: the member did not join\n");
         } else {

@@ -1,5 +1,14 @@
 #include "session_app.h"
 
+#include <QLoggingCategory>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
+
 #include "session/clock.h"
 #include "ui/dialog_runner.h"
 #include "ui/qt_prompter.h"
@@ -7,6 +16,34 @@
 #include "ui/toolbar_images.h"
 
 namespace kolvena {
+
+namespace {
+
+// Off unless asked for (QT_LOGGING_RULES="kolvena.app.info=true").
+Q_LOGGING_CATEGORY(lcApp, "kolvena.app", QtWarningMsg)
+
+// SIGTERM only writes a byte here; the event loop reads it and does the work.
+int terminatePipe[2] = {-1, -1};
+
+void OnTerminate(int) {
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(terminatePipe[1], &byte, 1);
+    errno = saved;
+}
+
+// The read end of the pipe that SIGTERM writes to, or -1.
+int CatchTerminate() {
+    if (terminatePipe[0] < 0 && ::pipe2(terminatePipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return -1;
+    struct sigaction action = {};
+    action.sa_handler = OnTerminate;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    return ::sigaction(SIGTERM, &action, nullptr) == 0 ? terminatePipe[0] : -1;
+}
+
+} // namespace
 
 CSessionApp::CSessionApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("Kolvena"));
@@ -21,9 +58,31 @@ int CSessionApp::Run() {
     ui::ModalRunner dialogs;
     ui::CSessionDlg window(clock, prompter, dialogs, LinkOptions{});
     prompter.SetParent(&window);
+
+    // On SIGTERM (as at logout) the program goes without asking: every event loop ends, open
+    // dialogs and boxes with it, and the window's end closes the session's connections.
+    bool terminated = false;
+    std::unique_ptr<QSocketNotifier> terminate;
+    if (const int fd = CatchTerminate(); fd >= 0) {
+        terminate = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+        QObject::connect(terminate.get(), &QSocketNotifier::activated, [&, fd] {
+            char byte;
+            while (::read(fd, &byte, 1) > 0) {
+            }
+            terminated = true;
+            window.hide();
+            QCoreApplication::exit(0);
+        });
+    }
+
     window.show();
+    QTimer::singleShot(0, &window, [&window] {
+        if (window.isVisible())
+            qCInfo(lcApp) << "window shown";
+    });
+    // Start opens the help window, modally: a SIGTERM may end it before the main loop runs.
     window.Start();
-    return exec();
+    return terminated ? 0 : exec();
 }
 
 } // namespace kolvena

@@ -1,27 +1,19 @@
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <algorithm>
-#include <arpa/inet.h>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <optional>
-#include <poll.h>
 #include <random>
 #include <string>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 
 #include "peer_process.h"
 #include "protocol/packets.h"
 #include "session/buddy.h"
+#include "support/raw_socket.h"
 
 namespace kolvena {
 namespace {
@@ -35,60 +27,22 @@ void PutU16(std::string& out, std::uint16_t v) {
     out.push_back(static_cast<char>(v >> 8));
 }
 
-// A member that puts exactly the bytes it wants on the wire. Plain blocking sockets with
-// timeouts, so it can run beside the event-driven peers without an event loop of its own.
+// A member that puts exactly the bytes it wants on the wire: a plain socket with timeouts (a
+// host that stops reading shows as a failed send, not a hung test), so it runs beside the
+// event-driven peers without an event loop of its own.
 class RawMember {
 public:
-    RawMember() = default;
-    RawMember(const RawMember&) = delete;
-    RawMember& operator=(const RawMember&) = delete;
-    RawMember(RawMember&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {
-        received_ = std::move(other.received_);
-    }
-    ~RawMember() { Close(); }
-
     bool Connect(std::uint16_t port) {
         Close();
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (fd_ < 0)
-            return false;
-        const int one = 1;
-        ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        // A host that stops reading must show up as a failed send, not a hung test.
-        timeval sendLimit{3, 0};
-        ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &sendLimit, sizeof sendLimit);
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(port);
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(fd_, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
-            Close();
-            return false;
-        }
-        return true;
+        socket_ = test::RawSocket::Connect(port);
+        return socket_.Open();
     }
-
     void Close() {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
+        socket_.Close();
         received_.clear();
     }
-
-    bool Open() const { return fd_ >= 0; }
-
-    bool Send(std::string_view bytes) {
-        while (!bytes.empty() && fd_ >= 0) {
-            const ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-            if (n <= 0) {
-                if (n < 0 && errno == EINTR)
-                    continue;
-                return false;
-            }
-            bytes.remove_prefix(static_cast<std::size_t>(n));
-        }
-        return fd_ >= 0;
-    }
+    bool Open() const { return socket_.Open(); }
+    bool Send(std::string_view bytes) { return socket_.Send(bytes); }
 
     // The pieces go out as separate segments with a pause between, so the host reads them
     // apart.
@@ -114,45 +68,14 @@ public:
     }
 
     // Reads whatever has arrived within the wait; false once the host has closed.
-    bool Receive(std::chrono::milliseconds wait) {
-        if (fd_ < 0)
-            return false;
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(wait.count())) <= 0)
-            return true;
-        char buffer[65536];
-        const ssize_t n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
-        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
-            return false;
-        if (n > 0)
-            received_.append(buffer, static_cast<std::size_t>(n));
-        return true;
-    }
+    bool Receive(std::chrono::milliseconds wait) { return socket_.ReceiveSome(received_, wait); }
 
-    // Our BuddyID, from the last roster record of the Welcome that answers our Login.
+    // Our BuddyID: the last member of the Welcome that answers our Login.
     std::optional<std::uint16_t> AwaitWelcome(std::chrono::milliseconds limit) {
         const auto end = Clock::now() + limit;
-        constexpr std::size_t backlogCountAt = 1 + TOPIC_SIZE + 4;
-        while (Clock::now() < end) {
-            if (!Receive(20ms))
-                return std::nullopt;
-            const std::string& r = received_;
-            if (r.empty() || static_cast<std::uint8_t>(r[0]) != Byte(PacketType::Welcome) ||
-                r.size() < backlogCountAt + 2)
-                continue;
-            const std::size_t backlog = LoadU16(r.data() + backlogCountAt);
-            const std::size_t recordsAt = backlogCountAt + 2 + backlog + 2;
-            if (r.size() < recordsAt)
-                continue;
-            const std::size_t records = LoadU16(r.data() + recordsAt - 2);
-            if (records == 0 || r.size() < recordsAt + records * Buddy::kRecordSize)
-                continue;
-            const auto self = Buddy::Decode(
-                std::string_view(r).substr(recordsAt + (records - 1) * Buddy::kRecordSize));
-            if (!self)
-                return std::nullopt;
-            return static_cast<std::uint16_t>(self->id);
-        }
+        while (Clock::now() < end && Receive(20ms))
+            if (const auto welcome = ReadWelcome(received_); welcome && !welcome->roster.empty())
+                return static_cast<std::uint16_t>(welcome->roster.back().id);
         return std::nullopt;
     }
 
@@ -176,13 +99,7 @@ public:
     }
 
 private:
-    static std::uint8_t Byte(PacketType t) { return static_cast<std::uint8_t>(t); }
-    static std::uint16_t LoadU16(const char* p) {
-        const auto* u = reinterpret_cast<const unsigned char*>(p);
-        return static_cast<std::uint16_t>(u[0] | (u[1] << 8));
-    }
-
-    int fd_ = -1;
+    test::RawSocket socket_;
     std::string received_;
 };
 
@@ -196,78 +113,39 @@ struct Probe {
 
 enum class Shape { Chat, Notice, File, Welcome, Fixed, Unknown };
 
-Shape ShapeOf(std::uint8_t type, std::size_t& fixedSize) {
-    switch (type) {
-    case 11:
-    case 24:
-        return Shape::Chat;
-    case 12:
-    case 25:
-    case 26:
-        return Shape::Notice;
-    case 50:
-    case 51:
-    case 52:
-    case 53:
-    case 54:
-    case 55:
-        return Shape::File;
-    case 21:
-        return Shape::Welcome;
-    case 10:
-        fixedSize = LOGIN_SIZE;
-        return Shape::Fixed;
-    case 22:
-        fixedSize = MEMBER_JOINED_SIZE;
-        return Shape::Fixed;
-    case 23:
-        fixedSize = MEMBER_LEFT_SIZE;
-        return Shape::Fixed;
-    case 14:
-    case 27:
-        fixedSize = RENAME_SIZE;
-        return Shape::Fixed;
-    case 15:
-    case 16:
-    case 28:
-    case 29:
-        fixedSize = PRESENCE_SIZE;
-        return Shape::Fixed;
-    default:
-        fixedSize = 8;
-        return Shape::Unknown;
+// How the host's reader must measure each type, and whether the host takes it from a member.
+struct TypeInfo {
+    Shape shape;
+    std::size_t fixedSize; // for Fixed and Unknown
+    bool hostTakes;
+    std::size_t CountFields() const {
+        return shape == Shape::Chat || shape == Shape::Welcome  ? 2
+               : shape == Shape::Notice || shape == Shape::File ? 1
+                                                                : 0;
     }
-}
+};
 
-// The member-to-host types; the host drops everything else.
-bool HostTakes(std::uint8_t type) {
-    switch (type) {
-    case 10:
-    case 11:
-    case 12:
-    case 14:
-    case 15:
-    case 16:
-    case 51:
-    case 53:
-    case 55:
-        return true;
-    default:
-        return false;
-    }
-}
+// Every type the program knows; any other is Unknown to both sides.
+// clang-format off
+constexpr std::pair<std::uint8_t, TypeInfo> kTypes[] = {
+    {10, {Shape::Fixed, LOGIN_SIZE, true}},        {11, {Shape::Chat, 0, true}},
+    {12, {Shape::Notice, 0, true}},                {14, {Shape::Fixed, RENAME_SIZE, true}},
+    {15, {Shape::Fixed, PRESENCE_SIZE, true}},     {16, {Shape::Fixed, PRESENCE_SIZE, true}},
+    {21, {Shape::Welcome, 0, false}},              {22, {Shape::Fixed, MEMBER_JOINED_SIZE, false}},
+    {23, {Shape::Fixed, MEMBER_LEFT_SIZE, false}}, {24, {Shape::Chat, 0, false}},
+    {25, {Shape::Notice, 0, false}},               {26, {Shape::Notice, 0, false}},
+    {27, {Shape::Fixed, RENAME_SIZE, false}},      {28, {Shape::Fixed, PRESENCE_SIZE, false}},
+    {29, {Shape::Fixed, PRESENCE_SIZE, false}},    {50, {Shape::File, 0, false}},
+    {51, {Shape::File, 0, true}},                  {52, {Shape::File, 0, false}},
+    {53, {Shape::File, 0, true}},                  {54, {Shape::File, 0, false}},
+    {55, {Shape::File, 0, true}}};
+// clang-format on
 
-std::size_t CountFields(Shape shape) {
-    switch (shape) {
-    case Shape::Chat:
-    case Shape::Welcome:
-        return 2;
-    case Shape::Notice:
-    case Shape::File:
-        return 1;
-    default:
-        return 0;
-    }
+TypeInfo InfoOf(std::uint8_t type) {
+    for (const auto& [known, info] : kTypes)
+        if (known == type)
+            return info;
+    return {Shape::Unknown, 8, false};
 }
 
 constexpr std::uint16_t kMaxCount = 0xFFFF;
@@ -335,15 +213,15 @@ Probe Fixed(std::uint8_t type, std::size_t size, std::uint16_t sender) {
 // Every case of a type that keeps the stream in step: complete packets with counts 0, 1 and
 // 8, and each of them short by one byte, that byte following after a pause.
 std::vector<Probe> KeptInStep(std::uint8_t type, std::uint16_t sender) {
-    std::size_t fixedSize = 0;
-    const Shape shape = ShapeOf(type, fixedSize);
+    const TypeInfo info = InfoOf(type);
+    const Shape shape = info.shape;
     std::vector<Probe> out;
-    const std::size_t fields = CountFields(shape);
+    const std::size_t fields = info.CountFields();
     if (fields == 0) {
         if (shape == Shape::Unknown)
             out.push_back(Fixed(type, 1, sender));
-        out.push_back(Fixed(type, fixedSize, sender));
-        Probe shortOne = Fixed(type, fixedSize, sender);
+        out.push_back(Fixed(type, info.fixedSize, sender));
+        Probe shortOne = Fixed(type, info.fixedSize, sender);
         shortOne.missing = 1;
         out.push_back(shortOne);
         return out;
@@ -423,7 +301,8 @@ private:
                 continue;
             // Only the types the host takes check their sender; for the rest the field is
             // 'A', so a fragment of them read as a packet start is no type.
-            const std::uint16_t sender = HostTakes(type) ? *id : 0x4141;
+            const TypeInfo info = InfoOf(type);
+            const std::uint16_t sender = info.hostTakes ? *id : 0x4141;
             bool open = true;
             for (bool pieces : {false, true})
                 for (const Probe& p : KeptInStep(type, sender))
@@ -434,7 +313,7 @@ private:
 
             // A type the host does not take drops what is buffered and keeps the connection:
             // a rename sent after a pause must come back to us.
-            const bool handled = HostTakes(type);
+            const bool handled = info.hostTakes;
             if (!handled && (t == 0 || t == 13 || t == 21 || t == 24 || t == 255)) {
                 bool echoed = false;
                 for (int attempt = 0; attempt < 5 && !echoed; ++attempt) {
@@ -454,13 +333,12 @@ private:
 
             // Counts of 0xFFFF pass the cap of every counted type: the host must close on
             // the types it takes and drop the others. Whole, then in pieces.
-            std::size_t fixedSize = 0;
-            const Shape shape = ShapeOf(type, fixedSize);
-            for (std::size_t field = 0; field < CountFields(shape) && !Late(); ++field) {
+            for (std::size_t field = 0; field < info.CountFields() && !Late(); ++field) {
                 for (bool pieces : {false, true}) {
                     if (!m.Open() && !Member(m, name))
                         break;
-                    const Probe p = Counted(type, shape, field, kMaxCount, kSentWithMax, sender);
+                    const Probe p =
+                        Counted(type, info.shape, field, kMaxCount, kSentWithMax, sender);
                     SendProbe(m, p, pieces);
                     if (handled) {
                         if (m.AwaitClosed(2s))
@@ -544,6 +422,17 @@ std::vector<int> Numbers(const PeerProcess& peer, const std::string& prefix) {
     return out;
 }
 
+// The last member list the peer printed, once it is the expected one or after ten seconds.
+std::string LastMembers(PeerProcess& peer, const std::string& expected) {
+    const auto last = [&peer] {
+        const auto lines = peer.Lines("members: ");
+        return lines.empty() ? std::string() : lines.back();
+    };
+    for (int i = 0; i < 100 && last() != expected; ++i)
+        peer.WaitFor("members: ", std::chrono::milliseconds(100));
+    return last();
+}
+
 std::vector<int> Upto(int n) {
     std::vector<int> out;
     for (int i = 0; i < n; ++i)
@@ -584,7 +473,8 @@ TEST(HostileMember, HostSurvivesAndGoodMembersKeepChatting) {
         }
         // The members print a line for every hostile join and leave: keep reading their
         // output, or their pipes fill and they stop.
-        QCoreApplication::processEvents();
+        bob->Collect();
+        carol->Collect();
         std::this_thread::sleep_for(10ms);
     }
     attacker.join();
@@ -611,24 +501,15 @@ TEST(HostileMember, HostSurvivesAndGoodMembersKeepChatting) {
     // The logins still connected are members once each, and the host still serves them.
     ASSERT_EQ(report.kept.size(), 3u);
     EXPECT_TRUE(report.kept.back().AwaitReceived("zfinal", 5s));
-    const std::string members = "members: 全体, Ann(组长), Bob, Carol, Flood, F00, F49";
-    auto lastMembers = [](const PeerProcess& p) {
-        const auto lines = p.Lines("members: ");
-        return lines.empty() ? std::string() : lines.back();
-    };
-    for (int i = 0; i < 100 && lastMembers(*host) != members; ++i)
-        host->WaitFor("members: ", 100ms);
-    EXPECT_EQ(lastMembers(*host), members);
+    EXPECT_EQ(LastMembers(*host, "members: 全体, Ann(组长), Bob, Carol, Flood, F00, F49"),
+              "members: 全体, Ann(组长), Bob, Carol, Flood, F00, F49");
 
     // Once they go too, only the good members are left.
     report.kept.clear();
-    const std::string good = "members: 全体, Ann(组长), Bob, Carol";
-    for (int i = 0; i < 100 && lastMembers(*host) != good; ++i)
-        host->WaitFor("members: ", 100ms);
-    EXPECT_EQ(lastMembers(*host), good);
-    for (int i = 0; i < 100 && lastMembers(*bob) != "members: 全体, Ann(组长), Bob(您), Carol"; ++i)
-        bob->WaitFor("members: ", 100ms);
-    EXPECT_EQ(lastMembers(*bob), "members: 全体, Ann(组长), Bob(您), Carol");
+    EXPECT_EQ(LastMembers(*host, "members: 全体, Ann(组长), Bob, Carol"),
+              "members: 全体, Ann(组长), Bob, Carol");
+    EXPECT_EQ(LastMembers(*bob, "members: 全体, Ann(组长), Bob(您), Carol"),
+              "members: 全体, Ann(组长), Bob(您), Carol");
 
     host->Command("leave");
     EXPECT_EQ(host->WaitForExit(), 0) << "the host died or hung";

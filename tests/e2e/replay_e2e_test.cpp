@@ -6,6 +6,7 @@
 
 #include "peer_process.h"
 #include "record/event_log.h"
+#include "record/record_test_util.h"
 #include "session/gbk.h"
 #include "support/fakes.h"
 
@@ -13,19 +14,6 @@ namespace kolvena {
 namespace {
 
 using test::PeerProcess;
-
-std::filesystem::path TempDir() {
-    auto dir = std::filesystem::temp_directory_path() /
-               ("kolvena-e2e-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir);
-    return dir;
-}
-
-std::string ReadBytes(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // Runs `kolvena-peer replay FILE` or `transcript FILE OUT` to its end; its exit code in code.
 std::unique_ptr<PeerProcess> Replay(const std::vector<std::string>& arguments, int& code) {
@@ -84,12 +72,12 @@ struct LiveSession {
     std::unique_ptr<PeerProcess> bob;
 };
 
-void RunSession(const std::filesystem::path& dir, LiveSession& live) {
+void RunSession(const test::TempDir& dir, LiveSession& live) {
     const std::uint16_t port = test::FreePort();
-    live.host = PeerProcess::Host(port, "Ann", {"--record", (dir / "host.prs").string()});
+    live.host = PeerProcess::Host(port, "Ann", {"--record", dir.File("host.prs")});
     auto& host = *live.host;
     ASSERT_TRUE(host.WaitFor("等待客人登陆中")) << host.Output();
-    live.bob = PeerProcess::Join(port, "Bob", {"--record", (dir / "bob.prs").string()});
+    live.bob = PeerProcess::Join(port, "Bob", {"--record", dir.File("bob.prs")});
     auto& bob = *live.bob;
     ASSERT_TRUE(bob.WaitFor("members: 全体, Ann(组长), Bob(您)")) << bob.Output();
     auto carol = PeerProcess::Join(port, "Carol");
@@ -137,14 +125,14 @@ void RunSession(const std::filesystem::path& dir, LiveSession& live) {
 // notices the leader and the member saw live, and end with both end boxes; a transcript of the
 // replay holds the banner and the lines in GBK; a damaged copy opens nothing.
 TEST(ReplayE2E, RecordingsReplayWhatTheLivePeersShowed) {
-    const auto dir = TempDir();
+    const test::TempDir dir;
     LiveSession live;
     RunSession(dir, live);
     if (HasFatalFailure())
         return;
 
     int code = -1;
-    auto hostReplay = Replay({"replay", (dir / "host.prs").string()}, code);
+    auto hostReplay = Replay({"replay", dir.File("host.prs")}, code);
     EXPECT_EQ(code, 0) << hostReplay->Output();
     EXPECT_EQ(RecordedChat(*hostReplay), RecordedChat(*live.host)) << hostReplay->Output();
     EXPECT_EQ(RecordedChat(*hostReplay).size(), 8u);
@@ -155,7 +143,7 @@ TEST(ReplayE2E, RecordingsReplayWhatTheLivePeersShowed) {
     EXPECT_TRUE(hostReplay->Printed("box: 播放结束 | 当前会话记录已经重放结束."));
 
     // A member sees the same lines live and replayed, from the welcome to the last word.
-    auto bobReplay = Replay({"replay", (dir / "bob.prs").string()}, code);
+    auto bobReplay = Replay({"replay", dir.File("bob.prs")}, code);
     EXPECT_EQ(code, 0) << bobReplay->Output();
     const auto bobLive = ChatBetween(*live.bob, "成功传回会话成员数据", "last words");
     EXPECT_EQ(bobLive.size(), 11u) << live.bob->Output();
@@ -166,11 +154,11 @@ TEST(ReplayE2E, RecordingsReplayWhatTheLivePeersShowed) {
     EXPECT_TRUE(bobReplay->Printed("box: 播放结束 | 当前会话记录已经重放结束."));
 
     // The transcript prints the replay too, then writes the replayed session in GBK.
-    const auto text = dir / "host.txt";
-    auto transcript = Replay({"transcript", (dir / "host.prs").string(), text.string()}, code);
+    const std::string text = dir.File("host.txt");
+    auto transcript = Replay({"transcript", dir.File("host.prs"), text}, code);
     EXPECT_EQ(code, 0) << transcript->Output();
     EXPECT_EQ(RecordedChat(*transcript), RecordedChat(*live.host));
-    const std::string bytes = ReadBytes(text);
+    const std::string bytes = test::ReadFileBytes(text);
     const std::string banner = ToGbk("--欢迎使用 网络会话(Kolvena)--\r\n\r\n");
     EXPECT_EQ(bytes.substr(0, banner.size()), banner);
     EXPECT_TRUE(Contains(bytes, ToGbk("//会话主题: 测试会话 \r\n")));
@@ -181,30 +169,25 @@ TEST(ReplayE2E, RecordingsReplayWhatTheLivePeersShowed) {
 
     // Cut off inside its end mark, the copy is malformed: the box, exit 1, nothing replayed, and
     // no transcript written.
-    const std::string recording = ReadBytes(dir / "host.prs");
+    const std::string recording = test::ReadFileBytes(dir.File("host.prs"));
     ASSERT_GT(recording.size(), 70u);
-    {
-        std::ofstream cut(dir / "cut.prs", std::ios::binary);
-        cut.write(recording.data(), static_cast<std::streamsize>(recording.size() - 3));
-    }
-    auto cutReplay = Replay({"replay", (dir / "cut.prs").string()}, code);
+    test::WriteFileBytes(dir.File("cut.prs"), recording.substr(0, recording.size() - 3));
+    auto cutReplay = Replay({"replay", dir.File("cut.prs")}, code);
     EXPECT_EQ(code, 1);
     EXPECT_TRUE(cutReplay->Printed("box: Kolvena | 文件格式错误.")) << cutReplay->Output();
     EXPECT_TRUE(RecordedChat(*cutReplay).empty()) << cutReplay->Output();
     EXPECT_FALSE(cutReplay->Printed("成功载入记录"));
-    auto cutTranscript =
-        Replay({"transcript", (dir / "cut.prs").string(), (dir / "cut.txt").string()}, code);
+    auto cutTranscript = Replay({"transcript", dir.File("cut.prs"), dir.File("cut.txt")}, code);
     EXPECT_EQ(code, 1);
     EXPECT_TRUE(cutTranscript->Printed("box: Kolvena | 文件格式错误."));
-    EXPECT_FALSE(std::filesystem::exists(dir / "cut.txt"));
-    std::filesystem::remove_all(dir);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("cut.txt")));
 }
 
 // Files that cannot be used give a box and exit 1; a wrong command line gives the usage.
 TEST(ReplayE2E, UnusableFilesAndArguments) {
-    const auto dir = TempDir();
+    const test::TempDir dir;
     int code = -1;
-    auto missing = Replay({"replay", (dir / "none.prs").string()}, code);
+    auto missing = Replay({"replay", dir.File("none.prs")}, code);
     EXPECT_EQ(code, 1);
     EXPECT_TRUE(missing->Printed("box: Kolvena | 无法打开文件: ")) << missing->Output();
 
@@ -212,17 +195,17 @@ TEST(ReplayE2E, UnusableFilesAndArguments) {
     test::FakeClock clock;
     test::ScriptedPrompter prompter;
     EventLog log(clock, prompter);
-    const auto empty = dir / "empty.prs";
+    const std::string empty = dir.File("empty.prs");
     {
         std::ofstream out(empty, std::ios::binary);
         ASSERT_TRUE(log.WriteLog(out));
     }
-    auto played = Replay({"replay", empty.string()}, code);
+    auto played = Replay({"replay", empty}, code);
     EXPECT_EQ(code, 0) << played->Output();
     EXPECT_TRUE(played->Printed("box: 播放结束 | 当前会话记录已经重放结束.")) << played->Output();
 
     // The transcript's file is a folder: the replay runs, the write fails with its box.
-    auto folder = Replay({"transcript", empty.string(), dir.string()}, code);
+    auto folder = Replay({"transcript", empty, dir.Path()}, code);
     EXPECT_EQ(code, 1);
     EXPECT_TRUE(folder->Printed("box: Kolvena | 无法创建文件: ")) << folder->Output();
 
@@ -234,7 +217,6 @@ TEST(ReplayE2E, UnusableFilesAndArguments) {
         EXPECT_EQ(code, 2) << arguments.size();
         EXPECT_TRUE(wrong->Printed("kolvena-peer transcript FILE.prs OUT.txt"));
     }
-    std::filesystem::remove_all(dir);
 }
 
 } // namespace

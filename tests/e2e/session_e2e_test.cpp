@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <filesystem>
 #include <fstream>
 
 #include "peer_process.h"
 #include "record/event_log.h"
+#include "record/record_test_util.h"
 #include "support/fakes.h"
 
 namespace kolvena {
@@ -14,15 +14,7 @@ namespace {
 using test::PeerProcess;
 using namespace std::chrono_literals;
 
-std::filesystem::path TempDir() {
-    auto dir = std::filesystem::temp_directory_path() /
-               ("kolvena-e2e-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir);
-    return dir;
-}
-
-std::vector<EventKind> RecordedKinds(const std::filesystem::path& file) {
+std::vector<EventKind> RecordedKinds(const std::string& file) {
     test::FakeClock clock;
     test::ScriptedPrompter prompter;
     EventLog log(clock, prompter);
@@ -41,12 +33,12 @@ std::size_t Count(const std::vector<EventKind>& kinds, EventKind kind) {
 // A host and three members chat, whisper, send notices, rename, sleep and wake; one leaves and
 // the others are renumbered; the leader closes; both sides' recordings read back.
 TEST(SessionE2E, HostAndThreeMembers) {
-    const auto dir = TempDir();
+    const test::TempDir dir;
     const std::uint16_t port = test::FreePort();
-    auto host = PeerProcess::Host(port, "Ann", {"--record", (dir / "host.prs").string()});
+    auto host = PeerProcess::Host(port, "Ann", {"--record", dir.File("host.prs")});
     ASSERT_TRUE(host->WaitFor("等待客人登陆中")) << host->Output();
 
-    auto bob = PeerProcess::Join(port, "Bob", {"--record", (dir / "bob.prs").string()});
+    auto bob = PeerProcess::Join(port, "Bob", {"--record", dir.File("bob.prs")});
     ASSERT_TRUE(bob->WaitFor("members: 全体, Ann(组长), Bob(您)")) << bob->Output();
     auto carol = PeerProcess::Join(port, "Carol");
     ASSERT_TRUE(carol->WaitFor("members: 全体, Ann(组长), Bob, Carol(您)")) << carol->Output();
@@ -110,7 +102,7 @@ TEST(SessionE2E, HostAndThreeMembers) {
         EXPECT_EQ(p->WaitForExit(), 0);
     }
 
-    const auto hostKinds = RecordedKinds(dir / "host.prs");
+    const auto hostKinds = RecordedKinds(dir.File("host.prs"));
     ASSERT_FALSE(hostKinds.empty());
     EXPECT_EQ(hostKinds.front(), EventKind::EvSessionCreated);
     EXPECT_EQ(hostKinds.back(), EventKind::EvSessionEnded);
@@ -122,13 +114,12 @@ TEST(SessionE2E, HostAndThreeMembers) {
     EXPECT_EQ(Count(hostKinds, EventKind::EvAwake), 1u);
     EXPECT_EQ(Count(hostKinds, EventKind::EvMemberLeft), 1u);
 
-    const auto bobKinds = RecordedKinds(dir / "bob.prs");
+    const auto bobKinds = RecordedKinds(dir.File("bob.prs"));
     ASSERT_FALSE(bobKinds.empty());
     EXPECT_EQ(bobKinds.front(), EventKind::EvSessionJoined);
     EXPECT_EQ(bobKinds.back(), EventKind::EvSessionEnded);
     EXPECT_EQ(Count(bobKinds, EventKind::EvMemberJoined), 2u); // Carol and Dave
     EXPECT_EQ(Count(bobKinds, EventKind::EvNotice), 1u);
-    std::filesystem::remove_all(dir);
 }
 
 TEST(SessionE2E, RefusedNoticeReachesOnlyItsSender) {
@@ -195,9 +186,3 @@ TEST(SessionE2E, JoiningNobodyFails) {
 
 } // namespace
 } // namespace kolvena
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

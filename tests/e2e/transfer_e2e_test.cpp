@@ -3,11 +3,10 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sys/types.h>
-#include <unistd.h>
 
 #include "peer_process.h"
+#include "record/record_test_util.h"
 
 namespace kolvena {
 namespace {
@@ -18,16 +17,6 @@ using namespace std::chrono_literals;
 
 constexpr char kRefusedByBob[] = "成员 'Bob' 拒绝接受你的发送文件, 无法传输文件.";
 constexpr char kRefusedByCarol[] = "成员 'Carol' 拒绝接受你的发送文件, 无法传输文件.";
-
-fs::path TempDir(const std::string& leaf) {
-    const auto dir = fs::temp_directory_path() /
-                     ("kolvena-e2e-" + std::to_string(::getpid()) + "-" +
-                      ::testing::UnitTest::GetInstance()->current_test_info()->name()) /
-                     leaf;
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir;
-}
 
 // Bytes that differ from one offset to the next, so a chunk stored at the wrong place shows.
 void WriteFile(const fs::path& path, std::size_t size) {
@@ -43,37 +32,15 @@ void WriteFile(const fs::path& path, std::size_t size) {
 }
 
 std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-// The test starts every peer itself: the child of this process whose command line names it.
-pid_t PeerPid(const std::string& name) {
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-        const std::string pid = entry.path().filename().string();
-        if (pid.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        const std::string stat = ReadAll(entry.path() / "stat");
-        const std::size_t close = stat.rfind(')');
-        if (close == std::string::npos || close + 4 >= stat.size() ||
-            std::atoi(stat.c_str() + close + 4) != ::getpid())
-            continue;
-        std::string cmdline = ReadAll(entry.path() / "cmdline");
-        for (char& c : cmdline)
-            if (c == '\0')
-                c = ' ';
-        if (cmdline.find(" --name " + name + " ") != std::string::npos)
-            return static_cast<pid_t>(std::stoi(pid));
-    }
-    return 0;
+    return test::ReadFileBytes(path.string());
 }
 
 // A leader and two members on 127.0.0.1, all on one free transfer port; each of them that
 // accepts files saves them in its own folder.
 struct Session {
-    Session(const std::string& bobFiles, const std::string& carolFiles)
-        : annDir(TempDir("ann")), bobDir(TempDir("bob")), carolDir(TempDir("carol")),
-          sourceDir(TempDir("source")) {
+    Session(const std::string& bobFiles, const std::string& carolFiles) {
+        for (const fs::path& d : {annDir, bobDir, carolDir, sourceDir})
+            fs::create_directories(d);
         const std::uint16_t port = test::FreePort();
         const std::string transferPort = std::to_string(test::FreePort());
         auto files = [&](const std::string& choice, const fs::path& dir) {
@@ -97,7 +64,9 @@ struct Session {
         return sourceDir / name;
     }
 
-    fs::path annDir, bobDir, carolDir, sourceDir;
+    test::TempDir root;
+    fs::path annDir = root.File("ann"), bobDir = root.File("bob"), carolDir = root.File("carol"),
+             sourceDir = root.File("source");
     std::unique_ptr<PeerProcess> ann, bob, carol;
 };
 
@@ -171,8 +140,7 @@ TEST(TransferE2E, RefusalsReachTheOfferer) {
 // made, so the overlap does not depend on the machine's speed.
 TEST(TransferE2E, OfferWhileBusyIsRefusedAndTheRunningTransferCompletes) {
     Session s("dir", "dir");
-    const pid_t bobPid = PeerPid("Bob");
-    ASSERT_GT(bobPid, 0);
+    const pid_t bobPid = s.bob->Pid();
     const fs::path big = s.Source("big.bin", 30u << 20);
     const fs::path small = s.Source("small.bin", 5000);
 
@@ -204,10 +172,8 @@ TEST(TransferE2E, OfferWhileBusyIsRefusedAndTheRunningTransferCompletes) {
 // The other side is held stopped meanwhile, so the give-up always lands mid-transfer.
 TEST(TransferE2E, GivingUpEndsBothSidesAndSavesNothing) {
     Session s("dir", "dir");
-    const pid_t bobPid = PeerPid("Bob");
-    const pid_t carolPid = PeerPid("Carol");
-    ASSERT_GT(bobPid, 0);
-    ASSERT_GT(carolPid, 0);
+    const pid_t bobPid = s.bob->Pid();
+    const pid_t carolPid = s.carol->Pid();
     const fs::path big = s.Source("big.bin", 30u << 20);
 
     s.bob->Command("offer 3 " + big.string());

@@ -51,15 +51,6 @@ void Pump(std::chrono::milliseconds duration) {
     WaitFor([] { return false; }, duration);
 }
 
-std::uint16_t ClosedPort() {
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    const std::uint16_t port = probe.serverPort();
-    probe.close();
-    return port;
-}
-
 LinkOptions LoopbackOptions(std::uint16_t port) {
     LinkOptions options;
     options.port = port;

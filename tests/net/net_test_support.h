@@ -23,9 +23,6 @@ bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit 
 // Runs the event loop for a while, as a modal box would.
 void Pump(std::chrono::milliseconds duration);
 
-// A port on 127.0.0.1 that nothing listens on (it was free a moment ago).
-std::uint16_t ClosedPort();
-
 // Records every listener call; can promote on Login and close the slot of a departure, as the
 // core does.
 class RecordingListener final : public LinkListener {
@@ -83,39 +80,14 @@ private:
     std::string received_;
 };
 
-// A prompter whose boxes can run code, as a modal box runs its own event loop.
-class HookedPrompter final : public Prompter {
-public:
-    void Inform(const std::string& caption, const std::string& text, BoxIcon icon) override {
-        inner.Inform(caption, text, icon);
-        if (duringInform)
-            duringInform(text);
-    }
-    BoxAnswer Ask(const std::string& caption, const std::string& text, BoxButtons buttons,
-                  BoxIcon icon) override {
-        return inner.Ask(caption, text, buttons, icon);
-    }
-    std::optional<std::string> ChooseSaveFile(const FileDialogRequest& request) override {
-        return inner.ChooseSaveFile(request);
-    }
-    std::optional<std::string> ChooseOpenFile(const FileDialogRequest& request) override {
-        return inner.ChooseOpenFile(request);
-    }
-    void SetClipboard(const std::string& text) override { inner.SetClipboard(text); }
-    void Beep(BeepKind kind) override { inner.Beep(kind); }
-
-    ScriptedPrompter inner;
-    std::function<void(const std::string&)> duringInform;
-};
-
 // One end of a session: a link with its prompter and a recording listener.
 struct LinkEnd {
     explicit LinkEnd(LinkOptions options)
         : link(std::make_unique<SessionLink>(prompter, std::move(options))), events(*link) {}
 
-    std::vector<ScriptedPrompter::Box>& Boxes() { return prompter.inner.boxes; }
+    std::vector<ScriptedPrompter::Box>& Boxes() { return prompter.boxes; }
 
-    HookedPrompter prompter;
+    ScriptedPrompter prompter;
     std::unique_ptr<SessionLink> link;
     RecordingListener events;
 };

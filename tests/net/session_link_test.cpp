@@ -3,15 +3,14 @@
 #include <QTimer>
 #include <algorithm>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include "net/full_listener.h"
 #include "net/net_test_support.h"
 #include "protocol/packets.h"
+#include "support/child_process.h"
+#include "support/raw_socket.h"
 
 namespace kolvena::test {
 
@@ -23,6 +22,7 @@ static bool operator==(const ScriptedPrompter::Box& a, const ScriptedPrompter::B
 namespace {
 
 using Box = ScriptedPrompter::Box;
+using test::RawSocket;
 
 constexpr const char* kConnected = "与会话主机连接成功!";
 constexpr const char* kConnectFailed = "与会话主机连接没有成功，请重新连接。";
@@ -47,21 +47,6 @@ std::string Oversized(PacketType type) {
 }
 
 constexpr int kSmallWindow = 4096;
-
-// A plain blocking socket connected to the port on 127.0.0.1; a receive window, if given, is
-// set before the connect so that it holds.
-UniqueFd ConnectPlain(std::uint16_t port, int window = 0) {
-    UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (window > 0)
-        ::setsockopt(socket.Get(), SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    if (::connect(socket.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-        socket.Reset();
-    return socket;
-}
 
 // A host played by the test, to put exactly the bytes it wants on a client's wire.
 class ScriptedHost {
@@ -188,8 +173,8 @@ TEST_F(SessionLinkTest, NothingFromTheHostIsHandledWhileTheSuccessBoxIsOpen) {
     ScriptedHost fake;
     auto client = MakeClient(fake.Port());
     std::size_t packetsDuringBox = 99;
-    client->prompter.duringInform = [&](const std::string& text) {
-        if (text != kConnected)
+    client->prompter.duringInform = [&] {
+        if (client->Boxes().back().text != kConnected || packetsDuringBox != 99)
             return;
         // The host answers at once; the box stays open meanwhile.
         ASSERT_TRUE(fake.WaitForPeer());
@@ -204,7 +189,7 @@ TEST_F(SessionLinkTest, NothingFromTheHostIsHandledWhileTheSuccessBoxIsOpen) {
 }
 
 TEST_F(SessionLinkTest, AFailedConnectShowsItsBoxAndASecondConnectWorks) {
-    const std::uint16_t port = ClosedPort();
+    const std::uint16_t port = FreePort();
     ASSERT_NE(port, 0);
     auto client = MakeClient(port);
     EXPECT_FALSE(Connect(*client, JoinMode::ByAddress, 0, "127.0.0.1"));
@@ -376,12 +361,12 @@ TEST_F(SessionLinkTest, AWaitingConnectionThatClosesOrBreaksTheProtocolGoesSilen
 
 TEST_F(SessionLinkTest, AFailedAcceptShowsOneBoxAndTheServerGoesOn) {
     auto host = StartHost();
-    UniqueFd peer = ConnectPlain(host->link->OwnPort()); // waits in the system's queue
-    ASSERT_TRUE(peer.Valid());
+    RawSocket peer = RawSocket::Connect(host->link->OwnPort()); // waits in the system's queue
+    ASSERT_TRUE(peer.Open());
     // One box before descriptors run out: a sanitizer runtime needs descriptors of its own to
     // check a call it has not seen yet.
     host->link->AddressText(MemberSlot(1));
-    host->prompter.inner.boxes.clear();
+    host->prompter.boxes.clear();
     // No descriptor is left for the host to take it with, for several retries.
     rlimit old{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
@@ -404,16 +389,10 @@ TEST_F(SessionLinkTest, ARefusedConnectionGetsNoSlotAndNoBytes) {
     auto host = StartHost();
     host->events.admit = false;
     // A plain socket: its Login is on the wire before the host even hears of the connection.
-    UniqueFd peer = ConnectPlain(host->link->OwnPort());
-    ASSERT_TRUE(peer.Valid());
-    const std::string login = BuildLogin("Ann");
-    ASSERT_EQ(::send(peer.Get(), login.data(), login.size(), MSG_NOSIGNAL),
-              static_cast<ssize_t>(login.size()));
+    RawSocket peer = RawSocket::Connect(host->link->OwnPort());
+    ASSERT_TRUE(peer.Send(BuildLogin("Ann")));
     ASSERT_TRUE(WaitFor([&] { return host->events.pendingCalls == 1; }));
-    char byte = 0;
-    const timeval wait{2, 0};
-    ::setsockopt(peer.Get(), SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-    EXPECT_LE(::recv(peer.Get(), &byte, 1, 0), 0); // closed (or reset), never a byte
+    EXPECT_EQ(peer.Receive(1), ""); // closed (or reset), never a byte
     Pump(20ms);
     EXPECT_TRUE(host->events.hostPackets.empty());
     EXPECT_EQ(host->link->PendingCount(), 0u);
@@ -482,7 +461,7 @@ TEST_F(SessionLinkTest, BroadcastIsRefusedUnlessServing) {
     auto client = Join(*host, "Ann");
     LinkEnd idle(LoopbackOptions());
     for (LinkEnd* end : {client.get(), &idle}) {
-        end->prompter.inner.boxes.clear();
+        end->prompter.boxes.clear();
         end->link->Broadcast(HostSay("x"));
         EXPECT_EQ(end->Boxes(), (std::vector<Box>{Box{"", kNotHost, BoxIcon::None}}));
     }
@@ -498,11 +477,8 @@ TEST_F(SessionLinkTest, AMemberThatStopsReadingIsDisconnectedOnceNeverInsideASen
     auto reader = Join(*host, "Ann");
 
     // A member that logs in and then never reads, with a small window.
-    UniqueFd stalled = ConnectPlain(host->link->OwnPort(), kSmallWindow);
-    ASSERT_TRUE(stalled.Valid());
-    const std::string login = BuildLogin("Bob");
-    ASSERT_EQ(::send(stalled.Get(), login.data(), login.size(), MSG_NOSIGNAL),
-              static_cast<ssize_t>(login.size()));
+    RawSocket stalled = RawSocket::Connect(host->link->OwnPort(), kSmallWindow);
+    ASSERT_TRUE(stalled.Send(BuildLogin("Bob")));
     ASSERT_TRUE(WaitFor([&] { return host->link->SlotCount() == 2; }));
     const ConnectionId stalledId = host->events.hostPackets.back().first;
 

@@ -1,10 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -19,9 +15,12 @@
 #include <vector>
 
 #include "protocol/packets.h"
+#include "record/record_test_util.h"
 #include "session/gbk.h"
+#include "support/child_process.h"
 #include "support/core_access.h"
 #include "support/core_fakes.h"
+#include "support/raw_socket.h"
 #include "transfer/file_transfers.h"
 
 namespace kolvena {
@@ -29,6 +28,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using test::RawSocket;
 
 constexpr char kFilter[] = "All files (*.*) | *.* ||";
 
@@ -78,22 +78,8 @@ bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit 
     return true;
 }
 
-// A port on 127.0.0.1 that was free a moment ago.
-std::uint16_t FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t length = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
 std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
+    return test::ReadFileBytes(path.string());
 }
 
 class RecordingView final : public TransferView {
@@ -133,69 +119,6 @@ struct Peer {
     FileTransfers transfers;
 };
 
-// A raw socket end of a stream, for the tests that play the other side by hand. Every call is
-// bounded by the socket's timeouts.
-struct Raw {
-    explicit Raw(int descriptor) : fd(descriptor) {
-        const timeval limit{5, 0};
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-    }
-    ~Raw() { ::close(fd); }
-    static std::unique_ptr<Raw> Connect(std::uint16_t port) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-            ::close(fd);
-            return nullptr;
-        }
-        return std::make_unique<Raw>(fd);
-    }
-    void Send(std::string_view bytes) const {
-        ASSERT_EQ(::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL),
-                  static_cast<ssize_t>(bytes.size()));
-    }
-    // Up to n bytes, fewer only when the stream ends or stalls.
-    std::string Receive(std::size_t n) const {
-        std::string out(n, '\0');
-        std::size_t got = 0;
-        while (got < n) {
-            const ssize_t r = ::recv(fd, out.data() + got, n - got, 0);
-            if (r <= 0)
-                break;
-            got += static_cast<std::size_t>(r);
-        }
-        out.resize(got);
-        return out;
-    }
-    int fd;
-};
-
-// Listens on 127.0.0.1 in place of a recipient.
-struct RawListener {
-    explicit RawListener(std::uint16_t port) : fd(::socket(AF_INET, SOCK_STREAM, 0)) {
-        const int on = 1;
-        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ok = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(fd, 1) == 0;
-    }
-    ~RawListener() { ::close(fd); }
-    std::unique_ptr<Raw> Accept() const {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 5000) != 1)
-            return nullptr;
-        return std::make_unique<Raw>(::accept(fd, nullptr, nullptr));
-    }
-    int fd;
-    bool ok = false;
-};
-
 // Bytes that put the give-up byte where a chunk starts, so that data is never taken for it.
 std::string Pattern(std::size_t size) {
     std::string bytes(size, '\0');
@@ -228,11 +151,23 @@ protected:
         from.transfers.StartSending(offer, "127.0.0.1",
                                     test::SessionOf(from.fake.core).transfer.path);
     }
+    // The offerer alone, connecting to whatever listens on the port.
+    static void StartSending(Peer& from, const fs::path& source, std::uint32_t size,
+                             const std::string& address = "127.0.0.1") {
+        test::SessionOf(from.fake.core).transfer.path = source.string();
+        test::SessionOf(from.fake.core).transfer.busy = true;
+        from.transfers.StartSending(Offer(size), address,
+                                    test::SessionOf(from.fake.core).transfer.path);
+    }
+    static void StartReceiving(Peer& to, std::uint32_t size) {
+        test::SessionOf(to.fake.core).transfer.busy = true;
+        to.transfers.StartReceiving(Offer(size));
+    }
     static FilePacket Offer(std::uint32_t size, std::string nameUtf8 = "数据.bin") {
         return {1, 2, ToGbk(nameUtf8), size};
     }
 
-    std::uint16_t port = FreePort();
+    std::uint16_t port = test::FreePort();
     fs::path dir;
 };
 
@@ -272,42 +207,32 @@ TEST_F(Transfer, FilesArriveByteForByte) {
     }
 }
 
-TEST_F(Transfer, OffererGivesUpBeforeChunkThree) {
-    Peer from(port), to(port);
-    from.transfers.SetLockstep(true);
-    to.transfers.SetLockstep(true);
-    from.view.onShow = [&](std::uint32_t chunk) {
-        if (chunk == 2)
-            from.transfers.GiveUp();
-    };
-    Start(from, to, Offer(45000), Source(45000));
-    ASSERT_TRUE(WaitFor([&] { return from.Idle() && to.Idle(); }));
-
-    EXPECT_EQ(from.Boxes(), std::vector<std::string>{});
-    EXPECT_EQ(from.view.shown, (std::vector<std::uint32_t>{1, 2}));
-    EXPECT_EQ(to.Boxes(), std::vector<std::string>{"对方已经终止传输."});
-    EXPECT_EQ(to.view.shown, (std::vector<std::uint32_t>{1, 2}));
-    EXPECT_TRUE(to.fake.prompter.fileRequests.empty());
-    EXPECT_EQ(from.view.closes + to.view.closes, 2);
-}
-
-TEST_F(Transfer, RecipientGivesUpAfterChunkTwo) {
-    Peer from(port), to(port);
-    from.transfers.SetLockstep(true);
-    to.transfers.SetLockstep(true);
-    to.view.onShow = [&](std::uint32_t chunk) {
-        if (chunk == 2)
-            to.transfers.GiveUp();
-    };
-    Start(from, to, Offer(45000), Source(45000));
-    ASSERT_TRUE(WaitFor([&] { return from.Idle() && to.Idle(); }));
-
-    EXPECT_EQ(to.Boxes(), std::vector<std::string>{});
-    EXPECT_TRUE(to.fake.prompter.fileRequests.empty());
-    EXPECT_EQ(from.Boxes(), std::vector<std::string>{"对方已经中断了传输."});
-    // Chunk 2 was answered with the give-up, so the offerer never counted it.
-    EXPECT_EQ(from.view.shown, std::vector<std::uint32_t>{1});
-    EXPECT_EQ(from.view.closes + to.view.closes, 2);
+// Either side gives up as chunk 2 is shown; the other is told, nothing is saved, both close.
+TEST_F(Transfer, GivingUpMidStream) {
+    const struct {
+        bool offerer; // who gives up
+        std::vector<std::string> offererBoxes, recipientBoxes;
+        std::vector<std::uint32_t> offererShown; // chunk 2 answered with a give-up is not counted
+    } cases[] = {{true, {}, {"对方已经终止传输."}, {1, 2}},
+                 {false, {"对方已经中断了传输."}, {}, {1}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.offerer ? "offerer" : "recipient");
+        Peer from(port), to(port);
+        from.transfers.SetLockstep(true);
+        to.transfers.SetLockstep(true);
+        Peer& quitter = c.offerer ? from : to;
+        quitter.view.onShow = [&quitter](std::uint32_t chunk) {
+            if (chunk == 2)
+                quitter.transfers.GiveUp();
+        };
+        Start(from, to, Offer(45000), Source(45000));
+        ASSERT_TRUE(WaitFor([&] { return from.Idle() && to.Idle(); }));
+        EXPECT_EQ(from.Boxes(), c.offererBoxes);
+        EXPECT_EQ(to.Boxes(), c.recipientBoxes);
+        EXPECT_EQ(from.view.shown, c.offererShown);
+        EXPECT_TRUE(to.fake.prompter.fileRequests.empty());
+        EXPECT_EQ(from.view.closes + to.view.closes, 2);
+    }
 }
 
 TEST_F(Transfer, SavingCancelledOrFailingKeepsNothing) {
@@ -345,21 +270,16 @@ TEST_F(Transfer, SavingCancelledOrFailingKeepsNothing) {
 TEST_F(Transfer, OffererCannotConnect) {
     for (const char* address : {"127.0.0.1", "not an address"}) {
         Peer from(port);
-        test::SessionOf(from.fake.core).transfer.path = Source(10).string();
-        test::SessionOf(from.fake.core).transfer.busy = true;
-        from.transfers.StartSending(Offer(10), address,
-                                    test::SessionOf(from.fake.core).transfer.path);
+        StartSending(from, Source(10), 10, address);
         ASSERT_TRUE(WaitFor([&] { return from.Idle(); }));
-        ASSERT_EQ(from.fake.prompter.boxes.size(), 1u);
-        EXPECT_EQ(from.fake.prompter.boxes[0].caption, "Kolvena");
-        EXPECT_EQ(from.fake.prompter.boxes[0].text, "与会话主机连接没有成功，请重新连接。");
+        EXPECT_EQ(from.Boxes(), std::vector<std::string>{"与会话主机连接没有成功，请重新连接。"});
         EXPECT_EQ(from.view.closes, 1);
     }
 }
 
 TEST_F(Transfer, RecipientCannotListenOnABusyPort) {
-    RawListener occupant(port);
-    ASSERT_TRUE(occupant.ok);
+    const RawSocket occupant = RawSocket::Listen(port);
+    ASSERT_TRUE(occupant.Open());
     Peer to(port);
     EXPECT_FALSE(to.transfers.StartReceiving(Offer(10)));
     EXPECT_FALSE(to.transfers.Running());
@@ -371,24 +291,23 @@ TEST_F(Transfer, RecipientReadsTheStreamAsItComes) {
     Peer to(port);
     const std::string bytes = Pattern(25000);
     to.fake.prompter.paths.push_back((dir / "saved").string());
-    test::SessionOf(to.fake.core).transfer.busy = true;
-    to.transfers.StartReceiving(Offer(25000));
-    auto raw = Raw::Connect(port);
-    ASSERT_TRUE(raw);
+    StartReceiving(to, 25000);
+    RawSocket raw = RawSocket::Connect(port);
+    ASSERT_TRUE(raw.Open());
     // Chunk 1 starts with a lone byte 1 that more data follows: data, not a give-up.
-    raw->Send(bytes.substr(0, 1));
+    raw.Send(bytes.substr(0, 1));
     std::this_thread::sleep_for(50ms);
-    raw->Send(bytes.substr(1, 10239));
-    EXPECT_EQ(raw->Receive(1), std::string(1, ACK_CHUNK));
+    raw.Send(bytes.substr(1, 10239));
+    EXPECT_EQ(raw.Receive(1), std::string(1, ACK_CHUNK));
     // Chunk 2 in three reads, one of a single byte in the middle.
-    raw->Send(bytes.substr(10240, 5000));
+    raw.Send(bytes.substr(10240, 5000));
     std::this_thread::sleep_for(50ms);
-    raw->Send(bytes.substr(15240, 1));
+    raw.Send(bytes.substr(15240, 1));
     std::this_thread::sleep_for(50ms);
-    raw->Send(bytes.substr(15241, 5239));
-    EXPECT_EQ(raw->Receive(1), std::string(1, ACK_CHUNK));
-    raw->Send(bytes.substr(20480));
-    EXPECT_EQ(raw->Receive(1), std::string(1, ACK_DONE));
+    raw.Send(bytes.substr(15241, 5239));
+    EXPECT_EQ(raw.Receive(1), std::string(1, ACK_CHUNK));
+    raw.Send(bytes.substr(20480));
+    EXPECT_EQ(raw.Receive(1), std::string(1, ACK_DONE));
     ASSERT_TRUE(WaitFor([&] { return to.Idle(); }));
     EXPECT_EQ(ReadAll(dir / "saved"), bytes);
 }
@@ -397,14 +316,13 @@ TEST_F(Transfer, RecipientSeesTheOffererGo) {
     // The give-up byte where a chunk starts, then the close; and a close in mid-chunk.
     for (const std::size_t sent : {std::size_t{1}, std::size_t{4000}}) {
         Peer to(port);
-        test::SessionOf(to.fake.core).transfer.busy = true;
-        to.transfers.StartReceiving(Offer(25000));
-        auto raw = Raw::Connect(port);
-        ASSERT_TRUE(raw);
-        raw->Send(Pattern(10240));
-        EXPECT_EQ(raw->Receive(1), std::string(1, ACK_CHUNK));
-        raw->Send(Pattern(sent));
-        raw.reset();
+        StartReceiving(to, 25000);
+        RawSocket raw = RawSocket::Connect(port);
+        ASSERT_TRUE(raw.Open());
+        raw.Send(Pattern(10240));
+        EXPECT_EQ(raw.Receive(1), std::string(1, ACK_CHUNK));
+        raw.Send(Pattern(sent));
+        raw.Close();
         ASSERT_TRUE(WaitFor([&] { return to.Idle(); }));
         EXPECT_EQ(to.Boxes(), std::vector<std::string>{"对方已经终止传输."});
         EXPECT_TRUE(to.fake.prompter.fileRequests.empty());
@@ -416,39 +334,33 @@ TEST_F(Transfer, OffererHearsEachAnswer) {
     const fs::path source = Source(45000);
     // The recipient gives up after chunk 2; then it closes without an answer.
     for (const bool answers : {true, false}) {
-        RawListener listener(port);
-        ASSERT_TRUE(listener.ok);
+        RawSocket listener = RawSocket::Listen(port);
+        ASSERT_TRUE(listener.Open());
         Peer from(port);
-        test::SessionOf(from.fake.core).transfer.path = source.string();
-        test::SessionOf(from.fake.core).transfer.busy = true;
-        from.transfers.StartSending(Offer(45000), "127.0.0.1",
-                                    test::SessionOf(from.fake.core).transfer.path);
-        auto raw = listener.Accept();
-        ASSERT_TRUE(raw);
-        EXPECT_EQ(raw->Receive(10240), bytes.substr(0, 10240));
-        raw->Send(std::string(1, ACK_CHUNK));
-        EXPECT_EQ(raw->Receive(10240), bytes.substr(10240, 10240));
+        StartSending(from, source, 45000);
+        RawSocket raw = listener.Accept();
+        ASSERT_TRUE(raw.Open());
+        EXPECT_EQ(raw.Receive(10240), bytes.substr(0, 10240));
+        raw.Send(std::string(1, ACK_CHUNK));
+        EXPECT_EQ(raw.Receive(10240), bytes.substr(10240, 10240));
         if (answers)
-            raw->Send(std::string(1, ACK_ABORT));
-        raw.reset();
+            raw.Send(std::string(1, ACK_ABORT));
+        raw.Close();
         ASSERT_TRUE(WaitFor([&] { return from.Idle(); }));
         EXPECT_EQ(from.Boxes(), std::vector<std::string>{"对方已经中断了传输."});
     }
     {
         // Giving up: the single byte 1 where chunk 2 would start, then the end of the stream.
-        RawListener listener(port);
+        RawSocket listener = RawSocket::Listen(port);
         Peer from(port);
-        test::SessionOf(from.fake.core).transfer.path = source.string();
-        test::SessionOf(from.fake.core).transfer.busy = true;
-        from.transfers.StartSending(Offer(45000), "127.0.0.1",
-                                    test::SessionOf(from.fake.core).transfer.path);
-        auto raw = listener.Accept();
-        ASSERT_TRUE(raw);
-        EXPECT_EQ(raw->Receive(10240).size(), 10240u);
+        StartSending(from, source, 45000);
+        RawSocket raw = listener.Accept();
+        ASSERT_TRUE(raw.Open());
+        EXPECT_EQ(raw.Receive(10240).size(), 10240u);
         from.transfers.GiveUp();
-        raw->Send(std::string(1, ACK_CHUNK));
-        EXPECT_EQ(raw->Receive(2), std::string(1, SENDER_ABORT));
-        raw.reset();
+        raw.Send(std::string(1, ACK_CHUNK));
+        EXPECT_EQ(raw.Receive(2), std::string(1, SENDER_ABORT));
+        raw.Close();
         ASSERT_TRUE(WaitFor([&] { return from.Idle(); }));
         EXPECT_EQ(from.Boxes(), std::vector<std::string>{});
     }
@@ -457,8 +369,7 @@ TEST_F(Transfer, OffererHearsEachAnswer) {
 TEST_F(Transfer, GivingUpOrClosingWhileWaitingForTheOfferer) {
     {
         Peer to(port);
-        test::SessionOf(to.fake.core).transfer.busy = true;
-        to.transfers.StartReceiving(Offer(10));
+        StartReceiving(to, 10);
         to.transfers.GiveUp();
         ASSERT_TRUE(WaitFor([&] { return to.Idle(); }, 3s));
         EXPECT_EQ(to.Boxes(), std::vector<std::string>{});
@@ -467,8 +378,7 @@ TEST_F(Transfer, GivingUpOrClosingWhileWaitingForTheOfferer) {
     const auto start = std::chrono::steady_clock::now();
     {
         auto to = std::make_unique<Peer>(port);
-        test::SessionOf(to->fake.core).transfer.busy = true;
-        to->transfers.StartReceiving(Offer(10));
+        StartReceiving(*to, 10);
         ASSERT_TRUE(to->transfers.Running());
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);

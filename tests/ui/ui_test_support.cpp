@@ -5,11 +5,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
-#include <QHostAddress>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QTcpServer>
 #include <QTreeWidget>
 #include <algorithm>
 #include <cstdlib>
@@ -139,12 +137,6 @@ bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit)
     return true;
 }
 
-std::uint16_t FreePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
 LinkOptions LoopbackLink(std::uint16_t port) {
     LinkOptions link;
     link.port = port != 0 ? port : FreePort();
@@ -154,7 +146,9 @@ LinkOptions LoopbackLink(std::uint16_t port) {
     return link;
 }
 
-TestWindow::TestWindow(std::uint16_t port) : window(clock, prompter, runner, LoopbackLink(port)) {
+TestWindow::TestWindow(std::uint16_t port, std::uint16_t transferPort)
+    : window(clock, prompter, runner, LoopbackLink(port),
+             transferPort != 0 ? transferPort : FreePort()) {
     runner.steps.push_back([this](QDialog& help) {
         for (const QCheckBox* box : help.findChildren<QCheckBox*>()) {
             if (box->text() == "每次启动时显示")
@@ -211,6 +205,11 @@ void TestWindow::Join(const QString& address, const QString& name) {
 void TestWindow::Leave() {
     prompter.answers = {BoxAnswer::Ok, BoxAnswer::No, BoxAnswer::Cancel};
     Trigger(32774);
+}
+
+bool TestWindow::TransferIdle() {
+    return !window.Core().TransferBusy() && !window.Transfers().Running() &&
+           window.TransferWindow() == nullptr;
 }
 
 QStringList TestWindow::Rows() {

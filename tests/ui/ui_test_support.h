@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "net/session_link.h"
+#include "support/child_process.h"
 #include "support/fakes.h"
 #include "ui/dialog_runner.h"
 #include "ui/session_dlg.h"
@@ -59,15 +60,14 @@ Said BoxAt(const ScriptedPrompter& prompter, std::size_t index = SIZE_MAX);
 // Runs the event loop until done() holds or the limit passes; whether it held.
 bool WaitFor(const std::function<bool()>& done,
              std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
-// A loopback port nothing listens on at the moment.
-std::uint16_t FreePort();
 // A link on loopback only, at the port (a free one when 0).
 LinkOptions LoopbackLink(std::uint16_t port = 0);
 
 // One user's window on loopback with its own clock, boxes and dialogs, started and shown; the
-// help window that opens at start is answered by noting its "每次启动时显示" box.
+// help window that opens at start is answered by noting its "每次启动时显示" box. The transfer
+// port is a free one unless given.
 struct TestWindow {
-    explicit TestWindow(std::uint16_t port = 0);
+    explicit TestWindow(std::uint16_t port = 0, std::uint16_t transferPort = 0);
 
     QAction* Action(int id);
     void Trigger(int id);
@@ -79,6 +79,8 @@ struct TestWindow {
     void Create();
     // Joins by address, with the name unless empty.
     void Join(const QString& address, const QString& name = {});
+    // No transfer running nor its window open.
+    bool TransferIdle();
     // Leaves (or closes) the session without saving, keeping the chat area.
     void Leave();
     QStringList Rows();
