@@ -126,9 +126,9 @@ void CheckPacket(std::string_view packet, Side side) {
         break;
     }
     case PacketLayout::File: {
-        const auto read = ReadFile(packet);
+        const auto read = ReadFilePacket(packet);
         Check(read.has_value());
-        Check(BuildFile(*type, *read) == packet);
+        Check(BuildFilePacket(*type, *read) == packet);
         break;
     }
     }
@@ -145,7 +145,7 @@ void ReadRaw(std::string_view bytes) {
     (void)ReadNotice(bytes);
     (void)ReadRename(bytes);
     (void)ReadPresence(bytes);
-    (void)ReadFile(bytes);
+    (void)ReadFilePacket(bytes);
 }
 
 } // namespace

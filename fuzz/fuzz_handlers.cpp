@@ -12,6 +12,7 @@
 
 #include "protocol/assembler.h"
 #include "protocol/packets.h"
+#include "support/core_access.h"
 #include "support/core_fakes.h"
 
 #ifndef KOLVENA_FUZZ_HOST
@@ -47,7 +48,7 @@ bool Pump(PacketAssembler& assembler, std::string_view bytes, Deliver deliver) {
 
 [[maybe_unused]] void RunHost(std::string_view input) {
     test::FakeCore f;
-    Session& s = f.core.session();
+    Session& s = test::SessionOf(f.core);
     f.transport.Serve();
     s.isHost = s.inSession = true;
     s.topic = "fuzz";
@@ -87,7 +88,7 @@ bool Pump(PacketAssembler& assembler, std::string_view bytes, Deliver deliver) {
 
 [[maybe_unused]] void RunClient(std::string_view input) {
     test::FakeCore f;
-    f.core.session().inSession = true;
+    test::SessionOf(f.core).inSession = true;
     PacketAssembler assembler(Side::Client);
     std::size_t pos = 0;
     while (pos < input.size()) {
@@ -101,9 +102,9 @@ bool Pump(PacketAssembler& assembler, std::string_view bytes, Deliver deliver) {
             f.core.OnHostGone();
             return;
         }
-        if (f.core.client.Welcomed())
-            Check(f.core.session().selfId >= 1 &&
-                  f.core.session().selfId <= f.core.session().roster.size());
+        if (test::CoreAccess::Client(f.core).Welcomed())
+            Check(f.core.session().selfId.value >= 1 &&
+                  f.core.session().selfId.value <= f.core.session().roster.size());
     }
 }
 

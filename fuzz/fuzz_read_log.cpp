@@ -16,9 +16,10 @@ public:
 
 class SilentPrompter final : public kolvena::Prompter {
 public:
-    void Inform(const std::string&, const std::string&, kolvena::BoxIcon) override {}
-    kolvena::BoxAnswer Ask(const std::string&, const std::string&, kolvena::BoxButtons,
-                           kolvena::BoxIcon) override {
+    void Inform(kolvena::Notice, const std::string&, const std::string&,
+                kolvena::BoxIcon) override {}
+    kolvena::BoxAnswer Ask(kolvena::Question, const std::string&, const std::string&,
+                           kolvena::BoxButtons, kolvena::BoxIcon) override {
         return kolvena::BoxAnswer::Ok;
     }
     std::optional<std::string> ChooseSaveFile(const kolvena::FileDialogRequest&) override {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "offline_core.h"
+#include "support/core_access.h"
 
 namespace kolvena::fuzz {
 namespace {
@@ -20,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace kolvena;
     using namespace kolvena::fuzz;
     OfflineCore o;
-    EventLog& log = o.core.recorder().log;
+    EventLog& log = test::RecorderOf(o.core).log;
     std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
     if (!log.ReadLog(in))
         return 0;

@@ -33,7 +33,7 @@ struct OfflineCore {
 // Ticks while the timer runs, a second apart; the replay must have ended by the bound, and a
 // tick after the end must change nothing.
 inline void PlayToEnd(OfflineCore& o) {
-    EventLog& log = o.core.recorder().log;
+    const EventLog& log = o.core.recorder().log;
     const std::size_t ticks = log.events.size() + EXTRA_TICKS;
     for (std::size_t i = 0; i < ticks && o.timer.running && !log.ended; ++i) {
         o.clock.Advance(1);
