@@ -39,12 +39,12 @@ constexpr int WINDOW_OF_LINES = 1000;
 // Nobody answers boxes here; none is expected.
 class QuietPrompter final : public Prompter {
 public:
-    void Inform(const std::string& caption, const std::string& text, BoxIcon) override {
+    void Inform(Notice, const std::string& caption, const std::string& text, BoxIcon) override {
         std::fprintf(stderr, "box: %s: %s\n", caption.c_str(), text.c_str());
     }
-    BoxAnswer Ask(const std::string& caption, const std::string& text, BoxButtons buttons,
+    BoxAnswer Ask(Question, const std::string& caption, const std::string& text, BoxButtons buttons,
                   BoxIcon icon) override {
-        Inform(caption, text, icon);
+        Inform(Notice::Done, caption, text, icon);
         return buttons == BoxButtons::YesNo ? BoxAnswer::Yes : BoxAnswer::Ok;
     }
     std::optional<std::string> ChooseSaveFile(const FileDialogRequest&) override {

@@ -51,14 +51,14 @@ public:
 // Answers the open dialog with the recording and every question with Yes; counts the boxes.
 class BenchPrompter final : public Prompter {
 public:
-    void Inform(const std::string& caption, const std::string& text, BoxIcon) override {
+    void Inform(Notice, const std::string& caption, const std::string& text, BoxIcon) override {
         ++boxes;
         if (verbose)
             std::fprintf(stderr, "box: %s | %s\n", caption.c_str(), text.c_str());
     }
-    BoxAnswer Ask(const std::string& caption, const std::string& text, BoxButtons buttons,
+    BoxAnswer Ask(Question, const std::string& caption, const std::string& text, BoxButtons buttons,
                   BoxIcon icon) override {
-        Inform(caption, text, icon);
+        Inform(Notice::Done, caption, text, icon);
         return buttons == BoxButtons::YesNo ? BoxAnswer::Yes : BoxAnswer::Ok;
     }
     std::optional<std::string> ChooseSaveFile(const FileDialogRequest&) override {

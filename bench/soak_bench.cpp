@@ -208,10 +208,10 @@ public:
 
 class QuietPrompter final : public Prompter {
 public:
-    void Inform(const std::string&, const std::string& text, BoxIcon) override {
+    void Inform(Notice, const std::string&, const std::string& text, BoxIcon) override {
         told.push_back(text);
     }
-    BoxAnswer Ask(const std::string&, const std::string&, BoxButtons, BoxIcon) override {
+    BoxAnswer Ask(Question, const std::string&, const std::string&, BoxButtons, BoxIcon) override {
         return BoxAnswer::No;
     }
     std::optional<std::string> ChooseSaveFile(const FileDialogRequest&) override { return {}; }

@@ -141,7 +141,7 @@ void NetSocket::CloseAll() {
 }
 
 bool NetSocket::ReportError(const std::string& text) const {
-    prompter_.Inform(SOCKET_CAPTION, text, BoxIcon::Information);
+    prompter_.Inform(Notice::Failed, SOCKET_CAPTION, text, BoxIcon::Information);
     return false;
 }
 

@@ -284,7 +284,7 @@ void SessionLink::Send(MemberSlot slot, std::string_view packet) {
 
 void SessionLink::Broadcast(std::string_view packet) {
     if (!IsServing()) {
-        prompter_.Inform("", kNotHost, BoxIcon::None);
+        prompter_.Inform(Notice::Fault, "", kNotHost, BoxIcon::None);
         return;
     }
     // By index: a failed send shows a box, during which slots may come and go.

@@ -117,7 +117,7 @@ void ClientHandler::OnNoticeRefused(const std::string& packet) {
     const auto notice = ReadNotice(packet);
     if (!notice)
         return;
-    core_.prompter.Inform(
+    core_.prompter.Inform(Notice::NoticeRefused, 
         "消息未被验证通过",
         FromGbk(Fill(KOLVENA_TEXT("您待发送的消息: <%s> 验证没有通过，无法被发送。"),
                      {ShownText(notice->text)})),

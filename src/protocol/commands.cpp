@@ -63,12 +63,12 @@ void Commands::StopReplay() {
 bool Commands::CreateBegin() {
     core_.recorder.Suspend();
     if (core_.session.inSession) {
-        core_.prompter.Inform("无法创建新会话", "要创建新会话，先退出当前会话。",
+        core_.prompter.Inform(Notice::Refused, "无法创建新会话", "要创建新会话，先退出当前会话。",
                               BoxIcon::Information);
         return false;
     }
     if (core_.joining) {
-        core_.prompter.Inform("无法创建新会话", "您目前正在登陆一个指定会话.",
+        core_.prompter.Inform(Notice::Refused, "无法创建新会话", "您目前正在登陆一个指定会话.",
                               BoxIcon::Information);
         return false;
     }
@@ -86,11 +86,11 @@ void Commands::CreateCancel() {
 
 bool Commands::ValidateHostDetails(const std::string& name, const std::string& topic) {
     if (Trim(name).empty()) {
-        core_.prompter.Inform("", "请输入您的名称", BoxIcon::None);
+        core_.prompter.Inform(Notice::Refused, "", "请输入您的名称", BoxIcon::None);
         return false;
     }
     if (Trim(topic).empty()) {
-        core_.prompter.Inform("", "请输入会话主题", BoxIcon::None);
+        core_.prompter.Inform(Notice::Refused, "", "请输入会话主题", BoxIcon::None);
         return false;
     }
     return true;
@@ -135,11 +135,11 @@ bool Commands::CreateFinish(const std::string& nameTyped, const std::string& top
     s.settings.maxClients = NEW_SESSION_MAX_CLIENTS;
     core_.view.RefreshCommands();
 
-    core_.prompter.Inform("创建会话成功!",
+    core_.prompter.Inform(Notice::Done, "创建会话成功!",
                           "恭喜您! 您的会话已经创建成功了。\n这个会话的最大客户成员容量是20人。"
                           "当然，您也可以通过\"设置\"来改变这个限制。",
                           BoxIcon::Information);
-    core_.prompter.Inform(
+    core_.prompter.Inform(Notice::Done, 
         "让朋友们加入您的会话! ",
         "下一步: \n您的会话地址已经复制到了剪切板上! \n请把您的会话地址通过粘贴(ctrl+v)"
         "告诉您的朋友，让他们能够加入您创建的会话中来!\n(强烈推荐只公布您的地址编码!!)",
@@ -166,12 +166,12 @@ bool Commands::CreateFinish(const std::string& nameTyped, const std::string& top
 bool Commands::JoinBegin() {
     core_.recorder.Suspend();
     if (core_.session.inSession) {
-        core_.prompter.Inform("无法加入会话", "要加入一个新的会话，请先离开当前会话.",
+        core_.prompter.Inform(Notice::Refused, "无法加入会话", "要加入一个新的会话，请先离开当前会话.",
                               BoxIcon::Information);
         return false;
     }
     if (core_.joining) {
-        core_.prompter.Inform("正在连接", "正在连接会话主机，请稍候.", BoxIcon::Information);
+        core_.prompter.Inform(Notice::Refused, "正在连接", "正在连接会话主机，请稍候.", BoxIcon::Information);
         return false;
     }
     return true;
@@ -253,15 +253,15 @@ void Commands::JoinTick() {
 void Commands::Leave() {
     Session& s = core_.session;
     if (!s.inSession) {
-        core_.prompter.Inform("退出出错", "您还未进入会话?", BoxIcon::Question);
+        core_.prompter.Inform(Notice::Refused, "退出出错", "您还未进入会话?", BoxIcon::Question);
         return;
     }
     const bool host = s.isHost;
     const BoxAnswer answer =
-        host ? core_.prompter.Ask("您准备退出吗?",
+        host ? core_.prompter.Ask(Question::CloseSession, "您准备退出吗?",
                                   "您确定要关闭当前会话吗？！\n这样会使所有的成员强行退出会话！",
                                   BoxButtons::OkCancel, BoxIcon::Question)
-             : core_.prompter.Ask("退出当前会话", "您确定要退出当前会话吗？", BoxButtons::OkCancel,
+             : core_.prompter.Ask(Question::LeaveSession, "退出当前会话", "您确定要退出当前会话吗？", BoxButtons::OkCancel,
                                   BoxIcon::Question);
     // The host may have gone while the question was open; then the session has ended already.
     if (answer != BoxAnswer::Ok || !s.inSession)
@@ -294,7 +294,7 @@ void Commands::Leave() {
     // The end is recorded first, so that a recording saved at the question below is complete.
     core_.recorder.log.AppendEvent(EventKind::EvSessionEnded);
 
-    if (core_.prompter.Ask("是否保存会话记录?", "即将离开会话，您要保存当前会话记录吗？",
+    if (core_.prompter.Ask(Question::SaveOnLeave, "是否保存会话记录?", "即将离开会话，您要保存当前会话记录吗？",
                            BoxButtons::YesNo, BoxIcon::Question) == BoxAnswer::Yes) {
         Session figures = s;
         figures.roster = std::move(roster);
@@ -314,9 +314,9 @@ void Commands::SleepOrWake() {
         return;
     const bool goingToSleep = !s.asleep;
     const BoxAnswer answer = goingToSleep
-                                 ? core_.prompter.Ask("暂时离开", "您要暂时离开一会儿吗?",
+                                 ? core_.prompter.Ask(Question::Sleep, "暂时离开", "您要暂时离开一会儿吗?",
                                                       BoxButtons::OkCancel, BoxIcon::Question)
-                                 : core_.prompter.Ask("返回会话", "您要立即返回会话吗?",
+                                 : core_.prompter.Ask(Question::Wake, "返回会话", "您要立即返回会话吗?",
                                                       BoxButtons::OkCancel, BoxIcon::Question);
     if (answer != BoxAnswer::Ok)
         return;
@@ -343,7 +343,7 @@ void Commands::SleepOrWake() {
 
 bool Commands::RenameBegin() {
     if (OwnRecord() == nullptr) {
-        core_.prompter.Inform("", "您还未参与会话，请新建或加入一个会话.", BoxIcon::None);
+        core_.prompter.Inform(Notice::Refused, "", "您还未参与会话，请新建或加入一个会话.", BoxIcon::None);
         return false;
     }
     return true;
@@ -351,7 +351,7 @@ bool Commands::RenameBegin() {
 
 bool Commands::ValidateRename(const std::string& name) {
     if (Trim(name).empty()) {
-        core_.prompter.Inform("", "请输入您的新名字", BoxIcon::None);
+        core_.prompter.Inform(Notice::Refused, "", "请输入您的新名字", BoxIcon::None);
         return false;
     }
     return true;
@@ -385,7 +385,7 @@ bool Commands::RefuseTooLong(std::size_t length, std::size_t limit, bool notice)
     const char* pattern =
         notice ? "消息内容太长，无法发送。\n一条消息最多 %d 字节，现在是 %d 字节，请分几次发送。"
                : "对话内容太长，无法发送。\n一条对话最多 %d 字节，现在是 %d 字节，请分几次发送。";
-    core_.prompter.Inform("发送错误", Fill(pattern, {Number(limit), Number(length)}),
+    core_.prompter.Inform(Notice::Refused, "发送错误", Fill(pattern, {Number(limit), Number(length)}),
                           BoxIcon::Information);
     return true;
 }
@@ -396,7 +396,7 @@ SendOutcome Commands::Send(const SendInput& input) {
         return {input.text, input.asNotice};
     const std::string text(Trim(input.text));
     if (text.empty()) {
-        core_.prompter.Inform("发送错误", "不能发送空内容", BoxIcon::Information);
+        core_.prompter.Inform(Notice::Refused, "发送错误", "不能发送空内容", BoxIcon::Information);
         return {text, input.asNotice};
     }
     s.lastLine.text = text;
@@ -413,7 +413,7 @@ SendOutcome Commands::Send(const SendInput& input) {
         const std::string question =
             s.isHost ? Fill("你要发送消息: \n <%s> ?", {shown})
                      : Fill("你要发送消息: \n<%s> ?\n(需要通过会话组长验证)", {shown});
-        if (core_.prompter.Ask("发送消息", question, BoxButtons::YesNo, BoxIcon::Question) !=
+        if (core_.prompter.Ask(Question::SendNotice, "发送消息", question, BoxButtons::YesNo, BoxIcon::Question) !=
             BoxAnswer::Yes)
             return {input.text, input.asNotice};
         // The session may have ended while the question was open.
@@ -491,7 +491,7 @@ bool Commands::ChooseTarget(ActiveIndex target) {
 
 void Commands::Clear() {
     Session& s = core_.session;
-    if (core_.prompter.Ask("清空窗口内容?", "是否要清空当前对话窗口?", BoxButtons::OkCancel,
+    if (core_.prompter.Ask(Question::ClearWindow, "清空窗口内容?", "是否要清空当前对话窗口?", BoxButtons::OkCancel,
                            BoxIcon::Question) != BoxAnswer::Ok)
         return;
     s.lines.clear();
@@ -507,18 +507,18 @@ void Commands::OfferFile() {
     Session& session = core_.session;
     Prompter& prompter = core_.prompter;
     if (core_.recorder.state != ReplayState::NoReplay) {
-        prompter.Inform("无法传输文件", "你目前未进入会话.", BoxIcon::None);
+        prompter.Inform(Notice::Refused, "无法传输文件", "你目前未进入会话.", BoxIcon::None);
         return;
     }
     const ActiveIndex target = session.target;
     const auto wrongTarget = [&] {
-        prompter.Inform("无法传输文件", "传输文件目标不正确.", BoxIcon::None);
+        prompter.Inform(Notice::Refused, "无法传输文件", "传输文件目标不正确.", BoxIcon::None);
     };
     if (target.IsNobody() || target == session.GetSelfIndex() ||
         session.CheckBuddyIndex(target).IsNobody())
         return wrongTarget();
     if (session.transfer.busy) {
-        prompter.Inform("Kolvena v1.0", "目前正在进行文件传输.", BoxIcon::None);
+        prompter.Inform(Notice::TransferBusy, "Kolvena v1.0", "目前正在进行文件传输.", BoxIcon::None);
         return;
     }
     const std::optional<std::string> path =
@@ -528,16 +528,16 @@ void Commands::OfferFile() {
 
     std::ifstream in;
     if (const FileResult opened = OpenForReading(*path, in); !opened.ok) {
-        prompter.Inform("", opened.error, BoxIcon::Information);
+        prompter.Inform(Notice::Failed, "", opened.error, BoxIcon::Information);
         return;
     }
     std::uint64_t size = 0;
     if (const FileResult sized = ReadFileSize(*path, size); !sized.ok) {
-        prompter.Inform("", sized.error, BoxIcon::Information);
+        prompter.Inform(Notice::Failed, "", sized.error, BoxIcon::Information);
         return;
     }
     if (size > MAX_OFFER_SIZE) {
-        prompter.Inform("无法传输文件", "文件太大, 无法传输: 文件最大为 671078400 字节.",
+        prompter.Inform(Notice::Refused, "无法传输文件", "文件太大, 无法传输: 文件最大为 671078400 字节.",
                         BoxIcon::Information);
         return;
     }
@@ -583,21 +583,21 @@ SettingsValues Commands::OpenSettings() const {
 
 bool Commands::ValidateSettings(const SettingsValues& values) {
     if (values.maxClients < MIN_MAX_CLIENTS || values.maxClients > MAX_MAX_CLIENTS) {
-        core_.prompter.Inform("", "最大客户数量必须在 1 到 100 之间，请重新输入。",
+        core_.prompter.Inform(Notice::Refused, "", "最大客户数量必须在 1 到 100 之间，请重新输入。",
                               BoxIcon::Warning);
         return false;
     }
     if (!values.hosting)
         return true;
     if (values.maxClients < values.currentClients) {
-        core_.prompter.Inform("",
+        core_.prompter.Inform(Notice::Refused, "",
                               Fill("最大客户数量不能小于当前客户人数(%d人)! 请重新设置.",
                                    {Number(values.currentClients)}),
                               BoxIcon::None);
         return false;
     }
     if (values.maxClients == values.currentClients)
-        core_.prompter.Inform("会话关闭", "当前会话人数已满，会话暂时对外关闭。",
+        core_.prompter.Inform(Notice::Done, "会话关闭", "当前会话人数已满，会话暂时对外关闭。",
                               BoxIcon::Information);
     return true;
 }
@@ -636,7 +636,7 @@ void Commands::SaveRecording() {
 
 void Commands::SaveRecordingOf(const Session& s) {
     if (!HasSessionRecord(s)) {
-        core_.prompter.Inform("", "没有任何会话记录.", BoxIcon::None);
+        core_.prompter.Inform(Notice::Refused, "", "没有任何会话记录.", BoxIcon::None);
         return;
     }
     const auto path = core_.prompter.ChooseSaveFile(RecordingSaveRequest(s));
@@ -644,7 +644,7 @@ void Commands::SaveRecordingOf(const Session& s) {
         return;
     const FileResult result = ::kolvena::SaveRecording(core_.recorder.log, s, *path);
     if (!result.ok)
-        core_.prompter.Inform("", result.error, BoxIcon::Information);
+        core_.prompter.Inform(Notice::Failed, "", result.error, BoxIcon::Information);
 }
 
 // --- recordings and transcripts ---
@@ -658,7 +658,7 @@ void Commands::OpenRecording() {
     const auto refuse = [&] { recorder.state = remembered; };
 
     if (s.inSession &&
-        core_.prompter.Ask(
+        core_.prompter.Ask(Question::OpenRecording, 
             "载入会话记录",
             "载入对话记录将中断当前会话!(建议先保存当前会话记录)    \r\n要打开记录吗?",
             BoxButtons::YesNo, BoxIcon::Question) != BoxAnswer::Yes)
@@ -671,12 +671,12 @@ void Commands::OpenRecording() {
     const FileResult loaded = LoadRecording(recorder.log, *path);
     if (!loaded.ok) {
         if (!loaded.shown)
-            core_.prompter.Inform("", loaded.error, BoxIcon::Information);
+            core_.prompter.Inform(Notice::Failed, "", loaded.error, BoxIcon::Information);
         return refuse();
     }
 
     const RecordingHeader& header = recorder.log.header;
-    core_.prompter.Inform(
+    core_.prompter.Inform(Notice::Done, 
         "成功载入记录",
         Fill("成功载入会话记录! \r\n\r\n主题: %s  \r\n会话时间: %s   \r\n记录长度: %s        "
              "事件数目: %d  ",
@@ -704,7 +704,7 @@ void Commands::OpenRecording() {
 
 bool Commands::HistoryPropertiesBegin() {
     if (core_.recorder.state == ReplayState::NoReplay) {
-        core_.prompter.Inform("Kolvena v1.0", "目前未载入历史记录", BoxIcon::None);
+        core_.prompter.Inform(Notice::Refused, "Kolvena v1.0", "目前未载入历史记录", BoxIcon::None);
         return false;
     }
     return true;
@@ -713,7 +713,7 @@ bool Commands::HistoryPropertiesBegin() {
 void Commands::SaveTranscript() {
     Session& s = core_.session;
     if (!HasSessionRecord(s)) {
-        core_.prompter.Inform("", "没有任何会话记录.", BoxIcon::None);
+        core_.prompter.Inform(Notice::Refused, "", "没有任何会话记录.", BoxIcon::None);
         return;
     }
     const auto path = core_.prompter.ChooseSaveFile(TranscriptSaveRequest(s));
@@ -721,10 +721,10 @@ void Commands::SaveTranscript() {
         return;
     const FileResult result = WriteTranscript(s, core_.clock.Now(), *path);
     if (!result.ok) {
-        core_.prompter.Inform("", result.error, BoxIcon::Information);
+        core_.prompter.Inform(Notice::Failed, "", result.error, BoxIcon::Information);
         return;
     }
-    core_.prompter.Inform("", "会话记录保存完毕!", BoxIcon::None);
+    core_.prompter.Inform(Notice::Done, "", "会话记录保存完毕!", BoxIcon::None);
     s.unsaved = false;
 }
 
@@ -735,7 +735,7 @@ void Commands::OpenTextRecord() {
     std::string text;
     const FileResult result = ReadTextRecord(*path, text);
     if (!result.ok) {
-        core_.prompter.Inform("", result.error, BoxIcon::Information);
+        core_.prompter.Inform(Notice::Failed, "", result.error, BoxIcon::Information);
         return;
     }
     // Shown here only: neither sent nor recorded, and never with a time suffix.

@@ -13,7 +13,7 @@ OfferAnswer AnswerOffer(CoreParts& core, const FilePacket& offer,
     session.transfer.name = offer.fileName;
     session.transfer.size = offer.fileSize;
     const std::string offerer(session.GetBuddy(offer.offerer)->Name());
-    const BoxAnswer answer = core.prompter.Ask(
+    const BoxAnswer answer = core.prompter.Ask(Question::AcceptFile, 
         "是否接受文件",
         FromGbk(Fill(KOLVENA_TEXT("成员' %s '请求向您发送文件 %s (%lu字节), 接受文件吗? "),
                      {offerer, offer.fileName, std::to_string(offer.fileSize)})),
@@ -26,7 +26,7 @@ OfferAnswer AnswerOffer(CoreParts& core, const FilePacket& offer,
 }
 
 void TellBusy(CoreParts& core) {
-    core.prompter.Inform("Kolvena v1.0", "目前正在进行文件传输.", BoxIcon::None);
+    core.prompter.Inform(Notice::TransferBusy, "Kolvena v1.0", "目前正在进行文件传输.", BoxIcon::None);
 }
 
 bool IsOwnOffer(const Session& session, const FilePacket& answer) {
@@ -54,7 +54,7 @@ void TellOfferRefused(CoreParts& core, ActiveIndex recipient) {
     if (session.CheckBuddyIndex(recipient).IsNobody())
         return;
     const std::string name(session.GetBuddy(recipient)->Name());
-    core.prompter.Inform(
+    core.prompter.Inform(Notice::OfferRefused, 
         "无法传输文件",
         FromGbk(Fill(KOLVENA_TEXT("成员 '%s' 拒绝接受你的发送文件, 无法传输文件."), {name})),
         BoxIcon::None);

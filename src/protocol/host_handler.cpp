@@ -142,8 +142,7 @@ void HostHandler::OnSay(ConnectionId connection, std::string& packet) {
                    packet);
     }
 
-    // The leader sees a whisper only when it is addressed to everyone or to the leader.
-    if (!whisper || chat->target.IsNobody() || chat->target == self)
+    if (core_.show.Sees(*chat))
         core_.show.ShowChatLine(*line);
     core_.recorder.log.AppendEvent(EventKind::EvChatLine, packet);
 }
@@ -158,7 +157,7 @@ void HostHandler::OnNotice(ConnectionId connection, std::string& packet) {
     if (session.settings.verifyMessages) {
         // The roster may grow while the question is open: keep a copy, not the record.
         const std::string name(sender->Name());
-        const BoxAnswer answer = core_.prompter.Ask(
+        const BoxAnswer answer = core_.prompter.Ask(Question::ApproveNotice, 
             "成员请求验证消息",
             FromGbk(Fill(KOLVENA_TEXT("组长验证: \n成员%s 请求发送消息: \n <%s> \n是否验证通过？"),
                          {name, ShownText(notice->text)})),

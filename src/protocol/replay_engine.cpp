@@ -107,7 +107,7 @@ void ReplayEngine::EndReplay() {
     log.ended = true;
     StopTimer();
     applying_ = true;
-    core_.prompter.Inform("播放结束", "当前会话记录已经重放结束.", BoxIcon::None);
+    core_.prompter.Inform(Notice::ReplayEnded, "播放结束", "当前会话记录已经重放结束.", BoxIcon::None);
     applying_ = false;
     core_.view.ReplayChanged();
 }
@@ -145,7 +145,7 @@ void ReplayEngine::Apply(const SessionEvent& event, bool showBoxes) {
         const auto chat = ReadChat(payload);
         if (!chat || s.BuddyById(chat->sender) == nullptr)
             return;
-        if (const auto line = core_.show.ComposeChat(*chat))
+        if (const auto line = core_.show.ComposeChat(*chat); line && core_.show.Sees(*chat))
             core_.show.ShowChatLine(*line);
         return;
     }
@@ -183,7 +183,7 @@ void ReplayEngine::Apply(const SessionEvent& event, bool showBoxes) {
     }
     case EventKind::EvSessionEnded:
         if (showBoxes)
-            core_.prompter.Inform("", "会话记录播放结束.", BoxIcon::None);
+            core_.prompter.Inform(Notice::SessionEnded, "", "会话记录播放结束.", BoxIcon::None);
         return;
     }
 }

@@ -71,6 +71,11 @@ std::optional<LineRecord> SessionEffects::ComposeChat(const ChatLine& chat) {
     return line;
 }
 
+bool SessionEffects::Sees(const ChatLine& chat) const {
+    return chat.whisper == 0 || chat.target.IsNobody() || chat.sender == session_.selfId ||
+           chat.target == session_.GetSelfIndex();
+}
+
 void SessionEffects::ShowChatLine(const LineRecord& line) {
     session_.AddLine(line.text, line.packetStamp);
     view_.RefreshChat();

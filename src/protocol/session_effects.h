@@ -37,6 +37,10 @@ public:
     // nothing counted) when the packet names somebody the roster lacks. ShowChatLine puts it
     // in the chat area.
     std::optional<LineRecord> ComposeChat(const ChatLine& chat);
+    // Whether the own program shows the line: the leader relays whispers between members and
+    // records them, but sees only its own and those to everyone or to itself, live and in the
+    // replay alike.
+    bool Sees(const ChatLine& chat) const;
     void ShowChatLine(const LineRecord& line);
     // A notice as it enters the message window, with its counters; false when its sender is
     // not in the roster.

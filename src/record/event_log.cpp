@@ -120,7 +120,7 @@ bool EventLog::AppendEvent(EventKind kind, std::string_view payload) {
     if (events.size() >= MAX_EVENTS) {
         if (!capReported_) {
             capReported_ = true;
-            prompter_.Inform("", CAP_REACHED_TEXT, BoxIcon::Warning);
+            prompter_.Inform(Notice::LogFull, "", CAP_REACHED_TEXT, BoxIcon::Warning);
         }
         return false;
     }
@@ -175,7 +175,7 @@ bool EventLog::ReadLog(std::istream& in) {
     RecordingHeader readHeader;
     std::vector<SessionEvent> readEvents;
     if (!ReadRecording(in, readHeader, readEvents)) {
-        prompter_.Inform("", RECORDING_FORMAT_ERROR, BoxIcon::None);
+        prompter_.Inform(Notice::Failed, "", RECORDING_FORMAT_ERROR, BoxIcon::None);
         return false;
     }
     ClearLog();

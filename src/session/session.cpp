@@ -53,7 +53,7 @@ const Buddy* Session::PresentAt(ActiveIndex index) const {
 Buddy* Session::GetBuddy(ActiveIndex index) {
     if (const Buddy* present = PresentAt(index))
         return const_cast<Buddy*>(present);
-    prompter_.Inform("", "获得Friend失败，数量越界!", BoxIcon::Stop);
+    prompter_.Inform(Notice::Fault, "", "获得Friend失败，数量越界!", BoxIcon::Stop);
     return roster.empty() ? nullptr : &roster.back();
 }
 
@@ -113,7 +113,7 @@ std::uint16_t Session::CountMarkedBuddies() const {
 
 std::string Session::MakeBuddyIDStream(std::uint16_t length) {
     if (length == 0 || length > CountMarkedBuddies())
-        prompter_.Inform("", "Session::MakeBuddyIDStream()-密友OLIndex流大小出错.", BoxIcon::None);
+        prompter_.Inform(Notice::Fault, "", "Session::MakeBuddyIDStream()-密友OLIndex流大小出错.", BoxIcon::None);
     std::string stream;
     std::uint16_t index = 0;
     for (const Buddy& b : roster) {

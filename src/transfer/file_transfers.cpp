@@ -56,7 +56,7 @@ FileTransfers::~FileTransfers() {
 bool FileTransfers::Fits(std::uint64_t size) {
     if (FitsTransfer(size))
         return true;
-    prompter_.Inform("无法传输文件", "文件太大, 无法传输: 文件最大为 671078400 字节.",
+    prompter_.Inform(Notice::Refused, "无法传输文件", "文件太大, 无法传输: 文件最大为 671078400 字节.",
                           BoxIcon::Information);
     return false;
 }
@@ -96,13 +96,13 @@ bool FileTransfers::StartReceiving(const FilePacket& offer) {
     const char* failure = nullptr;
     UniqueFd listening = ListenOn(port_, failure);
     if (!listening.Valid()) {
-        prompter_.Inform(kSocketCaption, failure, BoxIcon::Information);
+        prompter_.Inform(Notice::Failed, kSocketCaption, failure, BoxIcon::Information);
         return false;
     }
     RemoveReceived();
     UniqueFd file;
     if (const FileResult created = CreateReceivedFile(receivedPath_, file); !created.ok) {
-        prompter_.Inform("", created.error, BoxIcon::Information);
+        prompter_.Inform(Notice::Failed, "", created.error, BoxIcon::Information);
         receivedPath_.clear();
         return false;
     }
@@ -159,20 +159,20 @@ void FileTransfers::Finish(TransferOutcome outcome) {
         if (receiving_)
             SaveReceived();
         else if (chunks_ > 0)
-            prompter.Inform("", "文件传输完毕!", BoxIcon::None);
+            prompter.Inform(Notice::TransferSent, "", "文件传输完毕!", BoxIcon::None);
         break;
     case TransferOutcome::PeerGaveUp:
-        prompter.Inform("", receiving_ ? "对方已经终止传输." : "对方已经中断了传输.",
+        prompter.Inform(Notice::PeerGaveUp, "", receiving_ ? "对方已经终止传输." : "对方已经中断了传输.",
                         BoxIcon::None);
         break;
     case TransferOutcome::OwnGaveUp:
         break;
     case TransferOutcome::CannotConnect:
-        prompter.Inform(kSocketCaption, kConnectFailed, BoxIcon::Information);
+        prompter.Inform(Notice::Failed, kSocketCaption, kConnectFailed, BoxIcon::Information);
         break;
     case TransferOutcome::CannotReadFile:
     case TransferOutcome::CannotStore:
-        prompter.Inform("", error, BoxIcon::Information);
+        prompter.Inform(Notice::Failed, "", error, BoxIcon::Information);
         break;
     }
     RemoveReceived();
@@ -181,7 +181,7 @@ void FileTransfers::Finish(TransferOutcome outcome) {
 
 void FileTransfers::SaveReceived() {
     Prompter& prompter = prompter_;
-    prompter.Inform("", "文件传输完毕! 请选择保存路径.", BoxIcon::None);
+    prompter.Inform(Notice::TransferStored, "", "文件传输完毕! 请选择保存路径.", BoxIcon::None);
     const std::string name = FromGbk(receivedName_);
     const std::optional<std::string> path =
         prompter.ChooseSaveFile({DefaultExtension(name), name, kFilter});
@@ -191,7 +191,7 @@ void FileTransfers::SaveReceived() {
     if (moved.ok)
         receivedPath_.clear();
     else
-        prompter.Inform("", moved.error, BoxIcon::Information);
+        prompter.Inform(Notice::Failed, "", moved.error, BoxIcon::Information);
 }
 
 void FileTransfers::RemoveReceived() {

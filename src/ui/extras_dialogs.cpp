@@ -189,7 +189,7 @@ RecommendDialog::RecommendDialog(Prompter& prompter, UrlOpener open, QWidget* pa
     connect(buttons, &QDialogButtonBox::accepted, this, [this, address, text] {
         const QString to = address->text().trimmed();
         if (!to.isEmpty() && !LooksLikeMailAddress(to)) {
-            prompter_.Inform(kRecommendCaption, "请输入正确的邮件地址，例如 friend@example.com。",
+            prompter_.Inform(Notice::Refused, kRecommendCaption, "请输入正确的邮件地址，例如 friend@example.com。",
                              BoxIcon::Warning);
             address->setFocus();
             return;

@@ -99,7 +99,7 @@ void TransferProgressDialog::OnGiveUp() {
         return;
     const QPointer<TransferProgressDialog> self(this);
     asking_ = true;
-    const BoxAnswer answer = prompter_.Ask("终止文件传输", "您确认要终止传输文件?",
+    const BoxAnswer answer = prompter_.Ask(Question::GiveUpTransfer, "终止文件传输", "您确认要终止传输文件?",
                                            BoxButtons::YesNo, BoxIcon::Question);
     if (self.isNull())
         return;

@@ -70,14 +70,15 @@ QString QtFileFilter(const std::string& filter) {
     return filters.join(QStringLiteral(";;"));
 }
 
-void QtPrompter::Inform(const std::string& caption, const std::string& text, BoxIcon icon) {
+void QtPrompter::Inform(Notice, const std::string& caption, const std::string& text,
+                        BoxIcon icon) {
     QMessageBox box(BoxIconOf(icon), Caption(caption), QString::fromStdString(text),
                     QMessageBox::Ok, parent_);
     box.exec();
 }
 
-BoxAnswer QtPrompter::Ask(const std::string& caption, const std::string& text, BoxButtons buttons,
-                          BoxIcon icon) {
+BoxAnswer QtPrompter::Ask(Question, const std::string& caption, const std::string& text,
+                          BoxButtons buttons, BoxIcon icon) {
     QMessageBox::StandardButtons choices = QMessageBox::Ok;
     QMessageBox::StandardButton cancel = QMessageBox::Ok;
     if (buttons == BoxButtons::OkCancel) {

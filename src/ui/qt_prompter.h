@@ -15,9 +15,10 @@ public:
     explicit QtPrompter(QWidget* parent = nullptr) : parent_(parent) {}
     void SetParent(QWidget* parent) { parent_ = parent; }
 
-    void Inform(const std::string& caption, const std::string& text, BoxIcon icon) override;
-    BoxAnswer Ask(const std::string& caption, const std::string& text, BoxButtons buttons,
-                  BoxIcon icon) override;
+    void Inform(Notice notice, const std::string& caption, const std::string& text,
+                BoxIcon icon) override;
+    BoxAnswer Ask(Question question, const std::string& caption, const std::string& text,
+                  BoxButtons buttons, BoxIcon icon) override;
     std::optional<std::string> ChooseSaveFile(const FileDialogRequest& request) override;
     std::optional<std::string> ChooseOpenFile(const FileDialogRequest& request) override;
     void SetClipboard(const std::string& text) override;

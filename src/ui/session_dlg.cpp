@@ -797,7 +797,7 @@ void CSessionDlg::OnSettings() {
 
 void CSessionDlg::OnStatus() {
     if (!core_.session().inSession) {
-        prompter_.Inform("查看会话状态",
+        prompter_.Inform(Notice::Refused, "查看会话状态",
                          "目前您没有参与任何会话。您可以通过创建一个新的会话或者加入一个已有的"
                          "会话来参与讨论.",
                          BoxIcon::Information);
@@ -845,7 +845,7 @@ bool CSessionDlg::ExitPrompt() {
     const char* question = !s.inSession ? "您确认要退出网络会话(Kolvena)吗?"
                            : s.unsaved ? "您确认要退出网络会话(Kolvena)吗? (未保存会话记录!)"
                                        : "您确认要退出网络会话(Kolvena)吗? 目前你正在参与会话.";
-    return prompter_.Ask("退出Kolvena?", question, BoxButtons::YesNo, BoxIcon::Question) ==
+    return prompter_.Ask(Question::ExitProgram, "退出Kolvena?", question, BoxButtons::YesNo, BoxIcon::Question) ==
            BoxAnswer::Yes;
 }
 

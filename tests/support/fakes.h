@@ -27,16 +27,19 @@ public:
         std::string caption;
         std::string text;
         BoxIcon icon;
+        std::optional<Notice> notice = std::nullopt;     // set for a notice
+        std::optional<Question> question = std::nullopt; // set for a question
     };
 
-    void Inform(const std::string& caption, const std::string& text, BoxIcon icon) override {
-        boxes.push_back({caption, text, icon});
+    void Inform(Notice notice, const std::string& caption, const std::string& text,
+                BoxIcon icon) override {
+        boxes.push_back({caption, text, icon, notice, std::nullopt});
         if (duringInform)
             duringInform();
     }
-    BoxAnswer Ask(const std::string& caption, const std::string& text, BoxButtons buttons,
-                  BoxIcon icon) override {
-        boxes.push_back({caption, text, icon});
+    BoxAnswer Ask(Question question, const std::string& caption, const std::string& text,
+                  BoxButtons buttons, BoxIcon icon) override {
+        boxes.push_back({caption, text, icon, std::nullopt, question});
         // What happens while a modal box is open: its nested event loop delivers other events.
         if (duringAsk) {
             auto events = std::move(duringAsk);

@@ -220,7 +220,7 @@ void Peer::GiveUp() {
         PeerOutput::Print("error: ", "no transfer running");
         return;
     }
-    if (output_.Ask("终止文件传输", "您确认要终止传输文件?", BoxButtons::YesNo,
+    if (output_.Ask(Question::GiveUpTransfer, "终止文件传输", "您确认要终止传输文件?", BoxButtons::YesNo,
                     BoxIcon::Question) != BoxAnswer::Yes)
         return;
     report_.GaveUp();

@@ -93,32 +93,36 @@ void PeerOutput::SetJoinTimer(bool running) {
         joinTimer_(running);
 }
 
-void PeerOutput::Inform(const std::string& caption, const std::string& text, BoxIcon) {
+void PeerOutput::Inform(Notice notice, const std::string& caption, const std::string& text,
+                        BoxIcon) {
     Print("box: ", (caption.empty() ? std::string("Kolvena") : caption) + " | " + OneLine(text));
     if (report_)
-        report_->Told(caption, OneLine(text));
+        report_->Told(notice, OneLine(text));
 }
 
-BoxAnswer PeerOutput::Ask(const std::string& caption, const std::string& text, BoxButtons buttons,
-                          BoxIcon) {
-    const BoxAnswer answer = Answer(caption, buttons);
+BoxAnswer PeerOutput::Ask(Question question, const std::string& caption, const std::string& text,
+                          BoxButtons buttons, BoxIcon) {
+    const BoxAnswer answer = Answer(question, buttons);
     Print("box: ", (caption.empty() ? std::string("Kolvena") : caption) + " | " + OneLine(text) +
                        " -> " + AnswerText(answer));
     return answer;
 }
 
-BoxAnswer PeerOutput::Answer(const std::string& caption, BoxButtons buttons) const {
+BoxAnswer PeerOutput::Answer(Question question, BoxButtons buttons) const {
     const BoxAnswer yes = buttons == BoxButtons::YesNo ? BoxAnswer::Yes : BoxAnswer::Ok;
     const BoxAnswer no = buttons == BoxButtons::YesNo ? BoxAnswer::No : BoxAnswer::Cancel;
-    if (caption == "成员请求验证消息")
+    switch (question) {
+    case Question::ApproveNotice:
         return options_.approve == Approval::No ? no : yes;
-    if (caption == "是否接受文件")
+    case Question::AcceptFile:
         return options_.acceptFiles.empty() ? no : yes;
-    // The recording is saved at leaving only with --record, whose path answers the dialog.
-    if (caption == "是否保存会话记录?")
+    case Question::SaveOnLeave:
+        // Saved at leaving only with --record, whose path answers the dialog.
         return nextPath_ ? yes : no;
-    // The user's own commands are confirmed.
-    return yes;
+    default:
+        // The user's own commands are confirmed.
+        return yes;
+    }
 }
 
 std::optional<std::string> PeerOutput::TakePath() {

@@ -38,9 +38,10 @@ public:
     void SetWindowMode(WindowMode) override {}
     void SetJoinTimer(bool running) override;
 
-    void Inform(const std::string& caption, const std::string& text, BoxIcon icon) override;
-    BoxAnswer Ask(const std::string& caption, const std::string& text, BoxButtons buttons,
-                  BoxIcon icon) override;
+    void Inform(Notice notice, const std::string& caption, const std::string& text,
+                BoxIcon icon) override;
+    BoxAnswer Ask(Question question, const std::string& caption, const std::string& text,
+                  BoxButtons buttons, BoxIcon icon) override;
     std::optional<std::string> ChooseSaveFile(const FileDialogRequest& request) override;
     std::optional<std::string> ChooseOpenFile(const FileDialogRequest& request) override;
     void SetClipboard(const std::string&) override {}
@@ -49,7 +50,7 @@ public:
     static void Print(std::string_view prefix, std::string_view utf8);
 
 private:
-    BoxAnswer Answer(const std::string& caption, BoxButtons buttons) const;
+    BoxAnswer Answer(Question question, BoxButtons buttons) const;
     std::optional<std::string> TakePath();
     // The save dialog of a received file: the accept folder joined with the offered name.
     std::optional<std::string> ReceivedFilePath(const std::string& name) const;

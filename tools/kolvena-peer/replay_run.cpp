@@ -46,7 +46,7 @@ int RunReplay(const PeerOptions& options) {
     if (options.role == Role::Transcript) {
         const FileResult result = WriteTranscript(core.session(), clock.Now(), options.transcript);
         if (!result.ok) {
-            output.Inform("", result.error, BoxIcon::Warning);
+            output.Inform(Notice::Failed, "", result.error, BoxIcon::Warning);
             return 1;
         }
     }

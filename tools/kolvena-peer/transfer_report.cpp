@@ -12,13 +12,6 @@ namespace {
 // The shortest gap between two progress lines: at most ten a second.
 constexpr qint64 PROGRESS_GAP_MS = 100;
 
-// The boxes that end a transfer well; anything else told last is why it ended.
-constexpr char kSentBox[] = "文件传输完毕!";
-constexpr char kReceivedBox[] = "文件传输完毕! 请选择保存路径.";
-// The recipient's refusal, and the offer command's own refusals.
-constexpr char kOfferRefusedCaption[] = "无法传输文件";
-// Told when another offer arrives meanwhile: it says nothing about the running transfer.
-constexpr char kBusyBox[] = "目前正在进行文件传输.";
 
 } // namespace
 
@@ -27,17 +20,21 @@ void TransferReport::Begin(const std::string& path) {
     gaveUp_ = false;
     sentPath_ = path;
     told_.clear();
+    toldNotice_.reset();
     saved_.reset();
     sinceShown_.invalidate();
     CheckEnd();
 }
 
-void TransferReport::Told(const std::string& caption, const std::string& text) {
+void TransferReport::Told(Notice notice, const std::string& text) {
     if (active_ && !offering_) {
-        if (text != kBusyBox)
+        // Another offer refused meanwhile says nothing about the running transfer.
+        if (notice != Notice::TransferBusy) {
             told_ = text;
+            toldNotice_ = notice;
+        }
         CheckEnd();
-    } else if (offering_ || caption == kOfferRefusedCaption) {
+    } else if (offering_ || notice == Notice::OfferRefused) {
         PeerOutput::Print("transfer: ", text);
     }
 }
@@ -77,13 +74,16 @@ void TransferReport::CheckEnd() {
 void TransferReport::End() {
     active_ = false;
     std::error_code ec;
-    if (told_ == kSentBox || (told_.empty() && !gaveUp_ && !sentPath_.empty()))
+    // What ended the transfer well; anything else told last is why it ended.
+    const bool sent = toldNotice_ == Notice::TransferSent;
+    const bool received = toldNotice_ == Notice::TransferStored;
+    if (sent || (!toldNotice_ && !gaveUp_ && !sentPath_.empty()))
         PeerOutput::Print("transfer: ", "done " + sentPath_);
-    else if (told_ == kReceivedBox && saved_ && std::filesystem::is_regular_file(*saved_, ec))
+    else if (received && saved_ && std::filesystem::is_regular_file(*saved_, ec))
         PeerOutput::Print("transfer: ", "done " + *saved_);
-    else if (told_ == kReceivedBox)
+    else if (received)
         PeerOutput::Print("transfer: ", "not saved");
-    else if (told_.empty())
+    else if (!toldNotice_)
         PeerOutput::Print("transfer: ", gaveUp_ ? "given up" : "ended");
     else
         PeerOutput::Print("transfer: ", told_);

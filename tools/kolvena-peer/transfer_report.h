@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "session/prompter.h"
 #include "transfer/transfer_view.h"
 
 namespace kolvena::peer {
@@ -26,7 +27,7 @@ public:
     // The user gave up the running transfer.
     void GaveUp() { gaveUp_ = true; }
     // A box was shown.
-    void Told(const std::string& caption, const std::string& text);
+    void Told(Notice notice, const std::string& text);
     // The received file is being saved there (nothing when the save was cancelled).
     void Saving(std::optional<std::string> path);
     bool Active() const { return active_; }
@@ -49,6 +50,7 @@ private:
     bool checkPending_ = false;
     std::string sentPath_;
     std::string told_;
+    std::optional<Notice> toldNotice_;
     std::optional<std::string> saved_;
     QElapsedTimer sinceShown_;
 };
