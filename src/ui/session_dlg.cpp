@@ -22,6 +22,7 @@
 #include <QTreeWidget>
 #include <utility>
 
+#include "command_ids.h"
 #include "dialog_units.h"
 #include "extras_dialogs.h"
 #include "gbk_edit.h"
@@ -42,40 +43,6 @@ namespace {
 constexpr int WINDOW_WIDTH = 429;
 constexpr int WINDOW_HEIGHT = 303;
 constexpr int JOIN_TICK_MS = 1000;
-
-// Command ids of the menus, buttons and toolbar.
-enum Command : int {
-    ID_ABOUT = 16,
-    ID_CREATE = 32771,
-    ID_JOIN = 32772,
-    ID_SLEEP = 32773,
-    ID_LEAVE = 32774,
-    ID_SEARCH = 32775,
-    ID_MANAGE = 32776,
-    ID_SEND = 32778,
-    ID_STATUS = 32780,
-    ID_RENAME = 32781,
-    ID_SETTINGS = 32794,
-    ID_SAVE_TEXT = 32798,
-    ID_OPEN_RECORDING = 32799,
-    ID_PAUSE = 32801,
-    ID_MANAGE_HISTORY = 32802,
-    ID_SPEED_NORMAL = 32803,
-    ID_SPEED_FAST = 32804,
-    ID_SPEED_SLOW = 32805,
-    ID_SPEED_FASTEST = 32806,
-    ID_HELP = 32808,
-    ID_CLEAR = 32816,
-    ID_OFFER = 32818,
-    ID_SAVE_RECORDING = 32820,
-    ID_RECOMMEND = 32821,
-    ID_HOME_PAGE = 32822,
-    ID_MEMBER_INFO = 32823,
-    ID_OPEN_TEXT = 32826,
-    ID_REPLAY_WINDOW = 32828,
-    ID_RECORDING_PROPERTIES = 32830,
-    ID_EXIT = 57665,
-};
 
 // The replay's menu items, enabled only while a recording is loaded.
 constexpr int REPLAY_ITEMS[] = {ID_REPLAY_WINDOW,       ID_PAUSE,      ID_SPEED_SLOW,
@@ -845,8 +812,8 @@ bool CSessionDlg::ExitPrompt() {
     const char* question = !s.inSession ? "您确认要退出网络会话(Kolvena)吗?"
                            : s.unsaved ? "您确认要退出网络会话(Kolvena)吗? (未保存会话记录!)"
                                        : "您确认要退出网络会话(Kolvena)吗? 目前你正在参与会话.";
-    return prompter_.Ask(Question::ExitProgram, "退出Kolvena?", question, BoxButtons::YesNo, BoxIcon::Question) ==
-           BoxAnswer::Yes;
+    return prompter_.Ask(Question::ExitProgram, "退出Kolvena?", question, BoxButtons::YesNo,
+                         BoxIcon::Question) == BoxAnswer::Yes;
 }
 
 void CSessionDlg::closeEvent(QCloseEvent* event) {

@@ -21,6 +21,7 @@
 #include "support/core_access.h"
 #include "support/core_fakes.h"
 #include "support/fakes.h"
+#include "ui/command_ids.h"
 #include "ui/gbk_edit.h"
 #include "ui/replay_dlg.h"
 #include "ui/session_dlg.h"
@@ -104,7 +105,7 @@ protected:
     // Opens the recording through the menu; the clear question is answered with OK.
     void Load(const std::string& path) {
         prompter.paths.push_back(path);
-        Trigger(32799);
+        Trigger(ID_OPEN_RECORDING);
         ASSERT_NE(window.ReplayWindow(), nullptr);
     }
     CReplayDlg& Control() { return *window.ReplayWindow(); }
@@ -125,8 +126,8 @@ protected:
     }
     // Checked state of the two control-window marks, which must agree.
     bool ControlMarks() {
-        EXPECT_EQ(Action(32828)->isChecked(), ShowBox()->isChecked());
-        return Action(32828)->isChecked();
+        EXPECT_EQ(Action(ID_REPLAY_WINDOW)->isChecked(), ShowBox()->isChecked());
+        return Action(ID_REPLAY_WINDOW)->isChecked();
     }
 
     TempDir dir;
@@ -147,7 +148,7 @@ TEST_F(ReplayWindowTest, ControlWindowFollowsPausePlayAndEnd) {
     // Playing.
     EXPECT_TRUE(Click(Control(), "1096"));
     EXPECT_EQ(State(), ReplayState::Playing);
-    EXPECT_FALSE(Action(32801)->isChecked());
+    EXPECT_FALSE(Action(ID_PAUSE)->isChecked());
     for (int i = 0; i < 3; ++i)
         window.Core().replay().Tick();
     EXPECT_EQ(ControlView(), (QStringList{PLAYING, "暂停", " <闲聊>  00:00:04-00:00:40"}));
@@ -158,15 +159,15 @@ TEST_F(ReplayWindowTest, ControlWindowFollowsPausePlayAndEnd) {
               BANNER + QStringList({"<你> 对大家说: line 1", "<你> 对大家说: line 2"}));
 
     // The pause command stops it where it is.
-    Trigger(32801);
+    Trigger(ID_PAUSE);
     EXPECT_EQ(State(), ReplayState::Paused);
-    EXPECT_TRUE(Action(32801)->isChecked());
+    EXPECT_TRUE(Action(ID_PAUSE)->isChecked());
     EXPECT_EQ(ControlView().mid(0, 2), (QStringList{PAUSED, "播放"}));
     window.Core().replay().Tick();
     EXPECT_EQ(ChatLines().size(), BANNER.size() + 2);
 
     // Played to the end: one end box, the restart button.
-    Trigger(32801);
+    Trigger(ID_PAUSE);
     const std::size_t boxes = prompter.boxes.size();
     PlayToEnd();
     ASSERT_EQ(prompter.boxes.size(), boxes + 1);
@@ -274,7 +275,7 @@ TEST_F(ReplayWindowTest, ClosingTheControlWindowClearsItsMarks) {
     EXPECT_EQ(ChatLines().back(), "<你> 对大家说: line 4");
 
     // 32828 opens a new one at the current position.
-    Trigger(32828);
+    Trigger(ID_REPLAY_WINDOW);
     ASSERT_NE(window.ReplayWindow(), nullptr);
     EXPECT_NE(window.ReplayWindow(), first.data());
     EXPECT_TRUE(ControlMarks());
@@ -315,31 +316,31 @@ TEST_F(ReplayWindowTest, PauseAndSpeedCheckMarks) {
         return marks;
     };
     EXPECT_EQ(speedMarks(), "-x--");
-    EXPECT_TRUE(Action(32801)->isChecked());
+    EXPECT_TRUE(Action(ID_PAUSE)->isChecked());
 
-    Trigger(32805);
+    Trigger(ID_SPEED_SLOW);
     EXPECT_EQ(speedMarks(), "x---");
     EXPECT_EQ(test::RecorderOf(window.Core()).speed, SPEED_SLOW);
-    Trigger(32806);
+    Trigger(ID_SPEED_FASTEST);
     EXPECT_EQ(speedMarks(), "---x");
     // Choosing the checked speed again keeps it checked.
-    Trigger(32806);
+    Trigger(ID_SPEED_FASTEST);
     EXPECT_EQ(speedMarks(), "---x");
 
-    Trigger(32801);
-    EXPECT_FALSE(Action(32801)->isChecked());
+    Trigger(ID_PAUSE);
+    EXPECT_FALSE(Action(ID_PAUSE)->isChecked());
     EXPECT_EQ(PlayText(), "暂停");
     window.Core().replay().Tick();
     // The next 10-second gap at "极快".
     EXPECT_EQ(window.ReplayTimerOf().IntervalMs(), 1250);
-    Trigger(32804);
+    Trigger(ID_SPEED_FAST);
     window.Core().replay().Tick();
     EXPECT_EQ(window.ReplayTimerOf().IntervalMs(), 2500);
 }
 
 TEST_F(ReplayWindowTest, HistoryPropertiesShowTheLoadedHeader) {
     // The item is greyed with nothing loaded; the command refuses all the same.
-    EXPECT_FALSE(Action(32830)->isEnabled());
+    EXPECT_FALSE(Action(ID_RECORDING_PROPERTIES)->isEnabled());
     window.OnHistoryProperties();
     ASSERT_FALSE(prompter.boxes.empty());
     EXPECT_EQ(prompter.boxes.back().caption, "Kolvena v1.0");
@@ -351,7 +352,7 @@ TEST_F(ReplayWindowTest, HistoryPropertiesShowTheLoadedHeader) {
     runner.steps.push_back([&fields](QDialog& dialog) {
         fields = test::TextsOf(dialog, {"1042", "1086", "1101", "1103", "1104", "1105"});
     });
-    Trigger(32830);
+    Trigger(ID_RECORDING_PROPERTIES);
     EXPECT_EQ(runner.shown.back(), "150");
     EXPECT_EQ(fields, (QStringList{"1042=周末计划", "1086=01:46:40 (9/9/2001)-01:47:20 (9/9/2001)",
                                    "1101=20", "1103=1", "1104=19", "1105=0"}));
@@ -373,7 +374,7 @@ TEST_F(ReplayWindowTest, SavedLiveSessionReplaysToTheSameScreen) {
     const QString liveMessages = MessageText();
     const std::string path = dir.File("live.prs");
     prompter.paths.push_back(path);
-    Trigger(32820);
+    Trigger(ID_SAVE_RECORDING);
     ASSERT_EQ(prompter.fileRequests.back().defaultExtension, "prs");
 
     // A fresh window at the same moment of the clock replays it.
@@ -409,14 +410,14 @@ TEST_F(ReplayWindowTest, SavedLiveSessionReplaysToTheSameScreen) {
 }
 
 TEST_F(ReplayWindowTest, TranscriptCommandsSaveAndShowText) {
-    Trigger(32798);
+    Trigger(ID_SAVE_TEXT);
     EXPECT_EQ(prompter.boxes.back().text, "没有任何会话记录.");
 
     // A text file shows in the chat area, locally.
     const std::string text = dir.File("notes.txt");
     test::WriteFileBytes(text, ToGbk("第一行\r\n第二行"));
     prompter.paths.push_back(text);
-    Trigger(32826);
+    Trigger(ID_OPEN_TEXT);
     EXPECT_EQ(prompter.fileRequests.back().defaultExtension, "txt");
     EXPECT_EQ(ChatLines().mid(BANNER.size()), (QStringList{"第一行", "第二行"}));
 
@@ -426,7 +427,7 @@ TEST_F(ReplayWindowTest, TranscriptCommandsSaveAndShowText) {
     PlayToEnd();
     const std::string saved = dir.File("saved.txt");
     prompter.paths.push_back(saved);
-    Trigger(32798);
+    Trigger(ID_SAVE_TEXT);
     // What a transcript holds is the core's (Transcript tests); here the window saves one.
     EXPECT_NE(test::ReadFileBytes(saved).find(ToGbk("<你> 对大家说: line 2")), std::string::npos);
 }
@@ -436,7 +437,7 @@ TEST_F(ReplayWindowTest, NewSessionClosesTheControlWindowAndTheWindowOwnsIt) {
     QPointer<CReplayDlg> control = window.ReplayWindow();
     runner.steps.push_back([](QDialog& create) { EXPECT_TRUE(Click(create, "1")); });
     runner.steps.push_back([](QDialog& details) { EXPECT_TRUE(Click(details, "1")); });
-    Trigger(32771);
+    Trigger(ID_CREATE);
     EXPECT_EQ(State(), ReplayState::NoReplay);
     EXPECT_EQ(window.ReplayWindow(), nullptr);
     EXPECT_FALSE(control->isVisible());

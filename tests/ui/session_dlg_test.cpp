@@ -13,6 +13,7 @@
 #include "session/address_code.h"
 #include "session/gbk.h"
 #include "support/core_access.h"
+#include "ui/command_ids.h"
 #include "ui/gbk_edit.h"
 #include "ui/ui_test_support.h"
 
@@ -204,7 +205,7 @@ TEST_F(SessionDlgTest, SendRefusesBlankInputNeedsASessionAndAsksForNotices) {
     ExpectChatMatchesSession();
 
     // Clearing keeps the members and the title.
-    Trigger(32816);
+    Trigger(ID_CLEAR);
     EXPECT_EQ(BoxAt().first, "清空窗口内容?");
     EXPECT_EQ(ChatLines(), BANNER);
     EXPECT_EQ(MessageText(), MESSAGES_HEADER);
@@ -219,7 +220,7 @@ TEST_F(SessionDlgTest, ClosingAsksToSaveThenToClearAndExitPromptHasThreeWordings
     EXPECT_FALSE(window.close());
     EXPECT_TRUE(window.isVisible());
     prompter.answers = {BoxAnswer::No};
-    Trigger(57665);
+    Trigger(ID_EXIT);
     EXPECT_TRUE(window.isVisible());
     EXPECT_EQ(prompter.boxes.size(), 3u);
     EXPECT_EQ(BoxAt().first, "退出Kolvena?");
@@ -227,12 +228,12 @@ TEST_F(SessionDlgTest, ClosingAsksToSaveThenToClearAndExitPromptHasThreeWordings
     Create();
     // Cancel keeps the session.
     prompter.answers = {BoxAnswer::Cancel};
-    Trigger(32774);
+    Trigger(ID_LEAVE);
     EXPECT_EQ(TextOf(window, "32774"), "关闭会话");
     EXPECT_TRUE(window.Link().IsServing());
 
     prompter.answers = {BoxAnswer::Ok, BoxAnswer::No, BoxAnswer::Cancel};
-    Trigger(32774);
+    Trigger(ID_LEAVE);
     EXPECT_EQ(LastChatLine(), "-->> 会话 '闲聊 ' 关闭, 所有成员退出。");
     EXPECT_EQ(View(), (QStringList{IDLE_TITLE, "", "退出会话", "离开一会"}));
     EXPECT_EQ(window.Mode(), WindowMode::Idle);
@@ -241,7 +242,7 @@ TEST_F(SessionDlgTest, ClosingAsksToSaveThenToClearAndExitPromptHasThreeWordings
     // Once more, clearing this time: only the banner is left.
     Create();
     prompter.answers = {BoxAnswer::Ok, BoxAnswer::No, BoxAnswer::Ok};
-    Trigger(32774);
+    Trigger(ID_LEAVE);
     EXPECT_EQ(ChatLines(), BANNER);
     EXPECT_EQ(MessageText(), MESSAGES_HEADER);
 
@@ -262,20 +263,20 @@ TEST_F(SessionDlgTest, ClosingAsksToSaveThenToClearAndExitPromptHasThreeWordings
 }
 
 TEST_F(SessionDlgTest, SleepAndRenameFollowTheButtonAndTheList) {
-    Trigger(32773);
+    Trigger(ID_SLEEP);
     EXPECT_TRUE(prompter.boxes.empty());
-    Trigger(32781);
+    Trigger(ID_RENAME);
     EXPECT_EQ(runner.shown.size(), 1u);
     EXPECT_EQ(ChatLines(), BANNER);
 
     Create();
     prompter.answers = {BoxAnswer::Cancel};
-    Trigger(32773);
+    Trigger(ID_SLEEP);
     EXPECT_EQ(TextOf(window, "32773"), "离开一会");
-    Trigger(32773);
+    Trigger(ID_SLEEP);
     EXPECT_EQ(View(), (QStringList{HOST_TITLE, "全体,Ann(组长)(休眠)", "关闭会话", "回到会话"}));
     EXPECT_EQ(LastChatLine(), "-->> Ann 休眠了.");
-    Trigger(32773);
+    Trigger(ID_SLEEP);
     EXPECT_EQ(View(), (QStringList{HOST_TITLE, "全体,Ann(组长)", "关闭会话", "离开一会"}));
     EXPECT_EQ(LastChatLine(), "-->> Ann 苏醒了.");
 
@@ -356,7 +357,7 @@ TEST_F(SessionDlgTest, SettingsGreyHostControlsOutsideHostingAndValidateWhileHos
 }
 
 TEST_F(SessionDlgTest, StatusWindowOnlyInASessionWithItsFigures) {
-    Trigger(32780);
+    Trigger(ID_STATUS);
     EXPECT_EQ(BoxAt().first, "查看会话状态");
     EXPECT_EQ(runner.shown.size(), 1u);
 

@@ -14,6 +14,7 @@
 
 #include "record/record_test_util.h"
 #include "support/core_access.h"
+#include "ui/command_ids.h"
 #include "ui/progress_dialog.h"
 #include "ui/ui_test_support.h"
 
@@ -116,12 +117,12 @@ TEST(TransferWindowTest, OfferIsRefusedWithoutAFittingTarget) {
     QAction* popup = ann.window.MemberMenu()->findChild<QAction*>("32818");
     ASSERT_NE(popup, nullptr);
     EXPECT_TRUE(ann.window.findChild<QPushButton*>("32818")->isEnabled());
-    EXPECT_TRUE(ann.Action(32818)->isEnabled());
+    EXPECT_TRUE(ann.Action(ID_OFFER)->isEnabled());
     EXPECT_TRUE(popup->isEnabled());
 
     // No session: the target is everyone. In a session: everyone, then oneself, through
     // button, menu and pop-up menu.
-    ann.Trigger(32818);
+    ann.Trigger(ID_OFFER);
     ann.Create();
     std::size_t boxes = ann.prompter.boxes.size();
     EXPECT_TRUE(Click(ann.window, "32818"));
@@ -135,12 +136,12 @@ TEST(TransferWindowTest, OfferIsRefusedWithoutAFittingTarget) {
     // A loaded recording refuses first, whatever the target.
     TempDir dir;
     ann.prompter.paths = {dir.File("s.prs"), dir.File("s.prs")};
-    ann.Trigger(32820);
-    ann.Trigger(32799);
+    ann.Trigger(ID_SAVE_RECORDING);
+    ann.Trigger(ID_OPEN_RECORDING);
     ASSERT_EQ(ann.window.Mode(), WindowMode::ReplayLoaded);
     boxes = ann.prompter.boxes.size();
     const std::size_t requests = ann.prompter.fileRequests.size();
-    ann.Trigger(32818);
+    ann.Trigger(ID_OFFER);
     ASSERT_EQ(ann.prompter.boxes.size(), boxes + 1);
     EXPECT_EQ(BoxAt(ann.prompter).second, "你目前未进入会话.");
     EXPECT_EQ(ann.prompter.fileRequests.size(), requests);
@@ -195,7 +196,7 @@ TEST(TransferWindowTest, HostSendsAFileToAMember) {
     ann->prompter.paths = {source};
     bob->prompter.paths = {saved};
     // Bob's empty script of answers accepts the offer.
-    ann->Trigger(32818);
+    ann->Trigger(ID_OFFER);
     ASSERT_TRUE(WaitFor(
         [&] {
             return std::filesystem::exists(saved) && ReadFileBytes(saved).size() == bytes.size() &&
@@ -216,7 +217,7 @@ TEST(TransferWindowTest, HostSendsAFileToAMember) {
     bob->window.SelectTarget(1);
     bob->prompter.paths = {dir.File("reply.txt")};
     ann->prompter.paths = {replySaved};
-    bob->Trigger(32818);
+    bob->Trigger(ID_OFFER);
     ASSERT_TRUE(WaitFor(
         [&] {
             return std::filesystem::exists(replySaved) &&

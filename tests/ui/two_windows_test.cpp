@@ -7,6 +7,7 @@
 
 #include "session/address_code.h"
 #include "support/core_access.h"
+#include "ui/command_ids.h"
 #include "ui/ui_test_support.h"
 
 namespace kolvena::ui {
@@ -81,7 +82,7 @@ TEST_F(TwoWindowsTest, ChatLinesTravelBothWays) {
 }
 
 TEST_F(TwoWindowsTest, SleepingMemberIsMarkedOnBothSides) {
-    bob->Trigger(32773);
+    bob->Trigger(ID_SLEEP);
     EXPECT_EQ(bob->Rows(), (QStringList{"全体", "Ann(组长)", "Bob(您)(休眠)"}));
     EXPECT_EQ(TextOf(bob->window, "32773"), "回到会话");
     ASSERT_TRUE(WaitFor([this] { return ann->Rows().value(2) == "Bob(休眠)"; }))
@@ -92,7 +93,7 @@ TEST_F(TwoWindowsTest, SleepingMemberIsMarkedOnBothSides) {
     WaitFor([] { return false; }, 100ms);
     EXPECT_EQ(bob->CountChat("-->> Bob 休眠了."), 1);
 
-    bob->Trigger(32773);
+    bob->Trigger(ID_SLEEP);
     ASSERT_TRUE(WaitFor([this] { return ann->Rows().value(2) == "Bob"; }));
     EXPECT_EQ(bob->Rows().value(2), "Bob(您)");
     EXPECT_EQ(TextOf(bob->window, "32773"), "离开一会");
@@ -140,7 +141,7 @@ TEST_F(TwoWindowsTest, MemberInformationOfAMemberWhoLeftWhileTheMenuWasOpen) {
     bob->Leave();
     ASSERT_TRUE(WaitFor([this] { return ann->Rows().size() == 2; }));
     const std::size_t boxes = ann->prompter.boxes.size();
-    ann->Trigger(32823);
+    ann->Trigger(ID_MEMBER_INFO);
     ann->window.MemberMenu()->hide();
     // Nobody to show: no window and no internal error box.
     EXPECT_EQ(ann->prompter.boxes.size(), boxes);
@@ -155,8 +156,8 @@ TEST(JoinFailure, ShowsTheFailureLineAndRefusesCommandsWhileJoining) {
     EXPECT_EQ(bob.window.Mode(), WindowMode::Live);
 
     // While the connect is under way, neither create nor a second join opens its dialog.
-    bob.Trigger(32771);
-    bob.Trigger(32772);
+    bob.Trigger(ID_CREATE);
+    bob.Trigger(ID_JOIN);
     EXPECT_EQ(bob.runner.shown, (std::vector<QString>{"141", "132"}));
 
     ASSERT_TRUE(WaitFor([&] { return bob.ChatHas(JOIN_FAILED); }));

@@ -1,4 +1,5 @@
 #include "ui/ui_test_support.h"
+#include "ui/command_ids.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -204,7 +205,7 @@ void TestWindow::Join(const QString& address, const QString& name) {
 
 void TestWindow::Leave() {
     prompter.answers = {BoxAnswer::Ok, BoxAnswer::No, BoxAnswer::Cancel};
-    Trigger(32774);
+    Trigger(ui::ID_LEAVE);
 }
 
 bool TestWindow::TransferIdle() {
