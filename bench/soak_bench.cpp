@@ -46,41 +46,41 @@ using SteadyClock = std::chrono::steady_clock;
 // The load, in events per second of the whole crowd. Each is an event of the host's recording;
 // with the departures and the joins that replace them they come to about 64 a second, so a
 // ten-minute run records some 40,000 of the 65,535 events a recording can count.
-constexpr double kLinesToAll = 50; // steady, not random
-constexpr double kLinesToOne = 4;
-constexpr double kWhispers = 4;
-constexpr double kLinesToSome = 2;
-constexpr double kNotices = 1.5;
-constexpr double kRenames = 0.5;
-constexpr double kPresences = 1; // sleeps and wakes together
-constexpr double kDepartures = 0.5;
+constexpr double LINES_TO_ALL = 50; // steady, not random
+constexpr double LINES_TO_ONE = 4;
+constexpr double WHISPERS = 4;
+constexpr double LINES_TO_SOME = 2;
+constexpr double NOTICES = 1.5;
+constexpr double RENAMES = 0.5;
+constexpr double PRESENCES = 1; // sleeps and wakes together
+constexpr double DEPARTURES = 0.5;
 // Of the whispers, the share addressed to the leader, which no member may then hear.
-constexpr double kToLeaderShare = 0.1;
+constexpr double TO_LEADER_SHARE = 0.1;
 
 // A reader stops every so often, for 30 to 120 seconds; a twelfth of the crowd at most at once.
-constexpr double kStallEvery = 10;
-constexpr double kStallShortest = 30;
-constexpr double kStallLongest = 120;
+constexpr double STALL_EVERY = 10;
+constexpr double STALL_SHORTEST = 30;
+constexpr double STALL_LONGEST = 120;
 
 // A host admits at most 100 members, and one that reaches its limit closes the door until the
 // leader opens it again: before each newcomer the bench reopens it, as a leader would.
-constexpr int kSettingsMax = 100;
+constexpr int SETTINGS_MAX = 100;
 // How long the host has to take a settings command from its standard input before a newcomer
 // knocks; a knock that still finds the door closed is refused and tried again.
-constexpr double kReopenLead = 0.2;
+constexpr double REOPEN_LEAD = 0.2;
 
 // How long the host may take for a login, to close a half-closed connection, and to handle a
 // line before departures stop waiting for it.
-constexpr double kJoinTimeout = 10;
-constexpr double kCloseTimeout = 10;
-constexpr double kGateTimeout = 5;
-constexpr double kDrainLimit = 10;
-constexpr double kMemorySampleEvery = 2;
+constexpr double JOIN_TIMEOUT = 10;
+constexpr double CLOSE_TIMEOUT = 10;
+constexpr double GATE_TIMEOUT = 5;
+constexpr double DRAIN_LIMIT = 10;
+constexpr double MEMORY_SAMPLE_EVERY = 2;
 // The host keeps every chat line and event; beyond this growth its memory counts as unbounded.
-constexpr double kMemoryGrowthLimitMiB = 64;
+constexpr double MEMORY_GROWTH_LIMIT_MI_B = 64;
 
-constexpr std::size_t kReadChunk = 64 * 1024;
-constexpr int kReadsPerWake = 8;
+constexpr std::size_t READ_CHUNK = 64 * 1024;
+constexpr int READS_PER_WAKE = 8;
 
 // --- the host process ---
 
@@ -410,7 +410,7 @@ void Soak::SampleMemory(bool force) {
     const double now = Now();
     if (!force && now < nextSample_)
         return;
-    nextSample_ = now + kMemorySampleEvery;
+    nextSample_ = now + MEMORY_SAMPLE_EVERY;
     const double mib = host_.ResidentMiB();
     memoryPeak_ = std::max(memoryPeak_, mib);
     memoryEnd_ = mib;
@@ -524,8 +524,8 @@ void Soak::Pump(int timeoutMs) {
 }
 
 void Soak::ReadFrom(Member& m) {
-    static char buffer[kReadChunk];
-    for (int i = 0; i < kReadsPerWake && m.fd >= 0; ++i) {
+    static char buffer[READ_CHUNK];
+    for (int i = 0; i < READS_PER_WAKE && m.fd >= 0; ++i) {
         const ssize_t n = ::recv(m.fd, buffer, sizeof buffer, 0);
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
             return;
@@ -599,7 +599,7 @@ void Soak::HostDropped(Member& m) {
     ++counts_.byHost;
     Deactivate(m);
     m.phase = Phase::Draining;
-    m.closeBy = std::max(Now(), m.stallUntil) + kCloseTimeout;
+    m.closeBy = std::max(Now(), m.stallUntil) + CLOSE_TIMEOUT;
 }
 
 void Soak::OnPacket(Member& m, const std::string& packet) {
@@ -916,7 +916,7 @@ bool Soak::DoWhisper() {
     const int s = Pick(false);
     if (s < 0)
         return false;
-    if (Uniform(0, 1) < kToLeaderShare) {
+    if (Uniform(0, 1) < TO_LEADER_SHARE) {
         SendLine(*members_[static_cast<std::size_t>(s)], LineKind::ToLeader, {});
         return true;
     }
@@ -1020,7 +1020,7 @@ void Soak::ExecuteDepartures() {
                 --stalled_;
             }
             m.phase = Phase::Draining;
-            m.closeBy = Now() + kCloseTimeout;
+            m.closeBy = Now() + CLOSE_TIMEOUT;
             continue;
         }
         if (how == Leave::MidPacket && m.outgoing.empty()) {
@@ -1047,7 +1047,7 @@ void Soak::ExpireGated(double now) {
     while (!gatedQueue_.empty()) {
         Line& line = lines_[static_cast<std::size_t>(gatedQueue_.front())];
         if (!line.handled) {
-            if (now - line.sentAt < kGateTimeout)
+            if (now - line.sentAt < GATE_TIMEOUT)
                 return;
             line.expired = true;
             ++counts_.expired;
@@ -1072,7 +1072,7 @@ bool Soak::DoStall() {
             continue;
         m.stalled = true;
         m.errorSeen = false;
-        m.stallUntil = std::min(Now() + Uniform(kStallShortest, kStallLongest), loadEnd_);
+        m.stallUntil = std::min(Now() + Uniform(STALL_SHORTEST, STALL_LONGEST), loadEnd_);
         ++stalled_;
         ++counts_.stalls;
         return true;
@@ -1097,7 +1097,7 @@ void Soak::Step() {
     const double now = Now();
     if (loadRunning_) {
         const double elapsed = now - loadStart_;
-        for (int i = 0; i < 200 && toAllSent_ < elapsed * kLinesToAll; ++i) {
+        for (int i = 0; i < 200 && toAllSent_ < elapsed * LINES_TO_ALL; ++i) {
             if (const int s = Pick(false); s >= 0)
                 SendLine(*members_[static_cast<std::size_t>(s)], LineKind::ToAll, {});
             toAllSent_ += 1;
@@ -1120,7 +1120,7 @@ void Soak::Step() {
         run(departure_, [&] { return DoDeparture(); });
         for (int i = 0; i < 10 && stall_.next <= now; ++i) {
             DoStall();
-            stall_.next += kStallEvery;
+            stall_.next += STALL_EVERY;
         }
         if (toggle_.next <= now) {
             if (DoToggle())
@@ -1132,7 +1132,7 @@ void Soak::Step() {
         if (joining_ == 0 && leaving_.empty() && static_cast<int>(active_.size()) < target_) {
             if (joinAfter_ == 0) {
                 Reopen();
-                joinAfter_ = now + kReopenLead;
+                joinAfter_ = now + REOPEN_LEAD;
             } else if (now >= joinAfter_) {
                 joinAfter_ = 0;
                 StartJoin(false);
@@ -1148,7 +1148,7 @@ void Soak::Step() {
             m.stalled = false;
             --stalled_;
         }
-        if (m.phase == Phase::Joining && now - m.connectedAt > kJoinTimeout) {
+        if (m.phase == Phase::Joining && now - m.connectedAt > JOIN_TIMEOUT) {
             std::fprintf(stderr, "soak_bench: member %d got no Welcome\n", m.serial);
             ++counts_.refusedJoins;
             --joining_;
@@ -1167,7 +1167,7 @@ void Soak::Step() {
 
 // Until nothing more arrives for a second, everything is sent, every half-close answered.
 void Soak::Drain() {
-    const double deadline = Now() + kDrainLimit;
+    const double deadline = Now() + DRAIN_LIMIT;
     while (Now() < deadline && hostAlive_) {
         Step();
         const bool sending = std::any_of(members_.begin(), members_.end(), [](const auto& m) {
@@ -1221,12 +1221,12 @@ bool Soak::CheckRoster() {
     // newcomer whose Welcome is checked.
     if (static_cast<int>(active_.size()) >= options_.members) {
         pendingDepartures_.push_back(Leave::Clean);
-        const double deadline = Now() + kCloseTimeout;
+        const double deadline = Now() + CLOSE_TIMEOUT;
         while ((!pendingDepartures_.empty() || !leaving_.empty()) && Now() < deadline && hostAlive_)
             Step();
     }
     Reopen();
-    const double reopened = Now() + kReopenLead;
+    const double reopened = Now() + REOPEN_LEAD;
     while (Now() < reopened && hostAlive_)
         Pump(10);
 
@@ -1251,7 +1251,7 @@ bool Soak::CheckRoster() {
         return false;
     }
     Member& observer = *members_.back();
-    const double deadline = Now() + kJoinTimeout;
+    const double deadline = Now() + JOIN_TIMEOUT;
     while (observer.phase == Phase::Joining && Now() < deadline && hostAlive_)
         Pump(10);
     if (observer.phase != Phase::Active) {
@@ -1297,7 +1297,7 @@ RecordingFigures Soak::ReadRecording(const fs::path& path) const {
     if (!figures.loaded)
         return figures;
     figures.events = log.events.size();
-    std::uintmax_t size = RecordingHeader::kSize + 6; // the header and the end mark
+    std::uintmax_t size = RecordingHeader::SIZE + 6; // the header and the end mark
     for (const SessionEvent& event : log.events)
         size += 9 + event.data.size();
     std::error_code ec;
@@ -1395,7 +1395,7 @@ bool Soak::SaveRecording(const fs::path& path) {
         Pump(20);
         std::error_code ec;
         const std::uintmax_t size = fs::file_size(path, ec);
-        if (ec || size < RecordingHeader::kSize + 6)
+        if (ec || size < RecordingHeader::SIZE + 6)
             continue;
         if (size != lastSize) {
             lastSize = size;
@@ -1444,7 +1444,7 @@ void Soak::Report(const RecordingFigures& recording, bool rosterOk, const std::s
     std::printf("stalled readers:     %lld\n", n(c.stalls));
     std::printf("host memory:         start %.1f MiB, peak %.1f MiB, end %.1f MiB "
                 "(growth limit %.0f MiB)\n",
-                memoryStart_, memoryPeak_, memoryEnd_, kMemoryGrowthLimitMiB);
+                memoryStart_, memoryPeak_, memoryEnd_, MEMORY_GROWTH_LIMIT_MI_B);
     std::printf("recorded events:     %zu (chat %zu, notices %zu, joins %zu, departures %zu, "
                 "renames %zu, sleeps %zu, wakes %zu)\n",
                 recording.events, recording.chat, recording.notices, recording.joins,
@@ -1503,7 +1503,7 @@ int Soak::Run() {
             std::fprintf(stderr, "soak_bench: cannot connect to the host\n");
             return 1;
         }
-        const double deadline = Now() + kJoinTimeout;
+        const double deadline = Now() + JOIN_TIMEOUT;
         while (joining_ > 0 && Now() < deadline && hostAlive_)
             Step();
         if (members_.back()->phase != Phase::Active) {
@@ -1518,13 +1518,13 @@ int Soak::Run() {
     loadStart_ = Now();
     loadEnd_ = loadStart_ + options_.seconds;
     const auto first = [&](double rate) { return Timer{rate, loadStart_ + Exponential(rate)}; };
-    toOne_ = first(kLinesToOne);
-    whisper_ = first(kWhispers);
-    toSome_ = first(kLinesToSome);
-    notice_ = first(kNotices);
-    rename_ = first(kRenames);
-    presence_ = first(kPresences);
-    departure_ = first(kDepartures);
+    toOne_ = first(LINES_TO_ONE);
+    whisper_ = first(WHISPERS);
+    toSome_ = first(LINES_TO_SOME);
+    notice_ = first(NOTICES);
+    rename_ = first(RENAMES);
+    presence_ = first(PRESENCES);
+    departure_ = first(DEPARTURES);
     stall_ = {0, loadStart_ + 1};
     toggle_ = {0, loadStart_ + toggleEvery_};
     loadRunning_ = true;
@@ -1565,7 +1565,7 @@ int Soak::Run() {
     const Counts& c = counts_;
     const bool recordingOk = recording.loaded && recording.countMatches && recording.missing == 0 &&
                              recording.disorderly == 0 && recording.foreign == 0;
-    const bool memoryOk = memoryEnd_ - memoryStart_ <= kMemoryGrowthLimitMiB;
+    const bool memoryOk = memoryEnd_ - memoryStart_ <= MEMORY_GROWTH_LIMIT_MI_B;
     const bool ok = c.lost == 0 && c.duplicated == 0 && c.reordered == 0 && c.misrouted == 0 &&
                     rosterOk && recordingOk && memoryOk && hostEnd.empty() &&
                     c.protocolErrors == 0 && c.rosterErrors == 0 && c.refusedNotices == 0 &&
@@ -1581,7 +1581,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string flag = argv[i];
         if (flag == "--members")
-            options.members = std::clamp(std::atoi(argv[i + 1]), 3, kSettingsMax);
+            options.members = std::clamp(std::atoi(argv[i + 1]), 3, SETTINGS_MAX);
         else if (flag == "--seconds")
             options.seconds = std::max(1.0, std::atof(argv[i + 1]));
         else if (flag == "--seed")

@@ -13,7 +13,7 @@ namespace kolvena {
 
 namespace {
 
-constexpr std::uint64_t kWakeValue = 1;
+constexpr std::uint64_t WAKE_VALUE = 1;
 
 sockaddr_in SocketAddress(std::uint32_t ipv4, std::uint16_t port) {
     sockaddr_in address{};
@@ -102,7 +102,7 @@ CConnectThread::CConnectThread(std::uint32_t ipv4, std::uint16_t port,
 
 CConnectThread::~CConnectThread() {
     if (wake_.Valid()) {
-        const std::uint64_t value = kWakeValue;
+        const std::uint64_t value = WAKE_VALUE;
         // A full counter cannot happen with one write; a failed write only delays the join
         // until the connect's own time-out.
         [[maybe_unused]] const ssize_t written = ::write(wake_.Get(), &value, sizeof value);

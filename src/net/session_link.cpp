@@ -11,24 +11,24 @@ namespace kolvena {
 namespace {
 
 // What one read takes from a socket at most; a burst is handled in several.
-constexpr qint64 kReadChunk = 64 * 1024;
+constexpr qint64 READ_CHUNK = 64 * 1024;
 // What a socket reads ahead of us; beyond it the peer waits (TCP's own flow control).
-constexpr qint64 kReadBufferSize = 256 * 1024;
+constexpr qint64 READ_BUFFER_SIZE = 256 * 1024;
 // inet_addr's answer for a text that is not an address.
-constexpr std::uint32_t kNoAddress = 0xFFFFFFFF;
+constexpr std::uint32_t NO_ADDRESS = 0xFFFFFFFF;
 
 // After the system refused to hand over a connection (out of descriptors, say), the server
 // tries again this much later rather than spinning on the same failure.
-constexpr std::chrono::milliseconds kAcceptRetry{200};
+constexpr std::chrono::milliseconds ACCEPT_RETRY{200};
 
-constexpr const char* kNoOwnAddress = "error!";
-constexpr const char* kSlotRange = "s_ID > Length.";
-constexpr const char* kAcceptFailed = "Server socket failed to accept connection.";
-constexpr const char* kSendFailed = "Error occurred during send!!";
-constexpr const char* kNotHost = "不是主机，无法广播。";
-constexpr const char* kConnected = "与会话主机连接成功!";
-constexpr const char* kConnectFailed = "与会话主机连接没有成功，请重新连接。";
-constexpr const char* kBadAddress = "IPAddress is error!\nPlease input again!";
+constexpr const char* NO_OWN_ADDRESS = "error!";
+constexpr const char* SLOT_RANGE = "s_ID > Length.";
+constexpr const char* ACCEPT_FAILED = "Server socket failed to accept connection.";
+constexpr const char* SEND_FAILED = "Error occurred during send!!";
+constexpr const char* NOT_HOST = "不是主机，无法广播。";
+constexpr const char* CONNECTED = "与会话主机连接成功!";
+constexpr const char* CONNECT_FAILED = "与会话主机连接没有成功，请重新连接。";
+constexpr const char* BAD_ADDRESS = "IPAddress is error!\nPlease input again!";
 
 std::string Dotted(const QHostAddress& address) {
     bool isIpv4 = false;
@@ -41,7 +41,7 @@ bool FeedFrom(QTcpSocket& socket, PacketAssembler& assembler) {
     // A connection reset closes the socket before its queued close reaches the link.
     if (!socket.isReadable())
         return false;
-    const QByteArray bytes = socket.read(kReadChunk);
+    const QByteArray bytes = socket.read(READ_CHUNK);
     if (bytes.isEmpty())
         return false;
     assembler.Feed(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
@@ -52,11 +52,11 @@ bool FeedFrom(QTcpSocket& socket, PacketAssembler& assembler) {
 // own signal. A listener call may open a modal box whose nested loop closes that very socket,
 // and Qt deletes a closed socket (deleteLater) inside such a loop; with the socket's signal
 // still on the stack that would return into a deleted object.
-constexpr Qt::ConnectionType kViaTheLoop = Qt::QueuedConnection;
+constexpr Qt::ConnectionType VIA_THE_LOOP = Qt::QueuedConnection;
 
 void Prepare(QTcpSocket& socket) {
     socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    socket.setReadBufferSize(kReadBufferSize);
+    socket.setReadBufferSize(READ_BUFFER_SIZE);
 }
 
 } // namespace
@@ -79,7 +79,7 @@ std::string DiscoverOwnAddress() {
     for (const QHostAddress& ip : info.addresses())
         if (ip.protocol() == QAbstractSocket::IPv4Protocol)
             return ip.toString().toStdString();
-    return kNoOwnAddress;
+    return NO_OWN_ADDRESS;
 }
 
 SessionLink::SessionLink(Prompter& prompter, LinkOptions options)
@@ -124,10 +124,10 @@ bool SessionLink::Serve() {
 void SessionLink::WatchServer() {
     QTcpServer* server = net_.Server();
     connect(
-        server, &QTcpServer::newConnection, this, [this] { OnNewConnection(); }, kViaTheLoop);
+        server, &QTcpServer::newConnection, this, [this] { OnNewConnection(); }, VIA_THE_LOOP);
     connect(
         server, &QTcpServer::acceptError, this,
-        [this](QAbstractSocket::SocketError error) { OnAcceptError(error); }, kViaTheLoop);
+        [this](QAbstractSocket::SocketError error) { OnAcceptError(error); }, VIA_THE_LOOP);
 }
 
 void SessionLink::OnNewConnection() {
@@ -153,12 +153,12 @@ void SessionLink::OnAcceptError(QAbstractSocket::SocketError error) {
     const bool ours = error != QAbstractSocket::NetworkError;
     if (ours && !acceptFailing_) {
         acceptFailing_ = true;
-        net_.ReportError(kAcceptFailed);
+        net_.ReportError(ACCEPT_FAILED);
     }
     // The server has stopped accepting, and it would take every later empty accept for the
     // same failure; a new one on the same listening socket starts clean.
     const std::uint64_t generation = generation_;
-    QTimer::singleShot(ours ? kAcceptRetry : std::chrono::milliseconds{0}, this,
+    QTimer::singleShot(ours ? ACCEPT_RETRY : std::chrono::milliseconds{0}, this,
                        [this, generation] {
                            if (generation != generation_ || !net_.Server())
                                return;
@@ -174,10 +174,10 @@ void SessionLink::AdmitWaiting(QTcpSocket* socket) {
     const ConnectionId id = nextConnection_++;
     net_.AddWaiting(id, socket, Dotted(socket->peerAddress()));
     connect(
-        socket, &QTcpSocket::readyRead, this, [this, id] { ReadMember(id); }, kViaTheLoop);
+        socket, &QTcpSocket::readyRead, this, [this, id] { ReadMember(id); }, VIA_THE_LOOP);
     const auto closed = [this, id] { OnMemberClosed(id); };
-    connect(socket, &QTcpSocket::disconnected, this, closed, kViaTheLoop);
-    connect(socket, &QTcpSocket::errorOccurred, this, closed, kViaTheLoop);
+    connect(socket, &QTcpSocket::disconnected, this, closed, VIA_THE_LOOP);
+    connect(socket, &QTcpSocket::errorOccurred, this, closed, VIA_THE_LOOP);
     QTimer::singleShot(options_.loginTimeout, this, [this, id] { OnLoginTimeout(id); });
     // What arrived, or a close, while the listener was deciding announced itself to nobody.
     if (socket->bytesAvailable() > 0)
@@ -259,7 +259,7 @@ void SessionLink::Write(MemberConnection& connection, std::string_view packet) {
             this, [this, id] { OnOverflow(id); }, Qt::QueuedConnection);
     }
     if (!written)
-        net_.ReportError(kSendFailed);
+        net_.ReportError(SEND_FAILED);
 }
 
 void SessionLink::SendToHost(std::string_view packet) {
@@ -270,13 +270,13 @@ void SessionLink::SendToHost(std::string_view packet) {
         return; // the host has just closed: its going is on the way
     const qint64 size = static_cast<qint64>(packet.size());
     if (!host || host->gone || host->socket->write(packet.data(), size) != size)
-        net_.ReportError(kSendFailed);
+        net_.ReportError(SEND_FAILED);
 }
 
 void SessionLink::Send(MemberSlot slot, std::string_view packet) {
     MemberConnection* connection = net_.AtSlot(slot.value);
     if (!connection) {
-        net_.ReportError(kSlotRange);
+        net_.ReportError(SLOT_RANGE);
         return;
     }
     Write(*connection, packet);
@@ -284,7 +284,7 @@ void SessionLink::Send(MemberSlot slot, std::string_view packet) {
 
 void SessionLink::Broadcast(std::string_view packet) {
     if (!IsServing()) {
-        prompter_.Inform(Notice::Fault, "", kNotHost, BoxIcon::None);
+        prompter_.Inform(Notice::Fault, "", NOT_HOST, BoxIcon::None);
         return;
     }
     // By index: a failed send shows a box, during which slots may come and go.
@@ -296,7 +296,7 @@ void SessionLink::Broadcast(std::string_view packet) {
 void SessionLink::CloseSlot(MemberSlot slot) {
     const MemberConnection* connection = net_.AtSlot(slot.value);
     if (!connection) {
-        net_.ReportError(kSlotRange);
+        net_.ReportError(SLOT_RANGE);
         return;
     }
     net_.Close(connection->id);
@@ -309,7 +309,7 @@ std::string SessionLink::OwnAddressText() const {
 std::string SessionLink::AddressText(MemberSlot slot) const {
     const MemberConnection* connection = net_.AtSlot(slot.value);
     if (!connection) {
-        net_.ReportError(kSlotRange);
+        net_.ReportError(SLOT_RANGE);
         return {};
     }
     return connection->address;
@@ -333,10 +333,10 @@ void SessionLink::StartConnect(JoinMode mode, AddressCode code, const std::strin
     std::uint32_t ipv4 = AddressFromCode(code);
     if (mode == JoinMode::ByAddress) {
         ipv4 = Ipv4Value(address);
-        if (ipv4 == kNoAddress) {
+        if (ipv4 == NO_ADDRESS) {
             // Later, as a connect's outcome would come: the caller finishes its own step first.
             QMetaObject::invokeMethod(
-                this, [this, attempt] { FailConnect(attempt, kBadAddress); }, Qt::QueuedConnection);
+                this, [this, attempt] { FailConnect(attempt, BAD_ADDRESS); }, Qt::QueuedConnection);
             return;
         }
         code = MakeAddressCode(address);
@@ -367,18 +367,18 @@ void SessionLink::OnConnectDone(std::uint64_t attempt, AddressCode code, std::ui
         return;
     connectThread_.reset(); // it has finished
     if (!outcome.socket.Valid()) {
-        FailConnect(attempt, kConnectFailed);
+        FailConnect(attempt, CONNECT_FAILED);
         return;
     }
     // Before the socket is adopted: nothing from the host is handled until the box is closed;
     // what it sends meanwhile waits in the connection.
-    net_.ReportError(kConnected);
+    net_.ReportError(CONNECTED);
     if (attempt != connectAttempt_ || isServer_)
         return; // superseded while the box was open
     auto* socket = new QTcpSocket(this);
     if (!socket->setSocketDescriptor(outcome.socket.Get())) {
         delete socket;
-        FailConnect(attempt, kConnectFailed);
+        FailConnect(attempt, CONNECT_FAILED);
         return;
     }
     outcome.socket.Release();
@@ -392,13 +392,13 @@ void SessionLink::OnConnectDone(std::uint64_t attempt, AddressCode code, std::ui
             if (generation == generation_)
                 ReadHost();
         },
-        kViaTheLoop);
+        VIA_THE_LOOP);
     const auto closed = [this, generation] {
         if (generation == generation_)
             OnHostClosed();
     };
-    connect(socket, &QTcpSocket::disconnected, this, closed, kViaTheLoop);
-    connect(socket, &QTcpSocket::errorOccurred, this, closed, kViaTheLoop);
+    connect(socket, &QTcpSocket::disconnected, this, closed, VIA_THE_LOOP);
+    connect(socket, &QTcpSocket::errorOccurred, this, closed, VIA_THE_LOOP);
     code_ = code;
     ownPort_ = port;
     active_ = true;

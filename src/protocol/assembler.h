@@ -34,7 +34,6 @@ public:
     // feeding again; after a violation it keeps answering Violation.
     Result Next();
 
-    Side side() const { return side_; }
     bool Failed() const { return failed_; }
     // Bytes held and not yet yielded.
     std::size_t Buffered() const { return buffer_.size() - consumed_; }

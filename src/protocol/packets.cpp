@@ -239,7 +239,7 @@ std::optional<PacketExtent> MeasurePacket(std::string_view bytes) {
         const auto records = CountAt(bytes, recordCountAt);
         if (!records)
             return NeedsUpTo(recordCountAt + U16_SIZE);
-        return Complete(WELCOME_FIXED_SIZE + *backlog + *records * Buddy::kRecordSize);
+        return Complete(WELCOME_FIXED_SIZE + *backlog + *records * Buddy::RECORD_SIZE);
     }
     }
     return std::nullopt; // not reached: every layout is listed above
@@ -279,7 +279,7 @@ std::optional<std::string> BuildWelcome(std::string_view topic, std::uint32_t cr
                                         const std::vector<Buddy>& roster) {
     if (roster.size() > MAX_WELCOME_RECORDS)
         return std::nullopt;
-    const std::size_t fixed = WELCOME_FIXED_SIZE + roster.size() * Buddy::kRecordSize;
+    const std::size_t fixed = WELCOME_FIXED_SIZE + roster.size() * Buddy::RECORD_SIZE;
     const std::size_t budget = fixed < PACKET_BUFFER_SIZE ? PACKET_BUFFER_SIZE - fixed : 0;
     const std::string_view backlog = FitBacklog(messageText, budget);
 
@@ -307,11 +307,11 @@ std::optional<WelcomePacket> ReadWelcome(std::string_view packet) {
         return std::nullopt;
     // The records must all be there before any is kept.
     std::string_view recordBytes;
-    if (!r->Take(std::size_t{records} * Buddy::kRecordSize, recordBytes))
+    if (!r->Take(std::size_t{records} * Buddy::RECORD_SIZE, recordBytes))
         return std::nullopt;
     welcome.roster.reserve(records);
-    for (std::size_t at = 0; at < recordBytes.size(); at += Buddy::kRecordSize)
-        welcome.roster.push_back(*Buddy::Decode(recordBytes.substr(at, Buddy::kRecordSize)));
+    for (std::size_t at = 0; at < recordBytes.size(); at += Buddy::RECORD_SIZE)
+        welcome.roster.push_back(*Buddy::Decode(recordBytes.substr(at, Buddy::RECORD_SIZE)));
     return welcome;
 }
 
@@ -374,8 +374,9 @@ std::string BuildChat(PacketType type, const ChatLine& line) {
 std::optional<ChatLine> ReadChat(std::string_view packet) {
     auto r = OpenPacket(packet, PacketLayout::Chat);
     ChatLine line;
-    if (!r || !ReadCounted(*r, line.recipients) || !r->U16(line.target.value) || !r->U16(line.sender.value) ||
-        !r->U8(line.whisper) || !r->U32(line.stamp) || !ReadCounted(*r, line.text))
+    if (!r || !ReadCounted(*r, line.recipients) || !r->U16(line.target.value) ||
+        !r->U16(line.sender.value) || !r->U8(line.whisper) || !r->U32(line.stamp) ||
+        !ReadCounted(*r, line.text))
         return std::nullopt;
     return line;
 }
@@ -459,8 +460,8 @@ std::string BuildFilePacket(PacketType type, const FilePacket& file) {
 std::optional<FilePacket> ReadFilePacket(std::string_view packet) {
     auto r = OpenPacket(packet, PacketLayout::File);
     FilePacket file;
-    if (!r || !r->U16(file.offerer.value) || !r->U16(file.recipient.value) || !ReadCounted(*r, file.fileName) ||
-        !r->U32(file.fileSize))
+    if (!r || !r->U16(file.offerer.value) || !r->U16(file.recipient.value) ||
+        !ReadCounted(*r, file.fileName) || !r->U32(file.fileSize))
         return std::nullopt;
     return file;
 }

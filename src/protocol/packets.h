@@ -78,7 +78,7 @@ inline constexpr std::size_t WELCOME_TRAILER_SIZE = 36;
 inline constexpr std::size_t WELCOME_FIXED_SIZE = 49 + WELCOME_TRAILER_SIZE; // plus L and 60*N
 // The most roster records a Welcome within MAX_WELCOME_SIZE can carry.
 inline constexpr std::size_t MAX_WELCOME_RECORDS =
-    (MAX_WELCOME_SIZE - WELCOME_FIXED_SIZE) / Buddy::kRecordSize;
+    (MAX_WELCOME_SIZE - WELCOME_FIXED_SIZE) / Buddy::RECORD_SIZE;
 
 // The longest texts that keep their packets within MAX_PACKET_SIZE. Builders cut longer
 // texts there (never inside a GBK character); the input should stop the user before.

@@ -57,7 +57,7 @@ bool ReadRecord(std::istream& in, SessionEvent& event) {
 
 bool ReadRecording(std::istream& in, RecordingHeader& header, std::vector<SessionEvent>& events) {
     std::string bytes;
-    if (!ReadExactly(in, RecordingHeader::kSize, bytes) || !header.Decode(bytes))
+    if (!ReadExactly(in, RecordingHeader::SIZE, bytes) || !header.Decode(bytes))
         return false;
     for (std::size_t i = 0; i < header.eventCount; ++i) {
         SessionEvent event;
@@ -81,7 +81,7 @@ std::string EncodeRecordHead(const SessionEvent& event) {
 
 std::string RecordingHeader::Encode() const {
     std::string out;
-    out.reserve(kSize);
+    out.reserve(SIZE);
     ByteWriter writer(out);
     writer.U16(version);
     writer.U16(eventCount);

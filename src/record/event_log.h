@@ -46,7 +46,7 @@ inline constexpr char RECORDING_FORMAT_ERROR[] = "文件格式错误.";
 
 // The 64 bytes that open a recording file.
 struct RecordingHeader {
-    static constexpr std::size_t kSize = 64;
+    static constexpr std::size_t SIZE = 64;
 
     std::uint16_t version = 0;
     std::uint16_t eventCount = 0;

@@ -43,7 +43,7 @@ std::string_view Buddy::Address() const {
 
 std::string Buddy::Encode() const {
     std::string out;
-    out.reserve(kRecordSize);
+    out.reserve(RECORD_SIZE);
     ByteWriter w(out);
     w.Raw(std::string_view(reserved.data(), reserved.size()));
     w.Raw(std::string_view(name.data(), name.size()));
@@ -61,7 +61,7 @@ std::string Buddy::Encode() const {
 }
 
 std::optional<Buddy> Buddy::Decode(std::string_view bytes) {
-    if (bytes.size() < kRecordSize)
+    if (bytes.size() < RECORD_SIZE)
         return std::nullopt;
     const char* p = bytes.data();
     Buddy b;

@@ -21,7 +21,7 @@ inline constexpr std::size_t ADDRESS_SIZE = 16;
 // One member. Its 60-byte wire record is also how it is stored: a record received from the host
 // is kept byte for byte, unknown state values and the meaningless bytes included.
 struct Buddy {
-    static constexpr std::size_t kRecordSize = 60;
+    static constexpr std::size_t RECORD_SIZE = 60;
 
     std::array<char, 4> reserved{};
     std::array<char, NAME_SIZE> name{};

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "net/net_socket.h"
 #include "record/record_files.h"
 #include "session/gbk.h"
 #include "transfer_files.h"
@@ -15,9 +16,8 @@ namespace kolvena {
 
 namespace {
 
-constexpr const char* kSocketCaption = "Kolvena";
-constexpr const char* kConnectFailed = "与会话主机连接没有成功，请重新连接。";
-constexpr const char* kFilter = "All files (*.*) | *.* ||";
+constexpr const char* CONNECT_FAILED = "与会话主机连接没有成功，请重新连接。";
+constexpr const char* FILTER = "All files (*.*) | *.* ||";
 
 // The transfer port on every local address. Reused at once: the port of the last transfer
 // may still be in TIME_WAIT.
@@ -56,8 +56,8 @@ FileTransfers::~FileTransfers() {
 bool FileTransfers::Fits(std::uint64_t size) {
     if (FitsTransfer(size))
         return true;
-    prompter_.Inform(Notice::Refused, "无法传输文件", "文件太大, 无法传输: 文件最大为 671078400 字节.",
-                          BoxIcon::Information);
+    prompter_.Inform(Notice::Refused, "无法传输文件",
+                     "文件太大, 无法传输: 文件最大为 671078400 字节.", BoxIcon::Information);
     return false;
 }
 
@@ -96,7 +96,7 @@ bool FileTransfers::StartReceiving(const FilePacket& offer) {
     const char* failure = nullptr;
     UniqueFd listening = ListenOn(port_, failure);
     if (!listening.Valid()) {
-        prompter_.Inform(Notice::Failed, kSocketCaption, failure, BoxIcon::Information);
+        prompter_.Inform(Notice::Failed, SOCKET_CAPTION, failure, BoxIcon::Information);
         return false;
     }
     RemoveReceived();
@@ -125,8 +125,8 @@ bool FileTransfers::StartSending(const FilePacket& offer, const std::string& rec
         return false;
     chunks_ = ChunkCount(offer.fileSize);
     view_.OpenProgress(FileLine(FromGbk(offer.fileName), offer.fileSize), chunks_);
-    worker_ = std::make_unique<CTransFileTread>(recipientAddress, port_, path,
-                                                offer.fileSize, MakeReports(), lockstep_);
+    worker_ = std::make_unique<CTransFileTread>(recipientAddress, port_, path, offer.fileSize,
+                                                MakeReports(), lockstep_);
     return true;
 }
 
@@ -162,13 +162,13 @@ void FileTransfers::Finish(TransferOutcome outcome) {
             prompter.Inform(Notice::TransferSent, "", "文件传输完毕!", BoxIcon::None);
         break;
     case TransferOutcome::PeerGaveUp:
-        prompter.Inform(Notice::PeerGaveUp, "", receiving_ ? "对方已经终止传输." : "对方已经中断了传输.",
-                        BoxIcon::None);
+        prompter.Inform(Notice::PeerGaveUp, "",
+                        receiving_ ? "对方已经终止传输." : "对方已经中断了传输.", BoxIcon::None);
         break;
     case TransferOutcome::OwnGaveUp:
         break;
     case TransferOutcome::CannotConnect:
-        prompter.Inform(Notice::Failed, kSocketCaption, kConnectFailed, BoxIcon::Information);
+        prompter.Inform(Notice::Failed, SOCKET_CAPTION, CONNECT_FAILED, BoxIcon::Information);
         break;
     case TransferOutcome::CannotReadFile:
     case TransferOutcome::CannotStore:
@@ -184,7 +184,7 @@ void FileTransfers::SaveReceived() {
     prompter.Inform(Notice::TransferStored, "", "文件传输完毕! 请选择保存路径.", BoxIcon::None);
     const std::string name = FromGbk(receivedName_);
     const std::optional<std::string> path =
-        prompter.ChooseSaveFile({DefaultExtension(name), name, kFilter});
+        prompter.ChooseSaveFile({DefaultExtension(name), name, FILTER});
     if (!path)
         return;
     const FileResult moved = MoveInto(receivedPath_, *path);

@@ -21,9 +21,9 @@ using std::chrono::milliseconds;
 
 namespace {
 
-constexpr milliseconds kReportInterval{100};
+constexpr milliseconds REPORT_INTERVAL{100};
 // A lockstep worker waits this long for each step to be shown before it goes on regardless.
-constexpr milliseconds kShownLimit{10000};
+constexpr milliseconds SHOWN_LIMIT{10000};
 
 // Sends everything, in one call unless the system splits it. A peer that has gone must not
 // kill the program with SIGPIPE.
@@ -182,14 +182,14 @@ TransferWorker::Wait TransferWorker::WaitFor(int fd, short events, milliseconds 
 
 void TransferWorker::Report(std::uint32_t chunk, std::uint32_t chunks) {
     const SteadyClock::time_point now = SteadyClock::now();
-    if (!lockstep_ && chunk != 1 && chunk != chunks && now - lastReport_ < kReportInterval)
+    if (!lockstep_ && chunk != 1 && chunk != chunks && now - lastReport_ < REPORT_INTERVAL)
         return;
     lastReport_ = now;
     reports_.progress(chunk, chunks);
     if (!lockstep_)
         return;
     std::unique_lock lock(shownMutex_);
-    shownChanged_.wait_for(lock, kShownLimit, [&] { return shown_ >= chunk || stop_; });
+    shownChanged_.wait_for(lock, SHOWN_LIMIT, [&] { return shown_ >= chunk || stop_; });
 }
 
 // --- CTransFileTread ---

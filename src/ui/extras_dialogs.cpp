@@ -17,7 +17,7 @@
 namespace kolvena::ui {
 namespace {
 
-const char* const kHelpText =
+const char* const HELP_TEXT =
     "欢迎使用 网络会话(Kolvena) v1.0\n"
     "\n"
     "Kolvena 让局域网里的朋友不用服务器就能一起聊天：一个人创建会话，其他人加入。\n"
@@ -56,7 +56,7 @@ const char* const kHelpText =
     "“传输文件”可以把文件发给当前对象；“清  屏”清空对话区；右键点成员可查看成员信息；"
     "“会话属性”显示当前会话的各项统计。结束时点“退出会话”（组长为“关闭会话”）。\n";
 
-const char* const kRecommendText =
+const char* const RECOMMEND_TEXT =
     "你好！\n"
     "\n"
     "我最近在用 Kolvena 网络会话，一个在局域网里多人聊天的小程序：不需要服务器，"
@@ -65,7 +65,7 @@ const char* const kRecommendText =
     "\n"
     "推荐你也试试，我们可以在上面聊！\n";
 
-constexpr const char* kRecommendCaption = "将Kolvena推荐给朋友";
+constexpr const char* RECOMMEND_CAPTION = "将Kolvena推荐给朋友";
 
 QPushButton* AddButton(QDialogButtonBox* box, const char* text, QDialogButtonBox::ButtonRole role,
                        const char* objectName) {
@@ -114,7 +114,7 @@ HelpDialog::HelpDialog(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QString::fromUtf8("Kolvena 帮助"));
     auto* layout = new QVBoxLayout(this);
 
-    auto* text = new QPlainTextEdit(QString::fromUtf8(kHelpText), this);
+    auto* text = new QPlainTextEdit(QString::fromUtf8(HELP_TEXT), this);
     text->setReadOnly(true);
     text->setMinimumSize(fontMetrics().averageCharWidth() * 70, fontMetrics().height() * 24);
     layout->addWidget(text);
@@ -158,7 +158,7 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
 RecommendDialog::RecommendDialog(Prompter& prompter, UrlOpener open, QWidget* parent)
     : QDialog(parent), prompter_(prompter), open_(std::move(open)) {
     setObjectName("142");
-    setWindowTitle(QString::fromUtf8(kRecommendCaption));
+    setWindowTitle(QString::fromUtf8(RECOMMEND_CAPTION));
     auto* layout = new QVBoxLayout(this);
 
     layout->addWidget(new QLabel(QString::fromUtf8("朋友的邮件地址："), this));
@@ -170,7 +170,7 @@ RecommendDialog::RecommendDialog(Prompter& prompter, UrlOpener open, QWidget* pa
     layout->addWidget(new QLabel(QString::fromUtf8("推荐的话（可以修改）："), this));
     auto* text = new QPlainTextEdit(this);
     text->setObjectName("recommendText");
-    text->setPlainText(QString::fromUtf8(kRecommendText) + QString::fromUtf8("主页：") +
+    text->setPlainText(QString::fromUtf8(RECOMMEND_TEXT) + QString::fromUtf8("主页：") +
                        HomePage().toString() + QLatin1Char('\n'));
     text->setMinimumSize(fontMetrics().averageCharWidth() * 60, fontMetrics().height() * 10);
     layout->addWidget(text);
@@ -189,8 +189,8 @@ RecommendDialog::RecommendDialog(Prompter& prompter, UrlOpener open, QWidget* pa
     connect(buttons, &QDialogButtonBox::accepted, this, [this, address, text] {
         const QString to = address->text().trimmed();
         if (!to.isEmpty() && !LooksLikeMailAddress(to)) {
-            prompter_.Inform(Notice::Refused, kRecommendCaption, "请输入正确的邮件地址，例如 friend@example.com。",
-                             BoxIcon::Warning);
+            prompter_.Inform(Notice::Refused, RECOMMEND_CAPTION,
+                             "请输入正确的邮件地址，例如 friend@example.com。", BoxIcon::Warning);
             address->setFocus();
             return;
         }

@@ -20,26 +20,26 @@ namespace kolvena::ui {
 namespace {
 
 // Control ids of the status window.
-constexpr int kTopicField = 1042;
-constexpr int kCreatedField = 1058;
-constexpr int kLeaderField = 1041;
-constexpr int kAddressField = 1060;
-constexpr int kOwnNameField = 1066;
-constexpr int kPresentField = 1062;
-constexpr int kHistoryField = 1063;
-constexpr int kMessageTotalField = 1069;
-constexpr int kChatTotalField = 1070;
-constexpr int kOwnSayField = 1071;
-constexpr int kOwnMessageField = 1073;
-constexpr int kRelatedSayField = 1072;
+constexpr int TOPIC_FIELD = 1042;
+constexpr int CREATED_FIELD = 1058;
+constexpr int LEADER_FIELD = 1041;
+constexpr int ADDRESS_FIELD = 1060;
+constexpr int OWN_NAME_FIELD = 1066;
+constexpr int PRESENT_FIELD = 1062;
+constexpr int HISTORY_FIELD = 1063;
+constexpr int MESSAGE_TOTAL_FIELD = 1069;
+constexpr int CHAT_TOTAL_FIELD = 1070;
+constexpr int OWN_SAY_FIELD = 1071;
+constexpr int OWN_MESSAGE_FIELD = 1073;
+constexpr int RELATED_SAY_FIELD = 1072;
 
 // Control ids of the member information window.
-constexpr int kNameField = 1005;
-constexpr int kIdField = 1085;
-constexpr int kJoinField = 1086;
-constexpr int kStayField = 1087;
-constexpr int kSayCountField = 1088;
-constexpr int kMessageCountField = 1089;
+constexpr int NAME_FIELD = 1005;
+constexpr int ID_FIELD = 1085;
+constexpr int JOIN_FIELD = 1086;
+constexpr int STAY_FIELD = 1087;
+constexpr int SAY_COUNT_FIELD = 1088;
+constexpr int MESSAGE_COUNT_FIELD = 1089;
 
 struct Row {
     int id;
@@ -117,29 +117,29 @@ std::vector<InfoField> StatusFields(const Session& session, AddressCode code) {
     const Buddy* leader = session.roster.empty() ? nullptr : &session.roster.front();
     const Buddy* self = session.BuddyById(session.selfId);
     return {
-        {kTopicField, FromGbk(session.topic)},
-        {kCreatedField, CreationText(session.createdAt)},
-        {kLeaderField, NameOf(leader)},
-        {kAddressField, "编码: " + std::to_string(code)},
-        {kPresentField, std::to_string(session.GetBuddyCount())},
-        {kHistoryField, std::to_string(session.roster.size())},
-        {kOwnNameField, NameOf(self)},
-        {kMessageTotalField, std::to_string(session.counters.messageTotal)},
-        {kChatTotalField, std::to_string(session.counters.chatLineTotal)},
-        {kOwnSayField, std::to_string(session.counters.ownSayTotal)},
-        {kOwnMessageField, std::to_string(session.counters.ownMessageTotal)},
-        {kRelatedSayField, std::to_string(session.counters.relatedSayTotal)},
+        {TOPIC_FIELD, FromGbk(session.topic)},
+        {CREATED_FIELD, CreationText(session.createdAt)},
+        {LEADER_FIELD, NameOf(leader)},
+        {ADDRESS_FIELD, "编码: " + std::to_string(code)},
+        {PRESENT_FIELD, std::to_string(session.GetBuddyCount())},
+        {HISTORY_FIELD, std::to_string(session.roster.size())},
+        {OWN_NAME_FIELD, NameOf(self)},
+        {MESSAGE_TOTAL_FIELD, std::to_string(session.counters.messageTotal)},
+        {CHAT_TOTAL_FIELD, std::to_string(session.counters.chatLineTotal)},
+        {OWN_SAY_FIELD, std::to_string(session.counters.ownSayTotal)},
+        {OWN_MESSAGE_FIELD, std::to_string(session.counters.ownMessageTotal)},
+        {RELATED_SAY_FIELD, std::to_string(session.counters.relatedSayTotal)},
     };
 }
 
 std::vector<InfoField> MemberFields(const Buddy& member, CalendarTime now) {
     return {
-        {kNameField, NameOf(&member)},
-        {kIdField, std::to_string(member.id)},
-        {kJoinField, FormatClock(member.joinTime)},
-        {kStayField, FormatDuration(StaySeconds(member, now))},
-        {kSayCountField, std::to_string(member.sayCount)},
-        {kMessageCountField, std::to_string(member.messageCount)},
+        {NAME_FIELD, NameOf(&member)},
+        {ID_FIELD, std::to_string(member.id)},
+        {JOIN_FIELD, FormatClock(member.joinTime)},
+        {STAY_FIELD, FormatDuration(StaySeconds(member, now))},
+        {SAY_COUNT_FIELD, std::to_string(member.sayCount)},
+        {MESSAGE_COUNT_FIELD, std::to_string(member.messageCount)},
     };
 }
 
@@ -147,19 +147,19 @@ StatusDialog::StatusDialog(const Session& session, AddressCode code, QWidget* pa
     : QDialog(parent) {
     const std::vector<Group> groups = {
         {"状态",
-         {{kTopicField, "会话主题"},
-          {kCreatedField, "创建时间"},
-          {kLeaderField, "组    长"},
-          {kAddressField, "会话地址"},
-          {kOwnNameField, "您的名字"}}},
+         {{TOPIC_FIELD, "会话主题"},
+          {CREATED_FIELD, "创建时间"},
+          {LEADER_FIELD, "组    长"},
+          {ADDRESS_FIELD, "会话地址"},
+          {OWN_NAME_FIELD, "您的名字"}}},
         {"统计",
-         {{kPresentField, "当前成员人数"},
-          {kHistoryField, "历史参与人数"},
-          {kMessageTotalField, "消息总数"},
-          {kChatTotalField, "对话总数"},
-          {kOwnSayField, "您的发言总数"},
-          {kOwnMessageField, "您发的消息总数"},
-          {kRelatedSayField, "和您相关发言数"}}},
+         {{PRESENT_FIELD, "当前成员人数"},
+          {HISTORY_FIELD, "历史参与人数"},
+          {MESSAGE_TOTAL_FIELD, "消息总数"},
+          {CHAT_TOTAL_FIELD, "对话总数"},
+          {OWN_SAY_FIELD, "您的发言总数"},
+          {OWN_MESSAGE_FIELD, "您发的消息总数"},
+          {RELATED_SAY_FIELD, "和您相关发言数"}}},
     };
     BuildInfoWindow(*this, "134", "Kolvena - 当前会话状态", groups, StatusFields(session, code),
                     "确定");
@@ -168,12 +168,12 @@ StatusDialog::StatusDialog(const Session& session, AddressCode code, QWidget* pa
 MemberInfoDialog::MemberInfoDialog(const Buddy& member, CalendarTime now, QWidget* parent)
     : QDialog(parent) {
     const std::vector<Group> groups = {
-        {"成员资料", {{kNameField, "名  称"}, {kIdField, "ID"}}},
+        {"成员资料", {{NAME_FIELD, "名  称"}, {ID_FIELD, "ID"}}},
         {"会话信息",
-         {{kJoinField, "登陆时间"},
-          {kStayField, "停留时间"},
-          {kSayCountField, "发言数"},
-          {kMessageCountField, "消息数"}}},
+         {{JOIN_FIELD, "登陆时间"},
+          {STAY_FIELD, "停留时间"},
+          {SAY_COUNT_FIELD, "发言数"},
+          {MESSAGE_COUNT_FIELD, "消息数"}}},
     };
     BuildInfoWindow(*this, "147", "Kolvena 察看成员信息", groups, MemberFields(member, now),
                     "确认");

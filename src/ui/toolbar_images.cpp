@@ -11,19 +11,19 @@ namespace kolvena::ui {
 namespace {
 
 // Toolbar command ids.
-constexpr int kNewSession = 32771;
-constexpr int kJoinSession = 32772;
-constexpr int kLeaveSession = 32774;
-constexpr int kSettings = 32794;
-constexpr int kManage = 32776;
-constexpr int kSaveRecording = 32820;
-constexpr int kStatus = 32780;
-constexpr int kHelp = 32808;
+constexpr int NEW_SESSION = 32771;
+constexpr int JOIN_SESSION = 32772;
+constexpr int LEAVE_SESSION = 32774;
+constexpr int SETTINGS = 32794;
+constexpr int MANAGE = 32776;
+constexpr int SAVE_RECORDING = 32820;
+constexpr int STATUS = 32780;
+constexpr int HELP = 32808;
 
 // Images are drawn on a fixed design grid and scaled, so the same drawing serves every size
 // and every screen density.
-constexpr double kToolbarGrid = 24.0;
-constexpr double kAppGrid = 64.0;
+constexpr double TOOLBAR_GRID = 24.0;
+constexpr double APP_GRID = 64.0;
 
 using Drawing = std::function<void(QPainter&)>;
 
@@ -111,16 +111,16 @@ void DrawLeave(QPainter& p) {
 }
 
 void DrawSettings(QPainter& p) {
-    constexpr int kTeeth = 8;
+    constexpr int TEETH = 8;
     const QPointF centre(12, 12);
     QPainterPath gear;
     gear.addEllipse(centre, 7.3, 7.3);
-    for (int i = 0; i < kTeeth; ++i) {
+    for (int i = 0; i < TEETH; ++i) {
         QPainterPath tooth;
         tooth.addRoundedRect(QRectF(-2.1, -10.8, 4.2, 5.5), 1, 1);
         QTransform turn;
         turn.translate(centre.x(), centre.y());
-        turn.rotate(i * 360.0 / kTeeth);
+        turn.rotate(i * 360.0 / TEETH);
         gear = gear.united(turn.map(tooth));
     }
     QPainterPath hole;
@@ -207,21 +207,21 @@ void DrawApplication(QPainter& p) {
 
 Drawing ToolbarDrawing(int commandId) {
     switch (commandId) {
-    case kNewSession:
+    case NEW_SESSION:
         return DrawNewSession;
-    case kJoinSession:
+    case JOIN_SESSION:
         return DrawJoin;
-    case kLeaveSession:
+    case LEAVE_SESSION:
         return DrawLeave;
-    case kSettings:
+    case SETTINGS:
         return DrawSettings;
-    case kManage:
+    case MANAGE:
         return DrawManage;
-    case kSaveRecording:
+    case SAVE_RECORDING:
         return DrawSave;
-    case kStatus:
+    case STATUS:
         return DrawStatus;
-    case kHelp:
+    case HELP:
         return DrawHelp;
     default:
         return nullptr;
@@ -236,14 +236,14 @@ QIcon ToolbarIcon(int commandId) {
         return {};
     QIcon icon;
     for (const int size : {24, 48})
-        icon.addPixmap(Render(size, kToolbarGrid, draw));
+        icon.addPixmap(Render(size, TOOLBAR_GRID, draw));
     return icon;
 }
 
 QIcon ApplicationIcon() {
     QIcon icon;
     for (const int size : {16, 32, 48, 64, 128})
-        icon.addPixmap(Render(size, kAppGrid, DrawApplication));
+        icon.addPixmap(Render(size, APP_GRID, DrawApplication));
     return icon;
 }
 

@@ -127,7 +127,7 @@ struct TypeInfo {
 
 // Every type the program knows; any other is Unknown to both sides.
 // clang-format off
-constexpr std::pair<std::uint8_t, TypeInfo> kTypes[] = {
+constexpr std::pair<std::uint8_t, TypeInfo> TYPES[] = {
     {10, {Shape::Fixed, LOGIN_SIZE, true}},        {11, {Shape::Chat, 0, true}},
     {12, {Shape::Notice, 0, true}},                {14, {Shape::Fixed, RENAME_SIZE, true}},
     {15, {Shape::Fixed, PRESENCE_SIZE, true}},     {16, {Shape::Fixed, PRESENCE_SIZE, true}},
@@ -142,14 +142,14 @@ constexpr std::pair<std::uint8_t, TypeInfo> kTypes[] = {
 // clang-format on
 
 TypeInfo InfoOf(std::uint8_t type) {
-    for (const auto& [known, info] : kTypes)
+    for (const auto& [known, info] : TYPES)
         if (known == type)
             return info;
     return {Shape::Unknown, 8, false};
 }
 
-constexpr std::uint16_t kMaxCount = 0xFFFF;
-constexpr std::size_t kSentWithMax = 16;
+constexpr std::uint16_t MAX_COUNT = 0xFFFF;
+constexpr std::size_t SENT_WITH_MAX = 16;
 
 // A counted packet whose field `field` holds `count` and carries `sent` bytes for it (the
 // other count holds 1, with its byte). Body bytes are 'A', which is no packet type, so a
@@ -191,7 +191,7 @@ Probe Counted(std::uint8_t type, Shape shape, std::size_t field, std::uint16_t c
         break;
     case Shape::Welcome:
         o.append(TOPIC_SIZE + 4, '\0');
-        if (counted(0, 1) && counted(1, Buddy::kRecordSize))
+        if (counted(0, 1) && counted(1, Buddy::RECORD_SIZE))
             o.append(WELCOME_TRAILER_SIZE, '\0');
         break;
     default:
@@ -338,7 +338,7 @@ private:
                     if (!m.Open() && !Member(m, name))
                         break;
                     const Probe p =
-                        Counted(type, info.shape, field, kMaxCount, kSentWithMax, sender);
+                        Counted(type, info.shape, field, MAX_COUNT, SENT_WITH_MAX, sender);
                     SendProbe(m, p, pieces);
                     if (handled) {
                         if (m.AwaitClosed(2s))

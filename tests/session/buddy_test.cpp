@@ -21,7 +21,7 @@ std::string SampleRecord() {
 
 TEST(Buddy, ReceivedRecordIsKeptByteForByte) {
     const std::string wire = SampleRecord();
-    ASSERT_EQ(wire.size(), Buddy::kRecordSize);
+    ASSERT_EQ(wire.size(), Buddy::RECORD_SIZE);
     const auto b = Buddy::Decode(wire);
     ASSERT_TRUE(b.has_value());
     EXPECT_EQ(b->Name(), "Bob");

@@ -11,7 +11,7 @@ int main(int argc, char* argv[]) {
     std::string error;
     const auto options = kolvena::peer::ParseOptions(argc, argv, error);
     if (!options) {
-        std::fprintf(stderr, "kolvena-peer: %s\n%s", error.c_str(), kolvena::peer::kUsage);
+        std::fprintf(stderr, "kolvena-peer: %s\n%s", error.c_str(), kolvena::peer::USAGE);
         return 2;
     }
     using kolvena::peer::Role;

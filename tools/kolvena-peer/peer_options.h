@@ -37,7 +37,7 @@ struct PeerOptions {
 // Parses argv; on a mistake fills error with what is wrong.
 std::optional<PeerOptions> ParseOptions(int argc, char** argv, std::string& error);
 
-inline constexpr char kUsage[] =
+inline constexpr char USAGE[] =
     "usage:\n"
     "  kolvena-peer host --name NAME --topic TOPIC [--port P] [--bind ADDR] [--own-address ADDR]\n"
     "                    [--max 1..100] [--approve yes|no|off] [--accept-files DIR|no]\n"
