@@ -28,6 +28,7 @@ public:
     struct Sent {
         std::size_t slot; // 0 on a client
         std::string packet;
+        ConnectionId connection = 0; // the slot's connection when it was sent; 0 on a client
     };
 
     bool Init() override {
@@ -60,12 +61,12 @@ public:
             KOLVENA_FAKE_MISUSE("send to slot " << slot.value << " of " << members.size());
             return;
         }
-        sent.push_back({slot.value, std::string(packet)});
+        sent.push_back({slot.value, std::string(packet), members[slot.value - 1]});
     }
     void SendToHost(std::string_view packet) override { sent.push_back({0, std::string(packet)}); }
     void Broadcast(std::string_view packet) override {
         for (std::size_t slot = 1; slot <= members.size(); ++slot)
-            sent.push_back({slot, std::string(packet)});
+            sent.push_back({slot, std::string(packet), members[slot - 1]});
     }
     void CloseSlot(MemberSlot slot) override {
         if (slot.value >= 1 && slot.value <= members.size())
@@ -96,6 +97,9 @@ public:
         return std::nullopt;
     }
     MemberSlot Promote(ConnectionId connection) override {
+        // A member keeps its slot.
+        if (const auto slot = SlotOf(connection))
+            return *slot;
         std::erase(pending, connection);
         members.push_back(connection);
         return MemberSlot(members.size());
