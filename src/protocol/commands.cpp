@@ -6,16 +6,16 @@
 #include <fstream>
 #include <vector>
 
+#include "client_handler.h"
 #include "packets.h"
 #include "record/record_files.h"
 #include "record/recording_file.h"
 #include "record/transcript.h"
+#include "replay_engine.h"
 #include "session/bytes.h"
 #include "session/gbk.h"
 #include "session/text.h"
 #include "session/time_text.h"
-#include "client_handler.h"
-#include "replay_engine.h"
 
 namespace kolvena {
 namespace {
@@ -124,7 +124,7 @@ bool Commands::CreateFinish(const std::string& nameTyped, const std::string& top
         Clear();
 
     core_.show.Say(Fill(KOLVENA_TEXT("-->> 新建会话地址编码: %lu，主机地址: %s，监听端口: %d"),
-                   {Number(code), ownAddress, Number(core_.transport.OwnPort())}));
+                        {Number(code), ownAddress, Number(core_.transport.OwnPort())}));
     core_.show.Say(KOLVENA_TEXT("-->> 创建新的会话，等待客人登陆中..."));
     core_.view.RefreshChat();
     s.RecordMessage(Fill(KOLVENA_TEXT("欢迎您加入会话，会话主题是 '%s ' "), {topic}));
@@ -139,8 +139,8 @@ bool Commands::CreateFinish(const std::string& nameTyped, const std::string& top
                           "恭喜您! 您的会话已经创建成功了。\n这个会话的最大客户成员容量是20人。"
                           "当然，您也可以通过\"设置\"来改变这个限制。",
                           BoxIcon::Information);
-    core_.prompter.Inform(Notice::Done, 
-        "让朋友们加入您的会话! ",
+    core_.prompter.Inform(
+        Notice::Done, "让朋友们加入您的会话! ",
         "下一步: \n您的会话地址已经复制到了剪切板上! \n请把您的会话地址通过粘贴(ctrl+v)"
         "告诉您的朋友，让他们能够加入您创建的会话中来!\n(强烈推荐只公布您的地址编码!!)",
         BoxIcon::Information);
@@ -166,12 +166,13 @@ bool Commands::CreateFinish(const std::string& nameTyped, const std::string& top
 bool Commands::JoinBegin() {
     core_.recorder.Suspend();
     if (core_.session.inSession) {
-        core_.prompter.Inform(Notice::Refused, "无法加入会话", "要加入一个新的会话，请先离开当前会话.",
-                              BoxIcon::Information);
+        core_.prompter.Inform(Notice::Refused, "无法加入会话",
+                              "要加入一个新的会话，请先离开当前会话.", BoxIcon::Information);
         return false;
     }
     if (core_.joining) {
-        core_.prompter.Inform(Notice::Refused, "正在连接", "正在连接会话主机，请稍候.", BoxIcon::Information);
+        core_.prompter.Inform(Notice::Refused, "正在连接", "正在连接会话主机，请稍候.",
+                              BoxIcon::Information);
         return false;
     }
     return true;
@@ -258,11 +259,12 @@ void Commands::Leave() {
     }
     const bool host = s.isHost;
     const BoxAnswer answer =
-        host ? core_.prompter.Ask(Question::CloseSession, "您准备退出吗?",
-                                  "您确定要关闭当前会话吗？！\n这样会使所有的成员强行退出会话！",
-                                  BoxButtons::OkCancel, BoxIcon::Question)
-             : core_.prompter.Ask(Question::LeaveSession, "退出当前会话", "您确定要退出当前会话吗？", BoxButtons::OkCancel,
-                                  BoxIcon::Question);
+        host
+            ? core_.prompter.Ask(Question::CloseSession, "您准备退出吗?",
+                                 "您确定要关闭当前会话吗？！\n这样会使所有的成员强行退出会话！",
+                                 BoxButtons::OkCancel, BoxIcon::Question)
+            : core_.prompter.Ask(Question::LeaveSession, "退出当前会话", "您确定要退出当前会话吗？",
+                                 BoxButtons::OkCancel, BoxIcon::Question);
     // The host may have gone while the question was open; then the session has ended already.
     if (answer != BoxAnswer::Ok || !s.inSession)
         return;
@@ -294,8 +296,9 @@ void Commands::Leave() {
     // The end is recorded first, so that a recording saved at the question below is complete.
     core_.recorder.log.AppendEvent(EventKind::EvSessionEnded);
 
-    if (core_.prompter.Ask(Question::SaveOnLeave, "是否保存会话记录?", "即将离开会话，您要保存当前会话记录吗？",
-                           BoxButtons::YesNo, BoxIcon::Question) == BoxAnswer::Yes) {
+    if (core_.prompter.Ask(Question::SaveOnLeave, "是否保存会话记录?",
+                           "即将离开会话，您要保存当前会话记录吗？", BoxButtons::YesNo,
+                           BoxIcon::Question) == BoxAnswer::Yes) {
         Session figures = s;
         figures.roster = std::move(roster);
         figures.counters.chatLineTotal = chatLines;
@@ -313,11 +316,11 @@ void Commands::SleepOrWake() {
     if (OwnRecord() == nullptr)
         return;
     const bool goingToSleep = !s.asleep;
-    const BoxAnswer answer = goingToSleep
-                                 ? core_.prompter.Ask(Question::Sleep, "暂时离开", "您要暂时离开一会儿吗?",
-                                                      BoxButtons::OkCancel, BoxIcon::Question)
-                                 : core_.prompter.Ask(Question::Wake, "返回会话", "您要立即返回会话吗?",
-                                                      BoxButtons::OkCancel, BoxIcon::Question);
+    const BoxAnswer answer =
+        goingToSleep ? core_.prompter.Ask(Question::Sleep, "暂时离开", "您要暂时离开一会儿吗?",
+                                          BoxButtons::OkCancel, BoxIcon::Question)
+                     : core_.prompter.Ask(Question::Wake, "返回会话", "您要立即返回会话吗?",
+                                          BoxButtons::OkCancel, BoxIcon::Question);
     if (answer != BoxAnswer::Ok)
         return;
     // Look the own record up again: the session may have ended while the question was open.
@@ -343,7 +346,8 @@ void Commands::SleepOrWake() {
 
 bool Commands::RenameBegin() {
     if (OwnRecord() == nullptr) {
-        core_.prompter.Inform(Notice::Refused, "", "您还未参与会话，请新建或加入一个会话.", BoxIcon::None);
+        core_.prompter.Inform(Notice::Refused, "", "您还未参与会话，请新建或加入一个会话.",
+                              BoxIcon::None);
         return false;
     }
     return true;
@@ -385,8 +389,8 @@ bool Commands::RefuseTooLong(std::size_t length, std::size_t limit, bool notice)
     const char* pattern =
         notice ? "消息内容太长，无法发送。\n一条消息最多 %d 字节，现在是 %d 字节，请分几次发送。"
                : "对话内容太长，无法发送。\n一条对话最多 %d 字节，现在是 %d 字节，请分几次发送。";
-    core_.prompter.Inform(Notice::Refused, "发送错误", Fill(pattern, {Number(limit), Number(length)}),
-                          BoxIcon::Information);
+    core_.prompter.Inform(Notice::Refused, "发送错误",
+                          Fill(pattern, {Number(limit), Number(length)}), BoxIcon::Information);
     return true;
 }
 
@@ -413,8 +417,8 @@ SendOutcome Commands::Send(const SendInput& input) {
         const std::string question =
             s.isHost ? Fill("你要发送消息: \n <%s> ?", {shown})
                      : Fill("你要发送消息: \n<%s> ?\n(需要通过会话组长验证)", {shown});
-        if (core_.prompter.Ask(Question::SendNotice, "发送消息", question, BoxButtons::YesNo, BoxIcon::Question) !=
-            BoxAnswer::Yes)
+        if (core_.prompter.Ask(Question::SendNotice, "发送消息", question, BoxButtons::YesNo,
+                               BoxIcon::Question) != BoxAnswer::Yes)
             return {input.text, input.asNotice};
         // The session may have ended while the question was open.
         if (OwnRecord() == nullptr) {
@@ -491,8 +495,8 @@ bool Commands::ChooseTarget(ActiveIndex target) {
 
 void Commands::Clear() {
     Session& s = core_.session;
-    if (core_.prompter.Ask(Question::ClearWindow, "清空窗口内容?", "是否要清空当前对话窗口?", BoxButtons::OkCancel,
-                           BoxIcon::Question) != BoxAnswer::Ok)
+    if (core_.prompter.Ask(Question::ClearWindow, "清空窗口内容?", "是否要清空当前对话窗口?",
+                           BoxButtons::OkCancel, BoxIcon::Question) != BoxAnswer::Ok)
         return;
     s.lines.clear();
     s.messageText = std::string(MessageWindowHeader());
@@ -518,7 +522,8 @@ void Commands::OfferFile() {
         session.CheckBuddyIndex(target).IsNobody())
         return wrongTarget();
     if (session.transfer.busy) {
-        prompter.Inform(Notice::TransferBusy, "Kolvena v1.0", "目前正在进行文件传输.", BoxIcon::None);
+        prompter.Inform(Notice::TransferBusy, "Kolvena v1.0", "目前正在进行文件传输.",
+                        BoxIcon::None);
         return;
     }
     const std::optional<std::string> path =
@@ -537,8 +542,8 @@ void Commands::OfferFile() {
         return;
     }
     if (size > MAX_OFFER_SIZE) {
-        prompter.Inform(Notice::Refused, "无法传输文件", "文件太大, 无法传输: 文件最大为 671078400 字节.",
-                        BoxIcon::Information);
+        prompter.Inform(Notice::Refused, "无法传输文件",
+                        "文件太大, 无法传输: 文件最大为 671078400 字节.", BoxIcon::Information);
         return;
     }
     // The target may have left while the dialog was open.
@@ -658,8 +663,8 @@ void Commands::OpenRecording() {
     const auto refuse = [&] { recorder.state = remembered; };
 
     if (s.inSession &&
-        core_.prompter.Ask(Question::OpenRecording, 
-            "载入会话记录",
+        core_.prompter.Ask(
+            Question::OpenRecording, "载入会话记录",
             "载入对话记录将中断当前会话!(建议先保存当前会话记录)    \r\n要打开记录吗?",
             BoxButtons::YesNo, BoxIcon::Question) != BoxAnswer::Yes)
         return refuse();
@@ -676,8 +681,8 @@ void Commands::OpenRecording() {
     }
 
     const RecordingHeader& header = recorder.log.header;
-    core_.prompter.Inform(Notice::Done, 
-        "成功载入记录",
+    core_.prompter.Inform(
+        Notice::Done, "成功载入记录",
         Fill("成功载入会话记录! \r\n\r\n主题: %s  \r\n会话时间: %s   \r\n记录长度: %s        "
              "事件数目: %d  ",
              {FromGbk(header.topic), FormatClockAndDate(header.startTime),
@@ -710,22 +715,23 @@ bool Commands::HistoryPropertiesBegin() {
     return true;
 }
 
-void Commands::SaveTranscript() {
+bool Commands::SaveTranscript() {
     Session& s = core_.session;
     if (!HasSessionRecord(s)) {
         core_.prompter.Inform(Notice::Refused, "", "没有任何会话记录.", BoxIcon::None);
-        return;
+        return false;
     }
     const auto path = core_.prompter.ChooseSaveFile(TranscriptSaveRequest(s));
     if (!path)
-        return;
+        return false;
     const FileResult result = WriteTranscript(s, core_.clock.Now(), *path);
     if (!result.ok) {
         core_.prompter.Inform(Notice::Failed, "", result.error, BoxIcon::Information);
-        return;
+        return false;
     }
     core_.prompter.Inform(Notice::Done, "", "会话记录保存完毕!", BoxIcon::None);
     s.unsaved = false;
+    return true;
 }
 
 void Commands::OpenTextRecord() {

@@ -125,7 +125,8 @@ public:
     // The history properties command: false (after its box) when no recording is loaded.
     bool HistoryPropertiesBegin();
     // Save the session as a text transcript ("保存会话历史为文本").
-    void SaveTranscript();
+    // True when the transcript was written.
+    bool SaveTranscript();
     // Show a text file in the chat area ("打开会话文本记录"), locally only.
     void OpenTextRecord();
 

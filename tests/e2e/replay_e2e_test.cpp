@@ -204,10 +204,12 @@ TEST(ReplayE2E, UnusableFilesAndArguments) {
     EXPECT_EQ(code, 0) << played->Output();
     EXPECT_TRUE(played->Printed("box: 播放结束 | 当前会话记录已经重放结束.")) << played->Output();
 
-    // The transcript's file is a folder: the replay runs, the write fails with its box.
-    auto folder = Replay({"transcript", empty, dir.Path()}, code);
+    // An empty session leaves nothing to write: the transcript command refuses, as in the
+    // window, and nothing is written.
+    auto nothing = Replay({"transcript", empty, dir.File("none.txt")}, code);
     EXPECT_EQ(code, 1);
-    EXPECT_TRUE(folder->Printed("box: Kolvena | 无法创建文件: ")) << folder->Output();
+    EXPECT_TRUE(nothing->Printed("box: Kolvena | 没有任何会话记录.")) << nothing->Output();
+    EXPECT_FALSE(std::filesystem::exists(dir.File("none.txt")));
 
     for (const std::vector<std::string>& arguments : {std::vector<std::string>{"replay"},
                                                       {"replay", "a.prs", "b.txt"},

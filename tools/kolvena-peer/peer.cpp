@@ -4,8 +4,6 @@
 #include <charconv>
 #include <unistd.h>
 
-#include "record/recording_file.h"
-#include "record/transcript.h"
 #include "session/gbk.h"
 
 namespace kolvena::peer {
@@ -196,12 +194,6 @@ void Peer::ApplySettings(std::string_view arguments) {
         core_.commands().ApplySettings(values);
 }
 
-void Peer::WithPath(const std::string& path, void (Commands::*command)()) {
-    output_.SetNextPath(path);
-    (core_.commands().*command)();
-    output_.SetNextPath(std::nullopt);
-}
-
 void Peer::Offer(std::string_view arguments) {
     const auto [index, path] = SplitWord(arguments);
     if (path.empty()) {
@@ -220,8 +212,8 @@ void Peer::GiveUp() {
         PeerOutput::Print("error: ", "no transfer running");
         return;
     }
-    if (output_.Ask(Question::GiveUpTransfer, "终止文件传输", "您确认要终止传输文件?", BoxButtons::YesNo,
-                    BoxIcon::Question) != BoxAnswer::Yes)
+    if (output_.Ask(Question::GiveUpTransfer, "终止文件传输", "您确认要终止传输文件?",
+                    BoxButtons::YesNo, BoxIcon::Question) != BoxAnswer::Yes)
         return;
     report_.GaveUp();
     transfers_.GiveUp();

@@ -31,7 +31,12 @@ private:
     bool SetTarget(std::string_view index);
     void ApplySettings(std::string_view arguments);
     // Runs a command that asks for a file name, answering its dialog with path.
-    void WithPath(const std::string& path, void (Commands::*command)());
+    template <typename Result>
+    void WithPath(const std::string& path, Result (Commands::*command)()) {
+        output_.SetNextPath(path);
+        (core_.commands().*command)();
+        output_.SetNextPath(std::nullopt);
+    }
     void Offer(std::string_view arguments);
     void GiveUp();
     // Leaves the session, saves the recording if asked to, and ends the program.

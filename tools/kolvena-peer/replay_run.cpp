@@ -3,7 +3,6 @@
 #include "peer_output.h"
 #include "protocol/offline.h"
 #include "protocol/session_core.h"
-#include "record/transcript.h"
 
 namespace kolvena::peer {
 namespace {
@@ -43,12 +42,11 @@ int RunReplay(const PeerOptions& options) {
     for (std::size_t i = 0; i < ticks && timer.running && !log.ended; ++i)
         core.replay().Tick();
 
+    // The window's transcript command, with the file name given.
     if (options.role == Role::Transcript) {
-        const FileResult result = WriteTranscript(core.session(), clock.Now(), options.transcript);
-        if (!result.ok) {
-            output.Inform(Notice::Failed, "", result.error, BoxIcon::Warning);
+        output.SetNextPath(options.transcript);
+        if (!core.commands().SaveTranscript())
             return 1;
-        }
     }
     return 0;
 }

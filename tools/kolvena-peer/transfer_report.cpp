@@ -12,7 +12,6 @@ namespace {
 // The shortest gap between two progress lines: at most ten a second.
 constexpr qint64 PROGRESS_GAP_MS = 100;
 
-
 } // namespace
 
 void TransferReport::Begin(const std::string& path) {
