@@ -42,6 +42,11 @@ UniqueFd ListenOn(std::uint16_t port, const char*& failure) {
 
 } // namespace
 
+bool ConfirmGiveUp(Prompter& prompter) {
+    return prompter.Ask(Question::GiveUpTransfer, "终止文件传输", "您确认要终止传输文件?",
+                        BoxButtons::YesNo, BoxIcon::Question) == BoxAnswer::Yes;
+}
+
 FileTransfers::FileTransfers(Prompter& prompter, TransferView& view, std::uint16_t port)
     : prompter_(prompter), view_(view), port_(port) {}
 

@@ -14,6 +14,10 @@
 namespace kolvena {
 
 class TransferWorker;
+
+// The question both front ends ask before the user gives up the running transfer; true when
+// the user confirmed.
+bool ConfirmGiveUp(Prompter& prompter);
 struct WorkerReports;
 
 // How a transfer ended, as the own side saw it.

@@ -11,6 +11,7 @@
 
 #include "dialog_units.h"
 #include "session/prompter.h"
+#include "transfer/file_transfers.h"
 #include "transfer/transfer_stream.h"
 
 namespace kolvena::ui {
@@ -99,8 +100,7 @@ void TransferProgressDialog::OnGiveUp() {
         return;
     const QPointer<TransferProgressDialog> self(this);
     asking_ = true;
-    const BoxAnswer answer = prompter_.Ask(Question::GiveUpTransfer, "终止文件传输", "您确认要终止传输文件?",
-                                           BoxButtons::YesNo, BoxIcon::Question);
+    const bool confirmed = ConfirmGiveUp(prompter_);
     if (self.isNull())
         return;
     asking_ = false;
@@ -109,7 +109,7 @@ void TransferProgressDialog::OnGiveUp() {
         deleteLater();
         return;
     }
-    if (answer != BoxAnswer::Yes)
+    if (!confirmed)
         return;
     abortRequested_ = true;
     emit giveUpConfirmed();

@@ -212,8 +212,7 @@ void Peer::GiveUp() {
         PeerOutput::Print("error: ", "no transfer running");
         return;
     }
-    if (output_.Ask(Question::GiveUpTransfer, "终止文件传输", "您确认要终止传输文件?",
-                    BoxButtons::YesNo, BoxIcon::Question) != BoxAnswer::Yes)
+    if (!ConfirmGiveUp(output_))
         return;
     report_.GaveUp();
     transfers_.GiveUp();
