@@ -70,6 +70,8 @@ TEST(ClientHandler, ScenarioNamesSendersByBuddyIdAndTargetsByActiveIndex) {
              recorded(E::EvNameChanged, BuildRename(P::Rename, {4, "Caz"}))),
         Step("own sleep", BuildPresence(P::Sleep, {4}), {}, {},
              recorded(E::EvAsleep, BuildPresence(P::Sleep, {4}))),
+        Step("own wake", BuildPresence(P::Wake, {4}), {}, {},
+             recorded(E::EvAwake, BuildPresence(P::Wake, {4}))),
         Step("rename", rename, {"-->> Bob 改名为 'Robert ' "}, {},
              recorded(E::EvNameChanged, rename)),
         Step("sleep", BuildPresence(P::Sleep, {3}), {"-->> Robert 休眠了."}, {},
