@@ -1,184 +1,137 @@
-#include <gtest/gtest.h>
+#include <functional>
 
-#include "protocol/packets.h"
-#include "session/gbk.h"
-#include "support/core_access.h"
-#include "support/core_fakes.h"
+#include "protocol/core_harness.h"
 
 namespace kolvena {
 namespace {
 
-using test::FakeCore;
+using test::Chat;
+using test::Core;
+using test::Relayed;
+using test::SentList;
+using E = EventKind;
+using P = PacketType;
 
-std::vector<Buddy> Roster(std::initializer_list<const char*> names) {
-    std::vector<Buddy> roster;
-    for (const char* name : names) {
-        Buddy b =
-            Buddy::Make(name, "10.0.0.1", roster.empty() ? BuddyRole::Leader : BuddyRole::Member);
-        b.id = static_cast<std::uint32_t>(roster.size() + 1);
-        roster.push_back(b);
+TEST(ClientHandler, NothingCountsBeforeTheWelcomeWhichBringsTopicRosterAndBacklog) {
+    Core h;
+    h.Connect();
+    h.f.core.OnClientPacket(BuildMemberJoined("Early", "10.0.0.5"));
+    h.f.core.OnClientPacket(Chat(P::Say, 1, 0));
+    EXPECT_TRUE(h.s.roster.empty());
+    EXPECT_TRUE(h.log.events.empty());
+    const std::size_t lines = h.s.lines.size();
+    h.f.core.OnClientPacket(Core::WelcomePacket());
+    EXPECT_EQ(h.s.selfId, 4);
+    EXPECT_EQ(h.s.GetSelfIndex(), 3);
+    EXPECT_EQ(h.s.topic, "Topic");
+    EXPECT_EQ(h.s.createdAt, 992872987);
+    EXPECT_EQ(h.s.messageText, std::string(MessageWindowHeader()) + "Massage: hi\r\n");
+    EXPECT_EQ(h.s.counters.messageTotal, 2); // the window's line count less one
+    EXPECT_EQ(h.LinesFrom(lines),
+              (std::vector<std::string>{
+                  "-->> 成功传回会话成员数据与会话消息!",
+                  "-->> 欢迎您加入会话，现在您便可以与您的朋友进行对话了，会话愉快!"}));
+    EXPECT_EQ(h.log.events,
+              (std::vector<SessionEvent>{{E::EvSessionJoined, 0, Core::WelcomePacket()}}));
+    h.f.core.OnClientPacket(Core::WelcomePacket()); // a second one would duplicate the roster
+    EXPECT_EQ(h.s.roster.size(), 4u);
+}
+
+// One session, packet after packet from the host: what the user sees, sends back and records.
+TEST(ClientHandler, ScenarioNamesSendersByBuddyIdAndTargetsByActiveIndex) {
+    const std::string offer = BuildFilePacket(P::FileOffer, {2, 3, "a.txt", 10});
+    const std::string toMe = Chat(P::Say, 3, 3, false, "to you");
+    struct Step {
+        const char* what;
+        std::string packet;
+        std::vector<std::string> lines, boxes;
+        std::vector<SessionEvent> events; // empty: nothing recorded
+        SentList sent = {};
+        int chats = 0, own = 0; // chat lines, own notices
+        std::uint16_t target = 0, selfIndex = 3;
+        std::function<void(Core&)> before = {};
+    };
+    const auto recorded = [](E kind, const std::string& p) {
+        return std::vector<SessionEvent>{{kind, 0, p}};
+    };
+    const std::string mine = BuildNotice(P::Notice, {4, "mine"});
+    const std::string rename = BuildRename(P::Rename, {3, "Robert"});
+    const std::string joined = BuildMemberJoined("Dave", "10.0.0.4");
+    const std::string fromDave = Chat(P::Say, 5, 2);
+    const Step steps[] = {
+        Step("own line back", Chat(P::Say, 4, 0), {}, {}, {}),
+        Step("to the user", toMe, {"<Bob> 对 <你> 说: to you"}, {}, recorded(E::EvChatLine, toMe),
+             {}, 1),
+        Step("sender the roster lacks", Chat(P::Say, 9, 0), {}, {}, {}),
+        Step("own notice", mine, {}, {}, recorded(E::EvNotice, mine), {}, 0, 1),
+        Step("own notice refused", BuildNotice(P::NoticeRefused, {4, "nope"}), {},
+             {"您待发送的消息: <nope> 验证没有通过，无法被发送。"}, {}),
+        Step("own rename", BuildRename(P::Rename, {4, "Caz"}), {}, {},
+             recorded(E::EvNameChanged, BuildRename(P::Rename, {4, "Caz"}))),
+        Step("own sleep", BuildPresence(P::Sleep, {4}), {}, {},
+             recorded(E::EvAsleep, BuildPresence(P::Sleep, {4}))),
+        Step("own wake", BuildPresence(P::Wake, {4}), {}, {},
+             recorded(E::EvAwake, BuildPresence(P::Wake, {4}))),
+        Step("rename", rename, {"-->> Bob 改名为 'Robert ' "}, {},
+             recorded(E::EvNameChanged, rename)),
+        Step("sleep", BuildPresence(P::Sleep, {3}), {"-->> Robert 休眠了."}, {},
+             recorded(E::EvAsleep, BuildPresence(P::Sleep, {3}))),
+        Step("offer", offer, {}, {"成员' Robert '请求向您发送文件 a.txt (10字节), 接受文件吗? "},
+             {}, {{0, Relayed(offer, P::FileAcceptToHost)}}),
+        Step("offer while busy", offer, {}, {"目前正在进行文件传输."}, {},
+             {{0, Relayed(offer, P::FileRefuseToHost)}}),
+        Step("joined", joined, {"-->> 新成员 Dave 加入会话."}, {},
+             recorded(E::EvMemberJoined, joined), {}, 0, 0, 4, 3, [](Core& h) { h.s.target = 4; }),
+        Step("Bob leaves", BuildMemberLeft(2), {"-->> 成员 Robert 离开会话."}, {},
+             recorded(E::EvMemberLeft, BuildMemberLeft(2)), {}, 0, 0, 3, 2),
+        Step("Dave to the user", fromDave, {"<Dave> 对 <你> 说: hi"}, {},
+             recorded(E::EvChatLine, fromDave), {}, 1, 0, 3, 2),
+        Step("left past the roster", BuildMemberLeft(7), {}, {}, {}, {}, 0, 0, 3, 2),
+        Step("left nobody", BuildMemberLeft(0), {}, {}, {}, {}, 0, 0, 3, 2),
+    };
+    Core h;
+    h.Client();
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        if (step.before)
+            step.before(h);
+        const std::size_t lines = h.s.lines.size(), events = h.log.events.size();
+        const int chats = h.s.counters.chatLineTotal, own = h.s.counters.ownMessageTotal;
+        h.p.boxes.clear();
+        h.f.core.OnClientPacket(step.packet);
+        EXPECT_EQ(h.LinesFrom(lines), step.lines);
+        EXPECT_EQ(h.BoxTexts(), step.boxes);
+        EXPECT_EQ(h.EventsFrom(events), step.events);
+        EXPECT_EQ(h.TakeSent(), step.sent);
+        EXPECT_EQ(h.s.counters.chatLineTotal - chats, step.chats);
+        EXPECT_EQ(h.s.counters.ownMessageTotal - own, step.own);
+        EXPECT_EQ(h.s.target, step.target);
+        EXPECT_EQ(h.s.GetSelfIndex(), step.selfIndex);
     }
-    return roster;
+    EXPECT_NE(h.s.messageText.find("Massage: Guest: mine "), std::string::npos);
+    EXPECT_EQ(h.s.messageText.find("nope"), std::string::npos);
+    EXPECT_EQ(h.s.counters.relatedSayTotal, 2);
+    EXPECT_EQ(h.s.roster[2].sayCount, 1);
+    EXPECT_EQ(h.s.roster[3].messageCount, 1);
+    EXPECT_EQ(h.s.roster[4].id, 5u);
+    EXPECT_EQ(h.f.transfers.receiving.size(), 1u);
 }
 
-// A member that has connected and logged in; "Carol" is the last of the host's roster.
-class ClientHandlerTest : public ::testing::Test {
-protected:
-    void SetUp() override { test::SessionOf(f.core).inSession = true; }
-
-    void Welcome() {
-        const auto packet =
-            BuildWelcome("abc", 992872987, std::string(MessageWindowHeader()) + "Massage: hi\r\n",
-                         Roster({"Ann", "Bob", "Carol"}));
-        f.core.OnClientPacket(*packet);
-    }
-
-    static std::string Say(std::uint16_t sender, std::uint16_t target, std::string text = "hi") {
-        ChatLine line;
-        line.sender = sender;
-        line.target = target;
-        line.text = std::move(text);
-        return BuildChat(PacketType::Say, line);
-    }
-
-    std::string LastLine() const { return FromGbk(test::SessionOf(f.core).lines.back().text); }
-    const std::vector<SessionEvent>& Events() const { return test::RecorderOf(f.core).log.events; }
-
-    FakeCore f;
-};
-
-TEST_F(ClientHandlerTest, NothingCountsBeforeTheWelcomeWhichBringsTopicRosterAndBacklog) {
-    f.core.OnClientPacket(BuildMemberJoined("Early", "10.0.0.5"));
-    f.core.OnClientPacket(Say(1, 0));
-    EXPECT_TRUE(test::SessionOf(f.core).roster.empty());
-    EXPECT_TRUE(Events().empty());
-    Welcome();
-    const Session& s = test::SessionOf(f.core);
-    EXPECT_EQ(s.selfId, 3);
-    EXPECT_EQ(s.GetSelfIndex(), 3);
-    EXPECT_EQ(s.topic, "abc");
-    EXPECT_EQ(s.createdAt, 992872987);
-    EXPECT_EQ(s.roster[1].Name(), "Bob");
-    EXPECT_EQ(s.messageText, std::string(MessageWindowHeader()) + "Massage: hi\r\n");
-    EXPECT_EQ(s.counters.messageTotal, 2); // the window's line count less one
-    EXPECT_EQ(LastLine(), "-->> 欢迎您加入会话，现在您便可以与您的朋友进行对话了，会话愉快!");
-    ASSERT_EQ(Events().size(), 1u);
-    EXPECT_EQ(Events()[0].kind, EventKind::EvSessionJoined);
-    EXPECT_EQ(Events()[0].delay, 0);
-    // A second Welcome would duplicate the roster.
-    Welcome();
-    EXPECT_EQ(s.roster.size(), 3u);
-}
-
-TEST_F(ClientHandlerTest, OwnLineComingBackChangesNothing) {
-    Welcome();
-    const std::size_t lines = test::SessionOf(f.core).lines.size();
-    f.core.OnClientPacket(Say(3, 0));
-    EXPECT_EQ(test::SessionOf(f.core).lines.size(), lines);
-    EXPECT_EQ(test::SessionOf(f.core).counters.chatLineTotal, 0);
-    EXPECT_EQ(Events().size(), 1u);
-
-    f.core.OnClientPacket(Say(2, 3, "to you"));
-    EXPECT_EQ(LastLine(), "<Bob> 对 <你> 说: to you");
-    EXPECT_EQ(test::SessionOf(f.core).roster[1].sayCount, 1);
-    EXPECT_EQ(test::SessionOf(f.core).counters.relatedSayTotal, 1);
-    EXPECT_EQ(f.prompter.beeps.back(), BeepKind::Default);
-    EXPECT_EQ(Events().back().kind, EventKind::EvChatLine);
-    // A line from a sender the roster lacks is ignored.
-    f.core.OnClientPacket(Say(9, 0));
-    EXPECT_EQ(Events().size(), 2u);
-}
-
-TEST_F(ClientHandlerTest, NoticesOwnApprovedAndRefused) {
-    Welcome();
-    f.core.OnClientPacket(BuildNotice(PacketType::Notice, {3, "mine"}));
-    EXPECT_NE(test::SessionOf(f.core).messageText.find("Massage: Carol: mine "), std::string::npos);
-    EXPECT_EQ(test::SessionOf(f.core).counters.ownMessageTotal, 1);
-    EXPECT_EQ(test::SessionOf(f.core).roster[2].messageCount, 1);
-
-    const std::string before = test::SessionOf(f.core).messageText;
-    f.core.OnClientPacket(BuildNotice(PacketType::NoticeRefused, {3, "nope"}));
-    EXPECT_EQ(test::SessionOf(f.core).messageText, before);
-    ASSERT_EQ(f.prompter.boxes.size(), 1u);
-    EXPECT_EQ(f.prompter.boxes[0].caption, "消息未被验证通过");
-    EXPECT_EQ(f.prompter.boxes[0].text, "您待发送的消息: <nope> 验证没有通过，无法被发送。");
-    EXPECT_EQ(Events().size(), 2u); // the refusal is not recorded
-}
-
-TEST_F(ClientHandlerTest, OwnRenameSleepAndWakeAreRecordedButNotShownTwice) {
-    Welcome();
-    const std::size_t lines = test::SessionOf(f.core).lines.size();
-    f.core.OnClientPacket(BuildRename(PacketType::Rename, {3, "Caz"}));
-    f.core.OnClientPacket(BuildPresence(PacketType::Sleep, {3}));
-    f.core.OnClientPacket(BuildPresence(PacketType::Wake, {3}));
-    EXPECT_EQ(test::SessionOf(f.core).lines.size(), lines);
-    EXPECT_EQ(Events().size(), 4u);
-
-    f.core.OnClientPacket(BuildRename(PacketType::Rename, {2, "Robert"}));
-    EXPECT_EQ(LastLine(), "-->> Bob 改名为 'Robert ' ");
-    EXPECT_EQ(test::SessionOf(f.core).roster[1].Name(), "Robert");
-    f.core.OnClientPacket(BuildPresence(PacketType::Sleep, {2}));
-    EXPECT_EQ(test::SessionOf(f.core).roster[1].state, BuddyState::Asleep);
-    EXPECT_EQ(LastLine(), "-->> Robert 休眠了.");
-}
-
-TEST_F(ClientHandlerTest, MembersComeAndGoAndTheTargetFollows) {
-    Welcome();
-    f.core.OnClientPacket(BuildMemberJoined("Dave", "10.0.0.4"));
-    EXPECT_EQ(test::SessionOf(f.core).roster.back().id, 4u);
-    EXPECT_EQ(LastLine(), "-->> 新成员 Dave 加入会话.");
-    test::SessionOf(f.core).target = 4;
-    f.core.OnClientPacket(BuildMemberLeft(2));
-    EXPECT_EQ(LastLine(), "-->> 成员 Bob 离开会话.");
-    EXPECT_EQ(test::SessionOf(f.core).target, 3); // still Dave
-    EXPECT_EQ(test::SessionOf(f.core).GetSelfIndex(), 2);
-    // A later line from Dave still names him: senders are BuddyIDs.
-    f.core.OnClientPacket(Say(4, 2));
-    EXPECT_EQ(LastLine(), "<Dave> 对 <你> 说: hi");
-    // An index the roster lacks is ignored and not recorded.
-    const std::size_t events = Events().size();
-    f.core.OnClientPacket(BuildMemberLeft(7));
-    f.core.OnClientPacket(BuildMemberLeft(0));
-    EXPECT_EQ(Events().size(), events);
-    EXPECT_TRUE(f.prompter.boxes.empty());
-}
-
-TEST_F(ClientHandlerTest, FileOfferAnsweredThroughTheHost) {
-    Welcome();
-    const std::string offer = BuildFilePacket(PacketType::FileOffer, {2, 3, "a.txt", 10});
-    f.core.OnClientPacket(offer);
-    std::string accept = offer;
-    Relay(accept, PacketType::FileAcceptToHost);
-    EXPECT_EQ(f.transport.SentTo(0), std::vector<std::string>{accept});
-    EXPECT_EQ(f.transfers.receiving.size(), 1u);
-    EXPECT_EQ(f.prompter.boxes.at(0).text,
-              "成员' Bob '请求向您发送文件 a.txt (10字节), 接受文件吗? ");
-    // Busy: the next offer is refused without a question; the user is told why.
-    f.core.OnClientPacket(offer);
-    EXPECT_EQ(f.transport.SentTo(0).back()[0], static_cast<char>(PacketType::FileRefuseToHost));
-    ASSERT_EQ(f.prompter.boxes.size(), 2u);
-    EXPECT_EQ(f.prompter.boxes[1].text, "目前正在进行文件传输.");
-    EXPECT_EQ(f.transfers.receiving.size(), 1u);
-    EXPECT_EQ(Events().size(), 1u); // file packets are not recorded
-}
-
-TEST_F(ClientHandlerTest, HostGoneEndsTheSession) {
-    Welcome();
-    f.transport.active = true;
-    f.clock.Advance(5);
-    f.core.OnHostGone();
-    const Session& s = test::SessionOf(f.core);
-    EXPECT_TRUE(s.roster.empty());
-    EXPECT_FALSE(s.inSession);
-    EXPECT_EQ(f.transport.shutdowns, 1);
-    EXPECT_EQ(LastLine(), "-->> 组长已经关闭会话。所有人都已经退出了。");
-    EXPECT_NE(FromGbk(s.messageText).find("Massage: 会话 'abc ' 关闭"), std::string::npos);
-    EXPECT_EQ(s.endedAt, f.clock.Now());
-    EXPECT_EQ(Events().back().kind, EventKind::EvSessionEnded);
-    EXPECT_EQ(Events().back().delay, 5);
-    // Packets after the end count for nothing.
-    f.core.OnClientPacket(Say(2, 0));
-    EXPECT_EQ(Events().size(), 2u);
+TEST(ClientHandler, HostGoneEndsTheSession) {
+    Core h;
+    h.Client();
+    h.f.clock.Advance(5);
+    h.f.core.OnHostGone();
+    EXPECT_TRUE(h.s.roster.empty());
+    EXPECT_FALSE(h.s.inSession);
+    EXPECT_EQ(h.net.shutdowns, 1);
+    EXPECT_EQ(h.Line(), "-->> 组长已经关闭会话。所有人都已经退出了。");
+    EXPECT_NE(FromGbk(h.s.messageText).find("Massage: 会话 'Topic ' 关闭"), std::string::npos);
+    EXPECT_EQ(h.s.endedAt, h.f.clock.Now());
+    EXPECT_EQ(h.log.events.back().kind, EventKind::EvSessionEnded);
+    EXPECT_EQ(h.log.events.back().delay, 5);
+    h.f.core.OnClientPacket(Chat(P::Say, 3, 0)); // packets after the end count for nothing
+    EXPECT_EQ(h.log.events.size(), 2u);
 }
 
 } // namespace

@@ -3,12 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "protocol/packets.h"
+#include "protocol/core_harness.h"
 #include "record/record_test_util.h"
 #include "session/address_code.h"
-#include "session/gbk.h"
-#include "support/core_access.h"
-#include "support/core_fakes.h"
 
 namespace kolvena {
 namespace {
@@ -17,68 +14,13 @@ constexpr std::size_t BANNER_LINES = 4;
 constexpr CalendarTime MIDNIGHT = 999993600; // the day of the fake clock's start, UTC
 constexpr char NOT_IN_SESSION[] = "-->> 您还未进入会话。";
 
-// A core on fakes and the steps that bring it into a session.
-struct Harness {
-    test::FakeCore f;
-    Session& s = test::SessionOf(f.core);
-    Commands& cmd = f.core.commands();
-    EventLog& log = test::RecorderOf(f.core).log;
-    test::ScriptedPrompter& p = f.prompter;
-    test::FakeTransport& net = f.transport;
-
-    // "Leader" hosts "Topic"; the creation's boxes are forgotten.
-    void Host() {
-        ASSERT_TRUE(cmd.CreateBegin());
-        ASSERT_TRUE(cmd.CreateFinish("Leader", "Topic"));
-        p.boxes.clear();
-    }
-    // A member with its own connection on the next slot.
-    void AddMember(const std::string& name) {
-        net.Promote(net.Connect());
-        s.AddBuddy(Buddy::Make(name, "10.0.0.9", BuddyRole::Member));
-    }
-    // Connected to a host whose roster has not arrived yet.
-    void Connect() {
-        ASSERT_TRUE(cmd.JoinBegin());
-        cmd.JoinFinish({"Guest", JoinMode::ByCode, 1234, "", 6636});
-        net.active = true; // the socket Init made
-        cmd.OnConnectResult(true);
-        net.sent.clear();
-    }
-    // A client "Guest" (BuddyID 3) after a member who left and the leader.
-    void Client() {
-        Connect();
-        for (const char* name : {"Leader", "Gone", "Guest"}) {
-            Buddy b = Buddy::Make(name, "10.0.0.1",
-                                  s.roster.empty() ? BuddyRole::Leader : BuddyRole::Member);
-            b.id = static_cast<std::uint32_t>(s.roster.size() + 1);
-            s.AppendBuddy(b);
-        }
-        s.roster[1].state = BuddyState::Left;
-        s.selfId = 3;
-        s.topic = "Topic";
-    }
-    void HostOrClient(bool host, int members) {
-        if (!host)
-            return Client();
-        Host();
-        for (int i = 0; i < members; ++i)
-            AddMember(std::string(1, static_cast<char>('B' + i)));
-    }
-
-    std::string Line(std::size_t fromEnd = 0) const {
-        return FromGbk(s.lines[s.lines.size() - 1 - fromEnd].text);
-    }
-    std::vector<std::size_t> Slots() const {
-        std::vector<std::size_t> out;
-        for (const auto& sent : net.sent)
-            out.push_back(sent.slot);
-        return out;
+struct Harness : test::Core {
+    void HostOrClient(bool host, std::initializer_list<const char*> members) {
+        host ? Host(members) : Client();
     }
     void ExpectOnlyBox(const std::string& caption, const std::string& text) const {
         ASSERT_EQ(p.boxes.size(), 1u) << text;
-        EXPECT_EQ(p.boxes[0].caption, caption);
-        EXPECT_EQ(p.boxes[0].text, text);
+        EXPECT_EQ(p.boxes[0].caption + "|" + p.boxes[0].text, caption + "|" + text);
     }
 };
 
@@ -98,10 +40,10 @@ TEST(CommandsTest, CreateMakesTheLeaderAnnouncesTheCodeAndRecordsTheCreation) {
     EXPECT_EQ(h.s.roster[0].role, BuddyRole::Leader);
     EXPECT_EQ(h.s.selfId, 1);
     EXPECT_EQ(h.s.settings.maxClients, 20);
-    ASSERT_EQ(h.s.lines.size(), BANNER_LINES + 2);
-    EXPECT_EQ(h.Line(1),
-              "-->> 新建会话地址编码: " + code + "，主机地址: 192.168.0.7，监听端口: 6636");
-    EXPECT_EQ(h.Line(), "-->> 创建新的会话，等待客人登陆中...");
+    EXPECT_EQ(h.LinesFrom(BANNER_LINES),
+              (std::vector<std::string>{"-->> 新建会话地址编码: " + code +
+                                            "，主机地址: 192.168.0.7，监听端口: 6636",
+                                        "-->> 创建新的会话，等待客人登陆中..."}));
     EXPECT_EQ(FromGbk(h.s.messageText.substr(MessageWindowHeader().size())),
               "Massage: 欢迎您加入会话，会话主题是 'Topic '   (01:46:40)\r\n");
 
@@ -111,10 +53,10 @@ TEST(CommandsTest, CreateMakesTheLeaderAnnouncesTheCodeAndRecordsTheCreation) {
     EXPECT_EQ(h.p.clipboard, "欢迎您使用Kolvena加入我的会话! 会话地址编码:" + code);
 
     // The old session's events are gone; the creation opens the new recording.
-    ASSERT_EQ(h.log.events.size(), 1u);
-    EXPECT_EQ(h.log.events[0].kind, EventKind::EvSessionCreated);
-    EXPECT_EQ(h.log.events[0].data,
-              std::string("Leader") + std::string(14, '\0') + "192.168.0.7" + std::string(5, '\0'));
+    EXPECT_EQ(h.log.events,
+              (std::vector<SessionEvent>{
+                  {EventKind::EvSessionCreated, 0,
+                   "Leader" + std::string(14, '\0') + "192.168.0.7" + std::string(5, '\0')}}));
     EXPECT_EQ(h.log.header.version, RECORDING_VERSION);
     EXPECT_EQ(h.log.header.startTime, static_cast<std::uint32_t>(h.f.clock.now));
     EXPECT_EQ(h.f.view.mode, WindowMode::Live);
@@ -172,17 +114,17 @@ TEST(CommandsTest, CreateAndJoinAreRefusedWhileInASessionOrJoining) {
 
 TEST(CommandsTest, CancellingOrFailingACreateLeavesTheReplayAndTheLogAlone) {
     Harness h;
-    test::RecorderOf(h.f.core).state = ReplayState::Playing;
+    h.recorder.state = ReplayState::Playing;
     h.log.AppendEvent(EventKind::EvChatLine, "loaded");
     ASSERT_TRUE(h.cmd.CreateBegin());
-    EXPECT_EQ(test::RecorderOf(h.f.core).state, ReplayState::Paused);
+    EXPECT_EQ(h.recorder.state, ReplayState::Paused);
     h.cmd.CreateCancel();
-    EXPECT_EQ(test::RecorderOf(h.f.core).state, ReplayState::Playing);
+    EXPECT_EQ(h.recorder.state, ReplayState::Playing);
 
     h.net.serveOk = false;
     ASSERT_TRUE(h.cmd.CreateBegin());
     EXPECT_FALSE(h.cmd.CreateFinish("L", "T"));
-    EXPECT_EQ(test::RecorderOf(h.f.core).state, ReplayState::Paused);
+    EXPECT_EQ(h.recorder.state, ReplayState::Paused);
     EXPECT_FALSE(h.s.inSession);
     EXPECT_TRUE(h.s.roster.empty());
     EXPECT_EQ(h.log.events.size(), 1u);
@@ -202,11 +144,8 @@ TEST(CommandsTest, HostDetailsRefuseABlankNameOrTopic) {
     for (const Case& c : cases) {
         Harness h;
         EXPECT_EQ(h.cmd.ValidateHostDetails(c.name, c.topic), c.box.empty());
-        if (c.box.empty()) {
-            EXPECT_TRUE(h.p.boxes.empty());
-        } else {
-            h.ExpectOnlyBox("", c.box);
-        }
+        EXPECT_EQ(h.BoxTexts(),
+                  c.box.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.box});
     }
 }
 
@@ -226,7 +165,7 @@ TEST(CommandsTest, ProposedJoinNameIsTheTimeWithoutLeadingZeros) {
 
 TEST(CommandsTest, JoinConnectsInTheBackgroundAndLogsInOnCompletion) {
     Harness h;
-    test::RecorderOf(h.f.core).state = ReplayState::Paused;
+    h.recorder.state = ReplayState::Paused;
     h.log.AppendEvent(EventKind::EvChatLine, "loaded");
     ASSERT_TRUE(h.cmd.JoinBegin());
     h.cmd.JoinFinish({ToGbk("游客"), JoinMode::ByAddress, 0, " 10.1.2.3 ", 7000});
@@ -234,7 +173,7 @@ TEST(CommandsTest, JoinConnectsInTheBackgroundAndLogsInOnCompletion) {
     EXPECT_EQ(h.net.connects[0].mode, JoinMode::ByAddress);
     EXPECT_EQ(h.net.connects[0].address, "10.1.2.3");
     EXPECT_TRUE(test::CoreAccess::Parts(h.f.core).joining && h.f.view.joinTimer);
-    EXPECT_EQ(test::RecorderOf(h.f.core).state, ReplayState::NoReplay);
+    EXPECT_EQ(h.recorder.state, ReplayState::NoReplay);
     EXPECT_TRUE(h.log.events.empty());
     h.cmd.JoinTick();
     h.cmd.JoinTick();
@@ -244,9 +183,7 @@ TEST(CommandsTest, JoinConnectsInTheBackgroundAndLogsInOnCompletion) {
     h.cmd.OnConnectResult(true);
     EXPECT_TRUE(h.s.inSession);
     EXPECT_FALSE(test::CoreAccess::Parts(h.f.core).joining || h.f.view.joinTimer);
-    ASSERT_EQ(h.net.sent.size(), 1u);
-    EXPECT_EQ(h.net.sent[0].slot, 0u);
-    EXPECT_EQ(h.net.sent[0].packet, BuildLogin(ToGbk("游客")));
+    EXPECT_EQ(h.TakeSent(), (test::SentList{{0, BuildLogin(ToGbk("游客"))}}));
     EXPECT_EQ(h.Line(), "-->> 登陆会话主机成功，正在传回会话成员名单...");
     // A member's recording carries its own start, not 1970.
     EXPECT_EQ(h.log.header.version, RECORDING_VERSION);
@@ -257,10 +194,10 @@ TEST(CommandsTest, JoinConnectsInTheBackgroundAndLogsInOnCompletion) {
 
 TEST(CommandsTest, CancelledOrFailedJoinsEndCleanlyAndASecondJoinWorks) {
     Harness h;
-    test::RecorderOf(h.f.core).state = ReplayState::Playing;
+    h.recorder.state = ReplayState::Playing;
     ASSERT_TRUE(h.cmd.JoinBegin());
     h.cmd.JoinCancel();
-    EXPECT_EQ(test::RecorderOf(h.f.core).state, ReplayState::Playing);
+    EXPECT_EQ(h.recorder.state, ReplayState::Playing);
     h.net.initOk = false;
     h.cmd.JoinFinish({"Guest", JoinMode::ByCode, 1, "", 6636});
     EXPECT_FALSE(test::CoreAccess::Parts(h.f.core).joining);
@@ -274,8 +211,9 @@ TEST(CommandsTest, CancelledOrFailedJoinsEndCleanlyAndASecondJoinWorks) {
         h.cmd.JoinTick();
     h.net.active = true;
     h.cmd.OnConnectResult(false);
-    EXPECT_EQ(h.Line(1), "-->> 正在登陆会话主机 请稍候 ......");
-    EXPECT_EQ(h.Line(), "-->> 连接指定会话没有成功，请您重新登陆.");
+    EXPECT_EQ(h.LinesFrom(h.s.lines.size() - 2),
+              (std::vector<std::string>{"-->> 正在登陆会话主机 请稍候 ......",
+                                        "-->> 连接指定会话没有成功，请您重新登陆."}));
     EXPECT_EQ(h.net.shutdowns, 1);
     EXPECT_FALSE(test::CoreAccess::Parts(h.f.core).joining || h.s.inSession || h.f.view.joinTimer);
     EXPECT_TRUE(h.net.sent.empty());
@@ -305,7 +243,7 @@ TEST(CommandsTest, LeaveAsksTwiceAndKeepsTheFarewellWhenNotCleared) {
     };
     for (const Case& c : cases) {
         Harness h;
-        h.HostOrClient(c.host, 1);
+        h.HostOrClient(c.host, {"Bob"});
         h.s.counters.chatLineTotal = h.s.counters.ownSayTotal = h.s.counters.relatedSayTotal = 5;
         h.s.counters.messageTotal = 9;
         h.s.counters.ownMessageTotal = 2;
@@ -315,22 +253,19 @@ TEST(CommandsTest, LeaveAsksTwiceAndKeepsTheFarewellWhenNotCleared) {
         h.cmd.Leave();
 
         ASSERT_EQ(h.p.boxes.size(), 3u);
-        EXPECT_EQ(h.p.boxes[0].caption, c.caption);
-        EXPECT_EQ(h.p.boxes[0].text, c.question);
-        EXPECT_EQ(h.p.boxes[1].caption, "是否保存会话记录?");
-        EXPECT_EQ(h.p.boxes[2].caption, "清空窗口内容?");
+        EXPECT_EQ(h.p.boxes[0].caption + "|" + h.p.boxes[0].text, c.caption + "|" + c.question);
+        EXPECT_EQ(h.p.boxes[1].caption + h.p.boxes[2].caption, "是否保存会话记录?清空窗口内容?");
         EXPECT_EQ(h.Line(), c.line);
         EXPECT_NE(FromGbk(h.s.messageText).find("Massage: " + c.notice), std::string::npos);
         EXPECT_FALSE(h.s.inSession || h.s.isHost || h.s.asleep);
         EXPECT_TRUE(h.s.roster.empty());
         EXPECT_EQ(h.net.shutdowns, 1);
-        EXPECT_EQ(h.s.counters.chatLineTotal + h.s.counters.ownSayTotal +
-                      h.s.counters.relatedSayTotal,
-                  0);
-        EXPECT_EQ(h.s.counters.messageTotal, 10); // the farewell counts
-        EXPECT_EQ(h.s.counters.ownMessageTotal, 2);
-        ASSERT_EQ(h.log.events.size(), events + 1);
-        EXPECT_EQ(h.log.events.back().kind, EventKind::EvSessionEnded);
+        const auto& n = h.s.counters;
+        EXPECT_EQ(std::vector<int>({n.chatLineTotal, n.ownSayTotal, n.relatedSayTotal,
+                                    n.messageTotal, n.ownMessageTotal}),
+                  (std::vector<int>{0, 0, 0, 10, 2})); // the farewell counts
+        EXPECT_EQ(h.EventsFrom(events),
+                  (std::vector<SessionEvent>{{EventKind::EvSessionEnded, 0, ""}}));
         EXPECT_EQ(h.f.view.mode, WindowMode::Idle);
         EXPECT_TRUE(h.net.sent.empty());
     }
@@ -344,8 +279,7 @@ TEST(CommandsTest, LeaveAndSleepOutsideASessionOrCancelledChangeNothing) {
     h.ExpectOnlyBox("退出出错", "您还未进入会话?");
     EXPECT_EQ(h.p.boxes[0].icon, BoxIcon::Question);
 
-    h.Host();
-    h.AddMember("B");
+    h.Host({"Bob"});
     h.p.answers = {BoxAnswer::Cancel, BoxAnswer::Cancel};
     h.cmd.Leave();
     h.cmd.SleepOrWake();
@@ -374,8 +308,7 @@ TEST(CommandsTest, HostGoneWhileTheLeaveQuestionIsOpenEndsNothingTwice) {
 TEST(CommandsTest, SavingFromTheLeavePromptWritesTheSessionAsItWas) {
     Harness h;
     test::TempDir dir;
-    h.Host();
-    h.AddMember("B");
+    h.Host({"Bob"});
     h.f.clock.Advance(3);
     h.cmd.Send({"abc", false, false});
     h.p.paths = {dir.File("left.prs")};
@@ -386,7 +319,7 @@ TEST(CommandsTest, SavingFromTheLeavePromptWritesTheSessionAsItWas) {
     EXPECT_EQ(h.p.fileRequests[0].initialName, "Topic(9-9-2001)");
     RecordingHeader header;
     ASSERT_TRUE(header.Decode(test::ReadFileBytes(dir.File("left.prs"))));
-    EXPECT_EQ(header.eventCount, 3); // created, the line and the end: the copy is complete
+    EXPECT_EQ(header.eventCount, 4); // created, joined, the line and the end: the copy is whole
     EXPECT_EQ(header.topic, "Topic");
     // Not the emptied roster and the reset totals of the moment after leaving.
     EXPECT_EQ(header.memberCount, 2u);
@@ -406,11 +339,11 @@ TEST(CommandsTest, SleepAndWakeSendTheirPacketAndRefreshTheButtons) {
     };
     const Case cases[] = {
         {true, PacketType::Sleep, PacketType::Wake, {1, 2}, 1, "Leader"},
-        {false, PacketType::SleepToHost, PacketType::WakeToHost, {0}, 3, "Guest"},
+        {false, PacketType::SleepToHost, PacketType::WakeToHost, {0}, 4, "Guest"},
     };
     for (const Case& c : cases) {
         Harness h;
-        h.HostOrClient(c.host, 2);
+        h.HostOrClient(c.host, {"Bob", "Cat"});
         const std::size_t events = h.log.events.size();
         for (const bool toSleep : {true, false}) {
             h.net.sent.clear();
@@ -418,8 +351,9 @@ TEST(CommandsTest, SleepAndWakeSendTheirPacketAndRefreshTheButtons) {
             h.cmd.SleepOrWake();
             EXPECT_EQ(h.p.boxes.back().text,
                       toSleep ? "您要暂时离开一会儿吗?" : "您要立即返回会话吗?");
+            const std::string packet = BuildPresence(toSleep ? c.sleep : c.wake, {c.self});
             EXPECT_EQ(h.Slots(), c.slots);
-            EXPECT_EQ(h.net.sent[0].packet, BuildPresence(toSleep ? c.sleep : c.wake, {c.self}));
+            EXPECT_EQ(h.net.sent[0].packet, packet);
             EXPECT_EQ(h.s.asleep, toSleep);
             EXPECT_EQ(h.s.BuddyById(c.self)->state,
                       toSleep ? BuddyState::Asleep : BuddyState::Awake);
@@ -427,12 +361,10 @@ TEST(CommandsTest, SleepAndWakeSendTheirPacketAndRefreshTheButtons) {
             EXPECT_GT(h.f.view.commands, buttons);
         }
         // Only the host records its own change; a member records what the host sends back.
-        ASSERT_EQ(h.log.events.size(), events + (c.host ? 2 : 0));
-        if (c.host) {
-            EXPECT_EQ(h.log.events[events].kind, EventKind::EvAsleep);
-            EXPECT_EQ(h.log.events[events].data, BuildPresence(c.sleep, {c.self}));
-            EXPECT_EQ(h.log.events[events + 1].kind, EventKind::EvAwake);
-        }
+        const std::vector<SessionEvent> recorded{
+            {EventKind::EvAsleep, 0, BuildPresence(c.sleep, {c.self})},
+            {EventKind::EvAwake, 0, BuildPresence(c.wake, {c.self})}};
+        EXPECT_EQ(h.EventsFrom(events), c.host ? recorded : std::vector<SessionEvent>{});
     }
 }
 
@@ -460,10 +392,10 @@ TEST(CommandsTest, RenameBroadcastsOnTheHostAndAsksTheHostOnAClient) {
         std::string oldName;
     };
     const Case cases[] = {{true, PacketType::Rename, 1, 1, "Leader"},
-                          {false, PacketType::RenameToHost, 0, 3, "Guest"}};
+                          {false, PacketType::RenameToHost, 0, 4, "Guest"}};
     for (const Case& c : cases) {
         Harness h;
-        h.HostOrClient(c.host, 1);
+        h.HostOrClient(c.host, {"Bob"});
         const std::size_t events = h.log.events.size();
         ASSERT_TRUE(h.cmd.RenameBegin());
         EXPECT_FALSE(h.cmd.ValidateRename(" \t "));
@@ -472,14 +404,11 @@ TEST(CommandsTest, RenameBroadcastsOnTheHostAndAsksTheHostOnAClient) {
         h.cmd.RenameFinish("  Boss ");
 
         const std::string packet = BuildRename(c.type, {c.self, "Boss"});
-        EXPECT_EQ(h.Slots(), std::vector<std::size_t>{c.slot});
-        EXPECT_EQ(h.net.sent[0].packet, packet);
+        EXPECT_EQ(h.TakeSent(), (test::SentList{{c.slot, packet}}));
         EXPECT_EQ(h.Line(), "-->> " + c.oldName + " 改名为 'Boss ' ");
         EXPECT_EQ(h.s.BuddyById(c.self)->Name(), "Boss");
-        ASSERT_EQ(h.log.events.size(), events + (c.host ? 1 : 0));
-        if (c.host) {
-            EXPECT_EQ(h.log.events.back().data, packet);
-        }
+        const std::vector<SessionEvent> renamed{{EventKind::EvNameChanged, 0, packet}};
+        EXPECT_EQ(h.EventsFrom(events), c.host ? renamed : std::vector<SessionEvent>{});
     }
 }
 
@@ -496,9 +425,8 @@ TEST(CommandsTest, BlankInputOutsideASessionAndDuringAReplay) {
     EXPECT_EQ(h.Line(), NOT_IN_SESSION);
     EXPECT_EQ(h.s.lastLine.text, "word");
 
-    h.Host();
-    h.AddMember("B");
-    test::RecorderOf(h.f.core).state = ReplayState::Paused;
+    h.Host({"Bob"});
+    h.recorder.state = ReplayState::Paused;
     const std::size_t lines = h.s.lines.size();
     EXPECT_EQ(h.cmd.Send({" typed ", true, false}).text, " typed ");
     EXPECT_EQ(h.s.lines.size(), lines);
@@ -510,16 +438,14 @@ TEST(CommandsTest, ClientChatIsShownAtOnceAndRecordedWithItsOwnBytes) {
     Harness h;
     h.Client();
     EXPECT_TRUE(h.cmd.Send({" abc ", false, false}).text.empty());
-    const std::string expected{"\x0B\x00\x00\x00\x00\x03\x00\x00\x01\x00\x00\x00\x03\x00"
+    const std::string expected{"\x0B\x00\x00\x00\x00\x04\x00\x00\x01\x00\x00\x00\x03\x00"
                                "abc",
                                17};
-    EXPECT_EQ(h.Slots(), std::vector<std::size_t>{0});
-    EXPECT_EQ(h.net.sent[0].packet, expected);
-    EXPECT_EQ(h.log.events.back().kind, EventKind::EvChatLine);
-    EXPECT_EQ(h.log.events.back().data, expected);
+    EXPECT_EQ(h.TakeSent(), (test::SentList{{0, expected}}));
+    EXPECT_EQ(h.log.events.back(), (SessionEvent{EventKind::EvChatLine, 0, expected}));
     EXPECT_EQ(h.Line(), "<你> 对大家说: abc");
     EXPECT_EQ(h.s.lines.back().stamp, 1u);
-    EXPECT_EQ(h.s.BuddyById(3)->sayCount, 1);
+    EXPECT_EQ(h.s.BuddyById(4)->sayCount, 1);
     EXPECT_EQ(h.s.counters.chatLineTotal, 1);
 }
 
@@ -531,15 +457,16 @@ TEST(CommandsTest, HostChatGoesToTheWhisperedMemberOnlyOrToEveryone) {
         std::string line;
     };
     const Case cases[] = {
-        {3, true, {2}, "<你> 对 <C> 说(悄悄话): hi"},
+        {3, true, {2}, "<你> 对 <Dan> 说(悄悄话): hi"}, // ActiveIndex 3 is on slot 2
+        {4, true, {3}, "<你> 对 <Eve> 说(悄悄话): hi"},
         {0, true, {1, 2, 3}, "<你> 对大家说(悄悄话): hi"},
-        {3, false, {1, 2, 3}, "<你> 对 <C> 说: hi"},
+        {3, false, {1, 2, 3}, "<你> 对 <Dan> 说: hi"},
         {1, true, {}, "<你> 对自己说(悄悄话): hi"},
-        {9, false, {1, 2, 3}, "<你> 对 <D> 说: hi"}, // past the present members: the last
+        {9, false, {1, 2, 3}, "<你> 对 <Eve> 说: hi"}, // past the present members: the last
     };
     for (const Case& c : cases) {
         Harness h;
-        h.HostOrClient(true, 3);
+        h.HostWithDeparted();
         h.s.target = c.target;
         EXPECT_TRUE(h.cmd.Send({"hi", false, c.whisper}).text.empty());
         EXPECT_EQ(h.Slots(), c.slots) << c.line;
@@ -562,11 +489,11 @@ TEST(CommandsTest, NoticeConfirmationAndWhereTheNoticeShows) {
     const Case cases[] = {
         {true, "你要发送消息: \n <hello> ?", 1, PacketType::Notice, 1},
         {false, "你要发送消息: \n<hello> ?\n(需要通过会话组长验证)", 0, PacketType::NoticeToHost,
-         3},
+         4},
     };
     for (const Case& c : cases) {
         Harness h;
-        h.HostOrClient(c.host, 1);
+        h.HostOrClient(c.host, {"Bob"});
         const std::string before = h.s.messageText;
         const std::size_t events = h.log.events.size();
         const SendOutcome out = h.cmd.Send({" hello ", true, false});
@@ -574,15 +501,14 @@ TEST(CommandsTest, NoticeConfirmationAndWhereTheNoticeShows) {
         EXPECT_FALSE(out.asNotice);
         h.ExpectOnlyBox("发送消息", c.question);
         const std::string packet = BuildNotice(c.type, {c.self, "hello"});
-        EXPECT_EQ(h.Slots(), std::vector<std::size_t>{c.slot});
-        EXPECT_EQ(h.net.sent[0].packet, packet);
+        EXPECT_EQ(h.TakeSent(), (test::SentList{{c.slot, packet}}));
         if (c.host) {
             EXPECT_EQ(FromGbk(h.s.messageText.substr(before.size())),
                       "Massage: Leader: hello   (01:46:40)\r\n");
             EXPECT_EQ(h.s.counters.ownMessageTotal, 1);
             EXPECT_EQ(h.s.roster[0].messageCount, 1);
-            ASSERT_EQ(h.log.events.size(), events + 1);
-            EXPECT_EQ(h.log.events.back().data, packet);
+            EXPECT_EQ(h.EventsFrom(events),
+                      (std::vector<SessionEvent>{{EventKind::EvNotice, 0, packet}}));
         } else {
             // A member's notice shows when the host sends it back.
             EXPECT_EQ(h.s.messageText, before);
@@ -615,7 +541,7 @@ TEST(CommandsTest, TextsTooLongForOnePacketAreRefusedNotCut) {
                                                   {true, MAX_NOTICE_TEXT + 1}};
     for (const auto& [notice, length] : cases) {
         Harness h;
-        h.HostOrClient(true, 1);
+        h.Host({"Bob"});
         const bool fits = length == (notice ? MAX_NOTICE_TEXT : MAX_CHAT_TEXT);
         const std::string text(length, 'x');
         const SendOutcome out = h.cmd.Send({text, notice, false});
@@ -634,7 +560,7 @@ TEST(CommandsTest, TextsTooLongForOnePacketAreRefusedNotCut) {
 
 TEST(CommandsTest, ClearLeavesOnlyTheBannerAndKeepsRosterAndLog) {
     Harness h;
-    h.HostOrClient(true, 1);
+    h.Host({"Bob"});
     h.cmd.Send({"abc", false, false});
     const std::size_t events = h.log.events.size();
     h.p.answers = {BoxAnswer::Cancel};

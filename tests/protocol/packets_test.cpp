@@ -258,25 +258,23 @@ TEST_F(WelcomeTest, FirstMemberOfAFreshSessionGetsTwoRecordsByteExact) {
     ASSERT_TRUE(packet);
 
     const std::string backlog = host.messageText.substr(BACKLOG_SKIP);
-    const std::size_t L = backlog.size();
-    ASSERT_EQ(packet->size(), 85 + L + 120);
-    EXPECT_EQ(packet->substr(0, 41),
-              "\x15" + host.topic + std::string(TOPIC_SIZE - host.topic.size(), '\0'));
-    EXPECT_EQ(LoadU32(packet->data() + 41), 1000000000u);
-    EXPECT_EQ(LoadU16(packet->data() + 45), L);
-    EXPECT_EQ(packet->substr(47, L), backlog);
-    EXPECT_EQ(LoadU16(packet->data() + 47 + L), 2);
-    EXPECT_EQ(packet->substr(49 + L, 120), host.roster[0].Encode() + host.roster[1].Encode());
-    EXPECT_EQ(packet->substr(169 + L), std::string(WELCOME_TRAILER_SIZE, '\0'));
+    std::string expected = "\x15" + host.topic + std::string(TOPIC_SIZE - host.topic.size(), '\0');
+    ByteWriter w(expected);
+    w.U32(1000000000);
+    w.U16(static_cast<std::uint16_t>(backlog.size()));
+    w.Raw(backlog);
+    w.U16(2);
+    EXPECT_EQ(*packet, expected + host.roster[0].Encode() + host.roster[1].Encode() +
+                           std::string(WELCOME_TRAILER_SIZE, '\0'));
+    EXPECT_EQ(packet->size(), 85 + backlog.size() + 120);
 
     const auto read = ReadWelcome(*packet);
     ASSERT_TRUE(read);
-    EXPECT_EQ(read->topic, host.topic);
-    EXPECT_EQ(read->createdAt, 1000000000u);
-    EXPECT_EQ(read->backlog.rfind(KOLVENA_TEXT("Massage: 欢迎您加入会话"), 0), 0u);
+    EXPECT_EQ(std::tie(read->topic, read->createdAt, read->backlog),
+              std::make_tuple(host.topic, 1000000000u, backlog));
     ASSERT_EQ(read->roster.size(), 2u);
-    for (std::size_t i = 0; i < 2; ++i)
-        EXPECT_EQ(read->roster[i].Encode(), host.roster[i].Encode()) << i;
+    EXPECT_EQ(read->roster[0].Encode() + read->roster[1].Encode(),
+              host.roster[0].Encode() + host.roster[1].Encode());
     // The trailing bytes may be missing or carry anything.
     const std::string bare = packet->substr(0, packet->size() - WELCOME_TRAILER_SIZE);
     EXPECT_EQ(ReadWelcome(bare)->backlog, backlog);

@@ -1,17 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 #include <tuple>
 #include <vector>
 
-#include "protocol/packets.h"
+#include "protocol/core_harness.h"
 #include "protocol/view_texts.h"
 #include "record/record_test_util.h"
 #include "record/recording_file.h"
-#include "session/gbk.h"
-#include "support/core_access.h"
-#include "support/core_fakes.h"
 
 namespace kolvena {
 namespace {
@@ -71,17 +69,18 @@ struct Recording {
     }
 };
 
-struct ReplayHarness {
-    test::FakeCore f;
-    Session& s = test::SessionOf(f.core);
+struct ReplayHarness : test::Core {
     ReplayEngine& replay = f.core.replay();
-    Recorder& recorder = test::RecorderOf(f.core);
     test::FakeReplayTimer& timer = f.replayTimer;
-    test::ScriptedPrompter& p = f.prompter;
 
     void Open(const std::string& path) {
         p.paths.push_back(path);
-        f.core.commands().OpenRecording();
+        cmd.OpenRecording();
+    }
+    void HostLive() {
+        ASSERT_TRUE(cmd.CreateBegin());
+        ASSERT_TRUE(cmd.CreateFinish("Host", "Live"));
+        p.boxes.clear();
     }
     // Ticks while the timer runs, at most `limit` times; the intervals it was started with.
     std::vector<int> Play(int limit = 100) {
@@ -91,17 +90,9 @@ struct ReplayHarness {
             replay.Tick();
         return timer.starts;
     }
-    std::vector<std::string> Lines() const {
-        std::vector<std::string> lines;
-        for (const LineRecord& line : s.lines)
-            lines.push_back(line.text);
-        return lines;
-    }
     int Count(const std::string& text) const {
-        int n = 0;
-        for (const auto& box : p.boxes)
-            n += box.text == text;
-        return n;
+        const auto texts = BoxTexts();
+        return static_cast<int>(std::count(texts.begin(), texts.end(), text));
     }
 };
 
@@ -124,9 +115,7 @@ TEST(Replay, OpeningLeavesTheSessionShowsTheSummaryAndWaitsPaused) {
     Recording rec;
     const std::string path = rec.Usual().Save(dir, ToGbk("周末"));
     ReplayHarness h;
-    ASSERT_TRUE(h.f.core.commands().CreateBegin());
-    ASSERT_TRUE(h.f.core.commands().CreateFinish("Host", "Live"));
-    h.p.boxes.clear();
+    h.HostLive();
 
     h.Open(path);
     ASSERT_GE(h.p.boxes.size(), 3u);
@@ -169,12 +158,10 @@ TEST(Replay, PlaysEveryEventWithTheLiveTextsAndEndsOnce) {
     EXPECT_EQ(h.Count(SESSION_ENDED), 1);
     EXPECT_EQ(h.Count(REPLAY_ENDED), 1);
 
-    const std::vector<std::string> lines = h.Lines();
-    const std::vector<std::string> tail(lines.end() - 6, lines.end());
-    EXPECT_EQ(tail, (std::vector<std::string>{
-                        ToGbk("-->> 新成员 Bob 加入会话."), ToGbk("<你> 对大家说: hello"),
-                        ToGbk("<Bob> 对大家说: hi"), ToGbk("-->> Bob 休眠了."),
-                        ToGbk("-->> 新成员 Cat 加入会话."), ToGbk("-->> 成员 Bob 离开会话.")}));
+    EXPECT_EQ(h.LinesFrom(h.s.lines.size() - 6),
+              (std::vector<std::string>{"-->> 新成员 Bob 加入会话.", "<你> 对大家说: hello",
+                                        "<Bob> 对大家说: hi", "-->> Bob 休眠了.",
+                                        "-->> 新成员 Cat 加入会话.", "-->> 成员 Bob 离开会话."}));
     EXPECT_NE(h.s.messageText.find("Massage: Ann: news "), std::string::npos);
     EXPECT_NE(h.s.messageText.find(ToGbk("欢迎您加入会话，会话主题是 'Topic ' ")),
               std::string::npos);
@@ -210,15 +197,15 @@ TEST(Replay, PauseKeepsThePositionAndASpeedChangeWaitsForTheNextGap) {
     EXPECT_EQ(h.timer.interval, 10000); // the running gap keeps its length
     h.replay.Tick();                    // "one"; the next gap uses the new speed
     EXPECT_EQ(h.timer.interval, 1250);
-    EXPECT_EQ(h.s.lines.back().text, ToGbk("<你> 对大家说: one"));
+    EXPECT_EQ(h.Line(), "<你> 对大家说: one");
 
     h.replay.TogglePause();
     h.replay.Tick();
     h.replay.Tick();
-    EXPECT_EQ(h.s.lines.back().text, ToGbk("<你> 对大家说: one"));
+    EXPECT_EQ(h.Line(), "<你> 对大家说: one");
     h.replay.TogglePause();
     h.replay.Tick();
-    EXPECT_EQ(h.s.lines.back().text, ToGbk("<你> 对大家说: two"));
+    EXPECT_EQ(h.Line(), "<你> 对大家说: two");
 }
 
 TEST(Replay, SeekRebuildsUpToThePositionAndTheEndWaitsForRestart) {
@@ -236,7 +223,7 @@ TEST(Replay, SeekRebuildsUpToThePositionAndTheEndWaitsForRestart) {
     EXPECT_EQ(h.timer.interval, REPLAY_START_INTERVAL_MS);
     EXPECT_FALSE(h.f.view.holding);
     EXPECT_EQ(h.s.GetBuddyCount(), 2);
-    EXPECT_EQ(h.s.lines.back().text, ToGbk("<Bob> 对大家说: hi"));
+    EXPECT_EQ(h.Line(), "<Bob> 对大家说: hi");
     EXPECT_EQ(h.s.lines.size(), 4u + 3u); // banner, then the join and the two lines
     h.replay.Tick();
     EXPECT_NE(h.s.messageText.find("Ann: news"), std::string::npos);
@@ -286,9 +273,9 @@ TEST(Replay, ATickDuringAnEventsBoxIsIgnored) {
     h.p.duringInform = nullptr;
     EXPECT_EQ(h.Count(SESSION_ENDED), 1);
     EXPECT_EQ(nested, 1);
-    EXPECT_NE(h.s.lines.back().text, ToGbk("<你> 对大家说: after"));
+    EXPECT_NE(h.Line(), "<你> 对大家说: after");
     h.replay.Tick();
-    EXPECT_EQ(h.s.lines.back().text, ToGbk("<你> 对大家说: after"));
+    EXPECT_EQ(h.Line(), "<你> 对大家说: after");
     EXPECT_EQ(h.recorder.log.ended, true);
 }
 
@@ -309,7 +296,7 @@ TEST(Replay, EventsNamingUnknownMembersOrMalformedAreSkipped) {
     h.Open(rec.Save(dir));
     h.p.boxes.clear();
     h.Play();
-    EXPECT_EQ(h.s.lines.back().text, ToGbk("<你> 对大家说: real"));
+    EXPECT_EQ(h.Line(), "<你> 对大家说: real");
     EXPECT_EQ(h.s.GetBuddyCount(), 1);
     EXPECT_EQ(h.p.boxes.size(), 1u); // only the end of the recording
 }
@@ -323,10 +310,8 @@ TEST(Replay, AMalformedOrMissingFileChangesNothing) {
     std::ofstream(truncated, std::ios::binary) << bytes.substr(0, bytes.size() - 20);
 
     ReplayHarness h;
-    ASSERT_TRUE(h.f.core.commands().CreateBegin());
-    ASSERT_TRUE(h.f.core.commands().CreateFinish("Host", "Live"));
+    h.HostLive();
     const std::size_t events = h.recorder.log.events.size();
-    h.p.boxes.clear();
 
     h.Open(truncated);
     EXPECT_EQ(h.p.boxes.back().text, "文件格式错误.");
@@ -341,8 +326,8 @@ TEST(Replay, AMalformedOrMissingFileChangesNothing) {
     EXPECT_EQ(h.recorder.state, ReplayState::NoReplay);
     EXPECT_EQ(h.recorder.log.events.size(), events);
     EXPECT_FALSE(h.timer.running);
-    h.f.core.commands().Send({"still here", false, false});
-    EXPECT_EQ(h.s.lines.back().text, ToGbk("<你> 对大家说: still here"));
+    h.cmd.Send({"still here", false, false});
+    EXPECT_EQ(h.Line(), "<你> 对大家说: still here");
 }
 
 TEST(Replay, ANewSessionStopsTheReplay) {
@@ -351,8 +336,7 @@ TEST(Replay, ANewSessionStopsTheReplay) {
     ReplayHarness h;
     h.Open(rec.Usual().Save(dir));
     const int changed = h.f.view.replayChanged;
-    ASSERT_TRUE(h.f.core.commands().CreateBegin());
-    ASSERT_TRUE(h.f.core.commands().CreateFinish("Host", "Live"));
+    h.HostLive();
     EXPECT_EQ(h.recorder.state, ReplayState::NoReplay);
     EXPECT_FALSE(h.timer.running);
     EXPECT_GT(h.f.view.replayChanged, changed);
@@ -361,33 +345,30 @@ TEST(Replay, ANewSessionStopsTheReplay) {
 
 TEST(Replay, ALiveRecordingReplaysToTheSameChatAreaAndMessages) {
     test::TempDir dir;
-    test::FakeCore live;
-    Commands& cmd = live.core.commands();
+    test::Core live;
+    Commands& cmd = live.cmd;
     ASSERT_TRUE(cmd.CreateBegin());
     ASSERT_TRUE(cmd.CreateFinish("Ann", "Topic"));
     cmd.Send({"first line", false, false});
-    live.clock.Advance(3);
+    live.f.clock.Advance(3);
     cmd.Send({"a notice", true, false});
     cmd.SleepOrWake();
     cmd.Send({"last line", false, false});
-    live.prompter.paths.push_back(dir.File("live.prs"));
+    live.p.paths.push_back(dir.File("live.prs"));
     cmd.SaveRecording();
 
     ReplayHarness h;
     h.Open(dir.File("live.prs"));
     h.Play();
     // The replay starts from the banner; the live area had the same banner, then the lines.
-    std::vector<std::string> liveLines;
-    for (const LineRecord& line : test::SessionOf(live.core).lines)
-        liveLines.push_back(line.text);
-    const std::vector<std::string> replayed = h.Lines();
-    ASSERT_EQ(replayed.size() + 2, liveLines.size()); // the live creation's two own lines
-    EXPECT_EQ(std::vector<std::string>(replayed.begin() + 4, replayed.end()),
-              std::vector<std::string>(liveLines.begin() + 6, liveLines.end()));
-    EXPECT_EQ(h.s.messageText.substr(h.s.messageText.find("Massage: ")).substr(0, 40),
-              test::SessionOf(live.core)
-                  .messageText.substr(test::SessionOf(live.core).messageText.find("Massage: "))
-                  .substr(0, 40));
+    // The live area has the creation's two own lines after the banner; the replay has not.
+    std::vector<std::string> liveLines = live.LinesFrom(0);
+    liveLines.erase(liveLines.begin() + 4, liveLines.begin() + 6);
+    EXPECT_EQ(h.LinesFrom(0), liveLines);
+    const auto notices = [](const std::string& text) {
+        return text.substr(text.find("Massage: "));
+    };
+    EXPECT_EQ(notices(h.s.messageText).substr(0, 40), notices(live.s.messageText).substr(0, 40));
 }
 
 TEST(Transcript, SavingTellsTheUserAndClearsTheUnsavedMark) {

@@ -1,45 +1,29 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
-#include "session/gbk.h"
-#include "support/core_access.h"
-#include "support/core_fakes.h"
+#include "protocol/core_harness.h"
 
 namespace kolvena {
 namespace {
 
+using test::Core;
 using test::FakeCore;
 
 constexpr char CLOSED_LINE[] = "-->> 会话暂时对外关闭。";
 constexpr char REOPENED_LINE[] = "-->> 会话重新对外开放。";
 
-// The leader hosting a session with the given number of members besides itself.
-struct HostWithMembers {
-    explicit HostWithMembers(int members) {
-        EXPECT_TRUE(f.core.commands().CreateBegin());
-        EXPECT_TRUE(f.core.commands().CreateFinish("Leader", "Topic"));
-        for (int i = 0; i < members; ++i) {
-            f.transport.Promote(f.transport.Connect());
-            test::SessionOf(f.core).AddBuddy(Buddy::Make("M", "10.0.0.9", BuddyRole::Member));
-        }
-        f.prompter.boxes.clear();
-    }
-    // The dialog opened, its maximum and listen box set, validated and applied.
-    bool Confirm(std::uint32_t maxClients, bool listen) {
-        SettingsValues values = f.core.commands().OpenSettings();
-        values.maxClients = maxClients;
-        values.listen = listen;
-        if (!f.core.commands().ValidateSettings(values))
-            return false;
-        f.core.commands().ApplySettings(values);
-        return true;
-    }
-    std::string LastLine() const { return FromGbk(test::SessionOf(f.core).lines.back().text); }
-    std::size_t LineCount() const { return test::SessionOf(f.core).lines.size(); }
-
-    FakeCore f;
-};
+// The dialog opened, its maximum and listen box set, validated and applied.
+bool Confirm(test::Core& h, std::uint32_t maxClients, bool listen) {
+    SettingsValues values = h.cmd.OpenSettings();
+    values.maxClients = maxClients;
+    values.listen = listen;
+    if (!h.cmd.ValidateSettings(values))
+        return false;
+    h.cmd.ApplySettings(values);
+    return true;
+}
 
 TEST(SettingsTest, ValidationRefusesOutOfRangeAndBelowTheMembersPresent) {
     struct Case {
@@ -66,65 +50,65 @@ TEST(SettingsTest, ValidationRefusesOutOfRangeAndBelowTheMembersPresent) {
         values.currentClients = c.current;
         values.maxClients = c.max;
         EXPECT_EQ(f.core.commands().ValidateSettings(values), c.accepted) << c.max;
-        if (c.text.empty()) {
-            EXPECT_TRUE(f.prompter.boxes.empty()) << c.max;
-            continue;
-        }
-        ASSERT_EQ(f.prompter.boxes.size(), 1u) << c.max;
-        EXPECT_EQ(f.prompter.boxes[0].caption, c.caption);
-        EXPECT_EQ(f.prompter.boxes[0].text, c.text);
+        std::vector<std::string> boxes;
+        for (const auto& box : f.prompter.boxes)
+            boxes.push_back(box.caption + "|" + box.text);
+        EXPECT_EQ(boxes, c.text.empty() ? std::vector<std::string>{}
+                                        : std::vector<std::string>{c.caption + "|" + c.text});
     }
 }
 
 TEST(SettingsTest, AMaximumEqualToTheMembersClosesTheSession) {
-    HostWithMembers host(3);
-    test::SessionOf(host.f.core).settings.maxClients = 12;
-    const SettingsValues opened = host.f.core.commands().OpenSettings();
+    Core host;
+    host.Host({"Bob", "Cat", "Dan"});
+    host.s.settings.maxClients = 12;
+    const SettingsValues opened = host.cmd.OpenSettings();
     EXPECT_TRUE(opened.hosting && opened.listen);
     EXPECT_EQ(opened.currentClients, 3);
     EXPECT_EQ(opened.maxClients, 12u);
-    test::SessionOf(host.f.core).settings.maxClients = 20;
-    EXPECT_FALSE(host.Confirm(2, true));
-    EXPECT_TRUE(host.f.transport.accepting);
-    EXPECT_EQ(test::SessionOf(host.f.core).settings.maxClients, 20);
+    host.s.settings.maxClients = 20;
+    EXPECT_FALSE(Confirm(host, 2, true));
+    EXPECT_TRUE(host.net.accepting);
+    EXPECT_EQ(host.s.settings.maxClients, 20);
 
-    ASSERT_TRUE(host.Confirm(3, true));
-    ASSERT_EQ(host.f.prompter.boxes.size(), 2u);
-    EXPECT_EQ(host.f.prompter.boxes[1].icon, BoxIcon::Information);
-    EXPECT_FALSE(host.f.transport.accepting);
-    EXPECT_EQ(test::SessionOf(host.f.core).settings.maxClients, 3);
-    EXPECT_EQ(host.LastLine(), CLOSED_LINE);
-    EXPECT_EQ(test::SessionOf(host.f.core).lines.back().stamp, 1u);
+    ASSERT_TRUE(Confirm(host, 3, true));
+    ASSERT_EQ(host.p.boxes.size(), 2u);
+    EXPECT_EQ(host.p.boxes[1].icon, BoxIcon::Information);
+    EXPECT_FALSE(host.net.accepting);
+    EXPECT_EQ(host.s.settings.maxClients, 3);
+    EXPECT_EQ(host.Line(), CLOSED_LINE);
+    EXPECT_EQ(host.s.lines.back().stamp, 1u);
 
     // Applying a full session that is closed already says so again.
-    const std::size_t lines = host.LineCount();
-    ASSERT_TRUE(host.Confirm(3, false));
-    EXPECT_EQ(host.LineCount(), lines + 1);
-    EXPECT_EQ(host.LastLine(), CLOSED_LINE);
+    const std::size_t lines = host.s.lines.size();
+    ASSERT_TRUE(Confirm(host, 3, false));
+    EXPECT_EQ(host.s.lines.size(), lines + 1);
+    EXPECT_EQ(host.Line(), CLOSED_LINE);
 
     // Raising the maximum with listen checked opens it again.
-    ASSERT_TRUE(host.Confirm(5, true));
-    EXPECT_TRUE(host.f.transport.accepting);
-    EXPECT_EQ(host.LastLine(), REOPENED_LINE);
+    ASSERT_TRUE(Confirm(host, 5, true));
+    EXPECT_TRUE(host.net.accepting);
+    EXPECT_EQ(host.Line(), REOPENED_LINE);
 }
 
 TEST(SettingsTest, TheListenBoxClosesAndReopensASessionThatIsNotFull) {
-    HostWithMembers host(1);
-    ASSERT_TRUE(host.Confirm(20, false));
-    EXPECT_FALSE(host.f.transport.accepting);
-    EXPECT_FALSE(host.f.core.commands().OpenSettings().listen); // the dialog shows the closed door
-    EXPECT_EQ(host.LastLine(), CLOSED_LINE);
+    Core host;
+    host.Host({"Bob"});
+    ASSERT_TRUE(Confirm(host, 20, false));
+    EXPECT_FALSE(host.net.accepting);
+    EXPECT_FALSE(host.cmd.OpenSettings().listen); // the dialog shows the closed door
+    EXPECT_EQ(host.Line(), CLOSED_LINE);
 
     // Unchanged settings change nothing.
-    const std::size_t lines = host.LineCount();
-    ASSERT_TRUE(host.Confirm(20, false));
-    EXPECT_EQ(host.LineCount(), lines);
+    const std::size_t lines = host.s.lines.size();
+    ASSERT_TRUE(Confirm(host, 20, false));
+    EXPECT_EQ(host.s.lines.size(), lines);
 
-    ASSERT_TRUE(host.Confirm(20, true));
-    EXPECT_TRUE(host.f.transport.accepting);
-    EXPECT_EQ(host.LastLine(), REOPENED_LINE);
-    ASSERT_TRUE(host.Confirm(20, true));
-    EXPECT_EQ(host.LineCount(), lines + 1);
+    ASSERT_TRUE(Confirm(host, 20, true));
+    EXPECT_TRUE(host.net.accepting);
+    EXPECT_EQ(host.Line(), REOPENED_LINE);
+    ASSERT_TRUE(Confirm(host, 20, true));
+    EXPECT_EQ(host.s.lines.size(), lines + 1);
 }
 
 TEST(SettingsTest, OutsideHostingOnlyTheDisplayAndSoundOptionsChange) {
@@ -147,11 +131,10 @@ TEST(SettingsTest, OutsideHostingOnlyTheDisplayAndSoundOptionsChange) {
     f.core.commands().ApplySettings(values);
 
     const Session& s = test::SessionOf(f.core);
-    EXPECT_TRUE(s.settings.showTimeOnChat);
-    EXPECT_FALSE(s.settings.showTimeOnMessages);
-    EXPECT_FALSE(s.settings.verifyMessages);
-    EXPECT_FALSE(s.settings.soundOn);
-    EXPECT_EQ(s.settings.maxClients, 7);
+    const auto& set = s.settings;
+    EXPECT_EQ(std::tie(set.showTimeOnChat, set.showTimeOnMessages, set.verifyMessages, set.soundOn,
+                       set.maxClients),
+              std::make_tuple(true, false, false, false, 7));
     EXPECT_TRUE(f.transport.accepting);
     EXPECT_EQ(s.lines.size(), lines);
     EXPECT_GT(f.view.chat, chats);
@@ -163,15 +146,16 @@ TEST(SettingsTest, OutsideHostingOnlyTheDisplayAndSoundOptionsChange) {
 }
 
 TEST(SettingsTest, ApplyingAfterTheSessionEndedLeavesTheDoorAlone) {
-    HostWithMembers host(2);
-    const SettingsValues values = host.f.core.commands().OpenSettings();
+    Core host;
+    host.Host({"Bob", "Cat"});
+    const SettingsValues values = host.cmd.OpenSettings();
     // The dialog was open when the session ended.
-    test::SessionOf(host.f.core).isHost = false;
-    test::SessionOf(host.f.core).inSession = false;
+    host.s.isHost = false;
+    host.s.inSession = false;
     SettingsValues changed = values;
     changed.listen = false;
-    host.f.core.commands().ApplySettings(changed);
-    EXPECT_TRUE(host.f.transport.accepting);
+    host.cmd.ApplySettings(changed);
+    EXPECT_TRUE(host.net.accepting);
 }
 
 } // namespace

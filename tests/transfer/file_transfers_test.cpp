@@ -12,14 +12,14 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
+#include "protocol/core_harness.h"
 #include "protocol/packets.h"
 #include "record/record_test_util.h"
 #include "session/gbk.h"
 #include "support/child_process.h"
-#include "support/core_access.h"
-#include "support/core_fakes.h"
 #include "support/raw_socket.h"
 #include "transfer/file_transfers.h"
 
@@ -386,36 +386,7 @@ TEST_F(Transfer, GivingUpOrClosingWhileWaitingForTheOfferer) {
 
 // --- the offer command ---
 
-struct OfferHarness {
-    test::FakeCore f;
-    Session& s = test::SessionOf(f.core);
-    test::ScriptedPrompter& p = f.prompter;
-
-    void Host() {
-        ASSERT_TRUE(f.core.commands().CreateBegin());
-        ASSERT_TRUE(f.core.commands().CreateFinish("Leader", "Topic"));
-        f.transport.Promote(f.transport.Connect());
-        s.AddBuddy(Buddy::Make("B", "10.0.0.9", BuddyRole::Member));
-        p.boxes.clear();
-        f.transport.sent.clear();
-    }
-    // "Guest" after the leader and a member who left: ActiveIndex 2.
-    void Client() {
-        ASSERT_TRUE(f.core.commands().JoinBegin());
-        f.core.commands().JoinFinish({"Guest", JoinMode::ByCode, 1234, "", 6636});
-        f.transport.active = true;
-        f.core.commands().OnConnectResult(true);
-        for (const char* name : {"Leader", "Gone", "Guest"}) {
-            Buddy b = Buddy::Make(name, "10.0.0.1",
-                                  s.roster.empty() ? BuddyRole::Leader : BuddyRole::Member);
-            b.id = static_cast<std::uint32_t>(s.roster.size() + 1);
-            s.AppendBuddy(b);
-        }
-        s.roster[1].state = BuddyState::Left;
-        s.selfId = 3;
-        p.boxes.clear();
-        f.transport.sent.clear();
-    }
+struct OfferHarness : test::Core {
     std::vector<std::string> Boxes() const {
         std::vector<std::string> out;
         for (const auto& box : p.boxes)
@@ -428,14 +399,14 @@ TEST_F(Transfer, OfferRefusals) {
     OfferHarness h;
     h.f.core.commands().OfferFile(); // no session: the target is everyone
     EXPECT_EQ(h.Boxes(), std::vector<std::string>{"无法传输文件|传输文件目标不正确."});
-    h.Host();
-    test::RecorderOf(h.f.core).state = ReplayState::Paused; // a replay comes before the target
+    h.Host({"B"});
+    h.recorder.state = ReplayState::Paused; // a replay comes before the target
     h.f.core.commands().OfferFile();
-    test::RecorderOf(h.f.core).state = ReplayState::NoReplay;
+    h.recorder.state = ReplayState::NoReplay;
     h.s.target = 1; // oneself
     h.f.core.commands().OfferFile();
     h.s.target = 2;
-    test::SessionOf(h.f.core).transfer.busy = true;
+    h.s.transfer.busy = true;
     h.f.core.commands().OfferFile();
     EXPECT_EQ(h.Boxes(), (std::vector<std::string>{"无法传输文件|你目前未进入会话.",
                                                    "无法传输文件|传输文件目标不正确.",
@@ -448,7 +419,7 @@ TEST_F(Transfer, OfferGoesToTheTarget) {
     const fs::path source = Source(1234, "报告.txt");
     for (const bool host : {true, false}) {
         OfferHarness h;
-        host ? h.Host() : h.Client();
+        host ? h.Host({"B"}) : h.Client();
         h.s.target = host ? 2 : 1;
         h.p.paths.push_back(source.string());
         h.f.core.commands().OfferFile();
@@ -457,24 +428,21 @@ TEST_F(Transfer, OfferGoesToTheTarget) {
         EXPECT_EQ(h.p.fileRequests[0].initialName, "*.*");
         EXPECT_EQ(h.p.fileRequests[0].filter, kFilter);
         EXPECT_TRUE(h.p.boxes.empty());
-        const FilePacket offer{host ? std::uint16_t{1} : std::uint16_t{2}, h.s.target,
+        const FilePacket offer{host ? std::uint16_t{1} : std::uint16_t{3}, h.s.target,
                                ToGbk("报告.txt"), 1234};
-        ASSERT_EQ(h.f.transport.sent.size(), 1u);
-        EXPECT_EQ(h.f.transport.sent[0].slot, host ? 1u : 0u);
-        EXPECT_EQ(
-            h.f.transport.sent[0].packet,
-            BuildFilePacket(host ? PacketType::FileOffer : PacketType::FileOfferToHost, offer));
-        EXPECT_EQ(h.s.transfer.path, source.string());
-        EXPECT_EQ(h.s.transfer.name, ToGbk("报告.txt"));
-        EXPECT_EQ(h.s.transfer.size, 1234u);
-        EXPECT_EQ(h.s.transfer.peer, h.s.target);
-        EXPECT_FALSE(test::SessionOf(h.f.core).transfer.busy);
+        EXPECT_EQ(h.TakeSent(), (test::SentList{{host ? 1u : 0u,
+                                                 BuildFilePacket(host ? PacketType::FileOffer
+                                                                      : PacketType::FileOfferToHost,
+                                                                 offer)}}));
+        const auto& t = h.s.transfer;
+        EXPECT_EQ(std::tie(t.path, t.name, t.size, t.peer, t.busy),
+                  std::make_tuple(source.string(), ToGbk("报告.txt"), 1234u, h.s.target, false));
     }
 }
 
 TEST_F(Transfer, OfferRefusesFilesItCannotSend) {
     OfferHarness h;
-    h.Host();
+    h.Host({"B"});
     h.s.target = 2;
     h.f.core.commands().OfferFile(); // the dialog is cancelled
     const std::string missing = (dir / "missing.bin").string();

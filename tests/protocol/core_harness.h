@@ -1,0 +1,130 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "protocol/packets.h"
+#include "session/gbk.h"
+#include "support/core_access.h"
+#include "support/core_fakes.h"
+
+namespace kolvena::test {
+
+// Every packet the endpoint sent, as (slot, bytes); slot 0 is the host, seen from a client.
+using SentList = std::vector<std::pair<std::size_t, std::string>>;
+
+inline std::string Chat(PacketType type, std::uint16_t sender, std::uint16_t target,
+                        bool whisper = false, std::string text = "hi") {
+    return BuildChat(
+        type, {"", target, sender, static_cast<std::uint8_t>(whisper ? 1 : 0), 0, std::move(text)});
+}
+
+inline std::string Relayed(std::string packet, PacketType type) {
+    Relay(packet, type);
+    return packet;
+}
+
+// A core on fakes and the steps that bring it into a session.
+struct Core {
+    FakeCore f;
+    Session& s = SessionOf(f.core);
+    Commands& cmd = f.core.commands();
+    Recorder& recorder = RecorderOf(f.core);
+    EventLog& log = recorder.log;
+    ScriptedPrompter& p = f.prompter;
+    FakeTransport& net = f.transport;
+    std::vector<ConnectionId> ids; // the members' connections, in the order they logged in
+
+    // "Leader" hosts "Topic" and the named members log in, on slots 1, 2, ...
+    void Host(std::initializer_list<const char*> members = {}) {
+        ASSERT_TRUE(cmd.CreateBegin());
+        ASSERT_TRUE(cmd.CreateFinish("Leader", "Topic"));
+        for (const char* name : members)
+            Join(name);
+        Forget();
+    }
+    ConnectionId Join(const std::string& name) {
+        EXPECT_TRUE(f.core.OnConnectionPending());
+        const ConnectionId id = net.Connect("10.0.0." + std::to_string(net.nextId));
+        f.core.OnHostPacket(id, BuildLogin(name));
+        ids.push_back(id);
+        return id;
+    }
+    // Bob, Cat, Dan and Eve joined (BuddyIDs 2 to 5) and Cat left: Bob, Dan and Eve are
+    // ActiveIndex 2, 3 and 4 on slots 1, 2 and 3.
+    void HostWithDeparted() {
+        Host({"Bob", "Cat", "Dan", "Eve"});
+        f.core.OnMemberLeave(ids[1]);
+        Forget();
+    }
+    // Connected to a host, logged in as "Guest", no roster yet.
+    void Connect() {
+        ASSERT_TRUE(cmd.JoinBegin());
+        cmd.JoinFinish({"Guest", JoinMode::ByCode, 1234, "", 6636});
+        net.active = true; // the socket Init made
+        cmd.OnConnectResult(true);
+        Forget();
+    }
+    static std::string WelcomePacket() {
+        std::vector<Buddy> roster;
+        for (const char* name : {"Leader", "Gone", "Bob", "Guest"}) {
+            Buddy b = Buddy::Make(name, "10.0.0.1",
+                                  roster.empty() ? BuddyRole::Leader : BuddyRole::Member);
+            b.id = static_cast<std::uint32_t>(roster.size() + 1);
+            roster.push_back(b);
+        }
+        roster[1].state = BuddyState::Left;
+        return *BuildWelcome("Topic", 992872987,
+                             std::string(MessageWindowHeader()) + "Massage: hi\r\n", roster);
+    }
+    // After the Welcome: Leader, Gone (left), Bob and Guest, BuddyIDs 1 to 4; Bob and the user
+    // are ActiveIndex 2 and 3.
+    void Client() {
+        Connect();
+        f.core.OnClientPacket(WelcomePacket());
+        Forget();
+    }
+    void Forget() {
+        p.boxes.clear();
+        net.sent.clear();
+    }
+
+    SentList TakeSent() {
+        SentList out;
+        for (auto& sent : net.sent)
+            out.emplace_back(sent.slot, std::move(sent.packet));
+        net.sent.clear();
+        return out;
+    }
+    std::vector<std::size_t> Slots() const {
+        std::vector<std::size_t> out;
+        for (const auto& sent : net.sent)
+            out.push_back(sent.slot);
+        return out;
+    }
+    std::string Line(std::size_t fromEnd = 0) const {
+        return FromGbk(s.lines[s.lines.size() - 1 - fromEnd].text);
+    }
+    // The chat pane's lines from the given one on, as UTF-8.
+    std::vector<std::string> LinesFrom(std::size_t first) const {
+        std::vector<std::string> out;
+        for (std::size_t i = first; i < s.lines.size(); ++i)
+            out.push_back(FromGbk(s.lines[i].text));
+        return out;
+    }
+    std::vector<std::string> BoxTexts() const {
+        std::vector<std::string> out;
+        for (const auto& box : p.boxes)
+            out.push_back(box.text);
+        return out;
+    }
+    std::vector<SessionEvent> EventsFrom(std::size_t first) const {
+        return {log.events.begin() + static_cast<std::ptrdiff_t>(first), log.events.end()};
+    }
+};
+
+} // namespace kolvena::test
