@@ -371,6 +371,29 @@ TEST(Replay, ALiveRecordingReplaysToTheSameChatAreaAndMessages) {
     EXPECT_EQ(notices(h.s.messageText).substr(0, 40), notices(live.s.messageText).substr(0, 40));
 }
 
+// The leader relays and records whispers between members without seeing them; its replay
+// must not show them either, nor hide the whisper addressed to it.
+TEST(Replay, TheLeadersRecordingShowsOnlyTheWhispersTheLeaderSaw) {
+    test::TempDir dir;
+    test::Core live;
+    live.Host({"Bob", "Cat"});
+    live.f.core.OnHostPacket(live.ids[0], test::Chat(PacketType::SayToHost, 2, 3, true, "secret"));
+    live.f.core.OnHostPacket(live.ids[1], test::Chat(PacketType::SayToHost, 3, 1, true, "to you"));
+    live.f.core.OnHostPacket(live.ids[1], test::Chat(PacketType::SayToHost, 3, 0, false, "all"));
+    live.p.paths.push_back(dir.File("live.prs"));
+    live.cmd.SaveRecording();
+
+    ReplayHarness h;
+    h.Open(dir.File("live.prs"));
+    h.Play();
+    const auto chat = [](std::vector<std::string> lines) {
+        std::erase_if(lines, [](const std::string& l) { return l.rfind('<', 0) != 0; });
+        return lines;
+    };
+    EXPECT_EQ(chat(h.LinesFrom(0)), chat(live.LinesFrom(0)));
+    EXPECT_EQ(chat(h.LinesFrom(0)).size(), 2u);
+}
+
 TEST(Transcript, SavingTellsTheUserAndClearsTheUnsavedMark) {
     test::TempDir dir;
     test::FakeCore f;
