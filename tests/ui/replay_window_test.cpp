@@ -3,13 +3,10 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
-#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QSlider>
-#include <QTreeWidget>
 #include <algorithm>
-#include <ctime>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -17,14 +14,11 @@
 #include "protocol/packets.h"
 #include "record/recording_file.h"
 #include "session/gbk.h"
-#include "session/time_text.h"
 #include "support/core_access.h"
 #include "support/core_fakes.h"
 #include "support/fakes.h"
 #include "ui/command_ids.h"
-#include "ui/gbk_edit.h"
 #include "ui/replay_dlg.h"
-#include "ui/session_dlg.h"
 #include "ui/ui_test_support.h"
 
 #include "record/record_test_util.h"
@@ -35,7 +29,6 @@ namespace {
 using test::Click;
 using test::FakeClock;
 using test::ScriptedPrompter;
-using test::ScriptedRunner;
 using test::TempDir;
 using test::TextOf;
 
@@ -101,7 +94,6 @@ class ReplayWindowTest : public ::testing::Test, public test::TestWindow {
 protected:
     QCheckBox* ShowBox() { return window.findChild<QCheckBox*>("1054"); }
     QStringList ChatLines() { return PaneLines(*window.findChild<QPlainTextEdit*>("1001")); }
-    QString MessageText() { return window.findChild<QPlainTextEdit*>("1000")->toPlainText(); }
     // Opens the recording through the menu; the clear question is answered with OK.
     void Load(const std::string& path) {
         prompter.paths.push_back(path);
@@ -133,21 +125,19 @@ protected:
     TempDir dir;
 };
 
-TEST_F(ReplayWindowTest, ControlWindowFollowsPausePlayAndEnd) {
+// The control window, the title and the check marks follow playing, pausing, seeking with
+// the slider and the end; the timer runs at the core's interval.
+TEST_F(ReplayWindowTest, ControlWindowFollowsPlayPauseSeekAndEnd) {
     // 1 + 19 events, 2 s apart, saved 2 s after the last: 40 s recorded.
     Load(WriteRecording(dir, 19));
     EXPECT_TRUE(Control().isVisible());
-
-    // Paused at the start.
     EXPECT_EQ(ControlView(), (QStringList{PAUSED, "播放", " <闲聊>  00:00:00-00:00:40"}));
     EXPECT_EQ(window.windowTitle(), "Kolvena v1.0  主题:  ---- 在线人数: 0 (会话重放--暂停)");
     EXPECT_EQ(window.Mode(), WindowMode::ReplayLoaded);
     EXPECT_TRUE(ShowBox()->isEnabled());
     EXPECT_TRUE(ControlMarks());
 
-    // Playing.
     EXPECT_TRUE(Click(Control(), "1096"));
-    EXPECT_EQ(State(), ReplayState::Playing);
     EXPECT_FALSE(Action(ID_PAUSE)->isChecked());
     for (int i = 0; i < 3; ++i)
         window.Core().replay().Tick();
@@ -155,73 +145,36 @@ TEST_F(ReplayWindowTest, ControlWindowFollowsPausePlayAndEnd) {
     EXPECT_EQ(window.windowTitle(),
               "Kolvena v1.0  主题: 闲聊 ---- 在线人数: 1 (会话重放--正在播放)");
     EXPECT_EQ(Slider()->value(), 3);
-    EXPECT_EQ(ChatLines(),
-              BANNER + QStringList({"<你> 对大家说: line 1", "<你> 对大家说: line 2"}));
+    EXPECT_EQ(window.ReplayTimerOf().IntervalMs(), 1000);
 
-    // The pause command stops it where it is.
     Trigger(ID_PAUSE);
     EXPECT_EQ(State(), ReplayState::Paused);
     EXPECT_TRUE(Action(ID_PAUSE)->isChecked());
     EXPECT_EQ(ControlView().mid(0, 2), (QStringList{PAUSED, "播放"}));
-    window.Core().replay().Tick();
-    EXPECT_EQ(ChatLines().size(), BANNER.size() + 2);
-
-    // Played to the end: one end box, the restart button.
     Trigger(ID_PAUSE);
-    const std::size_t boxes = prompter.boxes.size();
-    PlayToEnd();
-    ASSERT_EQ(prompter.boxes.size(), boxes + 1);
+
+    // The user's drag seeks and playing goes on from there; the program's own move does not.
+    Slider()->setSliderPosition(5);
+    EXPECT_EQ(Log().cursor, 6u);
+    EXPECT_EQ(ChatLines().back(), "<你> 对大家说: line 4");
+    EXPECT_TRUE(window.ReplayTimerOf().IsActive());
+    window.Core().replay().Tick();
+    EXPECT_EQ(Slider()->value(), 6);
+    Slider()->setValue(10);
+    EXPECT_EQ(Log().cursor, 7u);
+
+    // To the end: paused, the restart button.
+    Slider()->triggerAction(QAbstractSlider::SliderToMaximum);
+    EXPECT_EQ(State(), ReplayState::Paused);
     EXPECT_EQ(ControlView(), (QStringList{ENDED, "重放", " <闲聊>  00:00:40-00:00:40"}));
     EXPECT_EQ(Slider()->value(), 20);
-    EXPECT_EQ(ChatLines().size(), BANNER.size() + 19);
     EXPECT_FALSE(window.ReplayTimerOf().IsActive());
 
-    // Restart plays from the first event again.
     EXPECT_TRUE(Click(Control(), "1096"));
-    EXPECT_EQ(State(), ReplayState::Playing);
     EXPECT_EQ(ControlView().mid(0, 2), (QStringList{PLAYING, "暂停"}));
     EXPECT_EQ(Slider()->value(), 1);
     EXPECT_EQ(ChatLines(), BANNER);
     EXPECT_TRUE(window.ReplayTimerOf().IsActive());
-    EXPECT_EQ(window.ReplayTimerOf().IntervalMs(), 1000);
-}
-
-TEST_F(ReplayWindowTest, MovingTheSliderRebuildsUpToThatEvent) {
-    Load(WriteRecording(dir, 19));
-    EXPECT_TRUE(Click(Control(), "1096"));
-    QSlider* slider = Slider();
-
-    // Dragging to event 5 (the creation and four lines) while playing.
-    slider->setSliderPosition(5);
-    EXPECT_EQ(slider->value(), 5);
-    EXPECT_EQ(ChatLines().size(), BANNER.size() + 4);
-    EXPECT_EQ(ChatLines().back(), "<你> 对大家说: line 4");
-    EXPECT_EQ(State(), ReplayState::Playing);
-    EXPECT_EQ(Log().cursor, 6u);
-    EXPECT_EQ(window.ReplayTimerOf().IntervalMs(), 1000);
-    EXPECT_TRUE(window.ReplayTimerOf().IsActive());
-    // Playing goes on with event 6.
-    window.Core().replay().Tick();
-    EXPECT_EQ(ChatLines().back(), "<你> 对大家说: line 5");
-    EXPECT_EQ(slider->value(), 6);
-
-    // Back to the first event: only the creation.
-    slider->triggerAction(QAbstractSlider::SliderToMinimum);
-    EXPECT_EQ(slider->value(), 1);
-    EXPECT_EQ(ChatLines(), BANNER);
-
-    // A position set by the program is no seek.
-    slider->setValue(10);
-    EXPECT_EQ(ChatLines(), BANNER);
-    EXPECT_EQ(Log().cursor, 2u);
-
-    // To the end: paused with the replay over; the button restarts.
-    slider->triggerAction(QAbstractSlider::SliderToMaximum);
-    EXPECT_EQ(slider->value(), 20);
-    EXPECT_TRUE(Log().ended);
-    EXPECT_EQ(State(), ReplayState::Paused);
-    EXPECT_EQ(ControlView().mid(0, 2), (QStringList{ENDED, "重放"}));
-    EXPECT_EQ(ChatLines().size(), BANNER.size() + 19);
 }
 
 TEST_F(ReplayWindowTest, SliderRangeAndTicksFollowTheEventCount) {
@@ -299,39 +252,36 @@ TEST_F(ReplayWindowTest, ClosingTheControlWindowClearsItsMarks) {
     EXPECT_TRUE(first.isNull());
 }
 
-TEST_F(ReplayWindowTest, PauseAndSpeedCheckMarks) {
-    // Nothing loaded: the replay items are greyed; the transcript and recording items are not.
-    for (int id : {32828, 32801, 32805, 32803, 32804, 32806, 32830})
-        EXPECT_FALSE(Action(id)->isEnabled()) << id;
-    for (int id : {32799, 32820, 32826, 32798, 32818})
-        EXPECT_TRUE(Action(id)->isEnabled()) << id;
+// The replay items are greyed with nothing loaded; the speed items keep one mark, and the
+// chosen speed reaches the timer at the next gap.
+TEST_F(ReplayWindowTest, ReplayItemsGreyedUntilLoadedAndSpeedMarks) {
+    const auto enabled = [this](std::initializer_list<int> ids) {
+        QString marks;
+        for (int id : ids)
+            marks += Action(id)->isEnabled() ? 'e' : '-';
+        return marks;
+    };
+    const auto replayItems = {32828, 32801, 32805, 32803, 32804, 32806, 32830};
+    EXPECT_EQ(enabled(replayItems), "-------");
+    EXPECT_EQ(enabled({32799, 32820, 32826, 32798, 32818}), "eeeee");
 
     Load(WriteRecording(dir, 3, 10));
-    for (int id : {32828, 32801, 32805, 32803, 32804, 32806, 32830})
-        EXPECT_TRUE(Action(id)->isEnabled()) << id;
+    EXPECT_EQ(enabled(replayItems), "eeeeeee");
     const auto speedMarks = [this] {
         QString marks;
         for (int id : {32805, 32803, 32804, 32806})
             marks += Action(id)->isChecked() ? 'x' : '-';
         return marks;
     };
-    EXPECT_EQ(speedMarks(), "-x--");
-    EXPECT_TRUE(Action(ID_PAUSE)->isChecked());
-
-    Trigger(ID_SPEED_SLOW);
-    EXPECT_EQ(speedMarks(), "x---");
-    EXPECT_EQ(test::RecorderOf(window.Core()).speed, SPEED_SLOW);
-    Trigger(ID_SPEED_FASTEST);
-    EXPECT_EQ(speedMarks(), "---x");
-    // Choosing the checked speed again keeps it checked.
-    Trigger(ID_SPEED_FASTEST);
-    EXPECT_EQ(speedMarks(), "---x");
+    QStringList marks{speedMarks()};
+    for (int id : {ID_SPEED_SLOW, ID_SPEED_FASTEST, ID_SPEED_FASTEST}) {
+        Trigger(id);
+        marks << speedMarks();
+    }
+    EXPECT_EQ(marks, (QStringList{"-x--", "x---", "---x", "---x"}));
 
     Trigger(ID_PAUSE);
-    EXPECT_FALSE(Action(ID_PAUSE)->isChecked());
-    EXPECT_EQ(PlayText(), "暂停");
     window.Core().replay().Tick();
-    // The next 10-second gap at "极快".
     EXPECT_EQ(window.ReplayTimerOf().IntervalMs(), 1250);
     Trigger(ID_SPEED_FAST);
     window.Core().replay().Tick();
@@ -339,97 +289,14 @@ TEST_F(ReplayWindowTest, PauseAndSpeedCheckMarks) {
 }
 
 TEST_F(ReplayWindowTest, HistoryPropertiesShowTheLoadedHeader) {
-    // The item is greyed with nothing loaded; the command refuses all the same.
-    EXPECT_FALSE(Action(ID_RECORDING_PROPERTIES)->isEnabled());
-    window.OnHistoryProperties();
-    ASSERT_FALSE(prompter.boxes.empty());
-    EXPECT_EQ(prompter.boxes.back().caption, "Kolvena v1.0");
-    EXPECT_EQ(prompter.boxes.back().text, "目前未载入历史记录");
-    EXPECT_EQ(runner.shown.size(), 1u);
-
     Load(WriteRecording(dir, 19, 2, "周末计划"));
     QStringList fields;
-    runner.steps.push_back([&fields](QDialog& dialog) {
+    Open(ID_RECORDING_PROPERTIES, [&fields](QDialog& dialog) {
         fields = test::TextsOf(dialog, {"1042", "1086", "1101", "1103", "1104", "1105"});
     });
-    Trigger(ID_RECORDING_PROPERTIES);
     EXPECT_EQ(runner.shown.back(), "150");
     EXPECT_EQ(fields, (QStringList{"1042=周末计划", "1086=01:46:40 (9/9/2001)-01:47:20 (9/9/2001)",
                                    "1101=20", "1103=1", "1104=19", "1105=0"}));
-}
-
-TEST_F(ReplayWindowTest, SavedLiveSessionReplaysToTheSameScreen) {
-    // A live session: created, two lines and a notice, saved while still in it.
-    Create();
-    const auto send = [this](const QString& text, bool notice) {
-        window.findChild<QCheckBox*>("1012")->setChecked(notice);
-        Send(text);
-    };
-    clock.Advance(3);
-    send("hello", false);
-    clock.Advance(5);
-    send("开会了", true);
-    send("大家好", false);
-    const QStringList liveChat = ChatLines();
-    const QString liveMessages = MessageText();
-    const std::string path = dir.File("live.prs");
-    prompter.paths.push_back(path);
-    Trigger(ID_SAVE_RECORDING);
-    ASSERT_EQ(prompter.fileRequests.back().defaultExtension, "prs");
-
-    // A fresh window at the same moment of the clock replays it.
-    FakeClock replayClock{START};
-    ScriptedPrompter replayPrompter;
-    ScriptedRunner replayRunner;
-    CSessionDlg replay(replayClock, replayPrompter, replayRunner, test::LoopbackLink());
-    replay.Start();
-    replayPrompter.paths.push_back(path);
-    replay.findChild<QAction*>("32799")->trigger();
-    ASSERT_NE(replay.ReplayWindow(), nullptr);
-    EXPECT_EQ(replayPrompter.boxes.front().caption, "成功载入记录");
-    EXPECT_EQ(TextOf(*replay.ReplayWindow(), "1082"), " <闲聊>  00:00:00-00:00:08");
-    EXPECT_TRUE(Click(*replay.ReplayWindow(), "1096"));
-    EventLog& log = test::RecorderOf(replay.Core()).log;
-    ASSERT_EQ(log.events.size(), 4u);
-    // Each event is played as much later as it was recorded, so its time texts match.
-    for (std::size_t i = 0; i <= log.events.size() && !log.ended; ++i) {
-        if (i < log.events.size())
-            replayClock.Advance(log.events[i].delay);
-        replay.Core().replay().Tick();
-    }
-    ASSERT_TRUE(log.ended);
-
-    // The replay shows what the live window showed, except the lines about hosting it.
-    QStringList recorded = liveChat;
-    recorded.removeIf([](const QString& line) { return line.startsWith("-->> "); });
-    EXPECT_EQ(PaneLines(*replay.findChild<QPlainTextEdit*>("1001")), recorded);
-    EXPECT_EQ(replay.findChild<QPlainTextEdit*>("1000")->toPlainText(), liveMessages);
-    EXPECT_EQ(replay.windowTitle(),
-              "Kolvena v1.0  主题: 闲聊 ---- 在线人数: 1 (会话重放--正在播放)");
-    EXPECT_EQ(TextOf(*replay.ReplayWindow(), "1082"), " <闲聊>  00:00:08-00:00:08");
-}
-
-TEST_F(ReplayWindowTest, TranscriptCommandsSaveAndShowText) {
-    Trigger(ID_SAVE_TEXT);
-    EXPECT_EQ(prompter.boxes.back().text, "没有任何会话记录.");
-
-    // A text file shows in the chat area, locally.
-    const std::string text = dir.File("notes.txt");
-    test::WriteFileBytes(text, ToGbk("第一行\r\n第二行"));
-    prompter.paths.push_back(text);
-    Trigger(ID_OPEN_TEXT);
-    EXPECT_EQ(prompter.fileRequests.back().defaultExtension, "txt");
-    EXPECT_EQ(ChatLines().mid(BANNER.size()), (QStringList{"第一行", "第二行"}));
-
-    // After a replay the transcript can be saved.
-    Load(WriteRecording(dir, 2));
-    EXPECT_TRUE(Click(Control(), "1096"));
-    PlayToEnd();
-    const std::string saved = dir.File("saved.txt");
-    prompter.paths.push_back(saved);
-    Trigger(ID_SAVE_TEXT);
-    // What a transcript holds is the core's (Transcript tests); here the window saves one.
-    EXPECT_NE(test::ReadFileBytes(saved).find(ToGbk("<你> 对大家说: line 2")), std::string::npos);
 }
 
 TEST_F(ReplayWindowTest, NewSessionClosesTheControlWindowAndTheWindowOwnsIt) {
@@ -446,14 +313,10 @@ TEST_F(ReplayWindowTest, NewSessionClosesTheControlWindowAndTheWindowOwnsIt) {
     EXPECT_FALSE(window.ReplayTimerOf().IsActive());
 
     // A control window goes with its main window.
-    ScriptedPrompter otherPrompter;
-    ScriptedRunner otherRunner;
-    auto other =
-        std::make_unique<CSessionDlg>(clock, otherPrompter, otherRunner, test::LoopbackLink());
-    other->Start();
-    otherPrompter.paths.push_back(WriteRecording(dir, 5));
-    other->findChild<QAction*>("32799")->trigger();
-    QPointer<CReplayDlg> owned = other->ReplayWindow();
+    auto other = std::make_unique<test::TestWindow>();
+    other->prompter.paths.push_back(WriteRecording(dir, 5));
+    other->Trigger(ID_OPEN_RECORDING);
+    QPointer<CReplayDlg> owned = other->window.ReplayWindow();
     ASSERT_FALSE(owned.isNull());
     other.reset();
     EXPECT_TRUE(owned.isNull());

@@ -10,7 +10,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTreeWidget>
-#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <gtest/gtest.h>
@@ -138,6 +137,9 @@ bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit)
     return true;
 }
 
+namespace {
+
+// A link on loopback only, at the port (a free one when 0).
 LinkOptions LoopbackLink(std::uint16_t port) {
     LinkOptions link;
     link.port = port != 0 ? port : FreePort();
@@ -146,6 +148,8 @@ LinkOptions LoopbackLink(std::uint16_t port) {
     link.connectTimeout = std::chrono::milliseconds(3000);
     return link;
 }
+
+} // namespace
 
 TestWindow::TestWindow(std::uint16_t port, std::uint16_t transferPort)
     : window(clock, prompter, runner, LoopbackLink(port),
@@ -221,13 +225,8 @@ QStringList TestWindow::Rows() {
     return rows;
 }
 
-int TestWindow::CountChat(const QString& line) {
-    return static_cast<int>(TextOf(window, "1001").split('\n').count(line));
-}
-
-bool TestWindow::HasBox(const std::string& text) const {
-    return std::any_of(prompter.boxes.begin(), prompter.boxes.end(),
-                       [&text](const auto& box) { return box.text == text; });
+bool TestWindow::ChatHas(const QString& line) {
+    return TextOf(window, "1001").split('\n').contains(line);
 }
 
 } // namespace kolvena::test

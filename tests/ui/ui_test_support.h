@@ -60,8 +60,6 @@ Said BoxAt(const ScriptedPrompter& prompter, std::size_t index = SIZE_MAX);
 // Runs the event loop until done() holds or the limit passes; whether it held.
 bool WaitFor(const std::function<bool()>& done,
              std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
-// A link on loopback only, at the port (a free one when 0).
-LinkOptions LoopbackLink(std::uint16_t port = 0);
 
 // One user's window on loopback with its own clock, boxes and dialogs, started and shown; the
 // help window that opens at start is answered by noting its "每次启动时显示" box. The transfer
@@ -84,9 +82,7 @@ struct TestWindow {
     // Leaves (or closes) the session without saving, keeping the chat area.
     void Leave();
     QStringList Rows();
-    int CountChat(const QString& line);
-    bool ChatHas(const QString& line) { return CountChat(line) > 0; }
-    bool HasBox(const std::string& text) const;
+    bool ChatHas(const QString& line);
 
     FakeClock clock;
     ScriptedPrompter prompter;
