@@ -217,6 +217,24 @@ TEST(SessionE2E, LiveSessionDeliversRoutesAndRecords) {
 
 // What the command line refuses, and files that cannot be used: the exit code and the last
 // line printed.
+// A leader started with --approve no refuses every notice: only its sender hears of it.
+TEST(SessionE2E, ALeaderThatRefusesNoticesTellsOnlyTheSender) {
+    const std::uint16_t port = test::FreePort();
+    auto host = PeerProcess::Host(port, "Ann", {"--approve", "no"});
+    ASSERT_TRUE(host->WaitFor("等待客人登陆中")) << host->Output();
+    auto bob = PeerProcess::Join(port, "Bob");
+    auto carol = PeerProcess::Join(port, "Carol");
+    ASSERT_TRUE(carol->WaitFor("members: 全体, Ann(组长), Bob, Carol(您)")) << carol->Output();
+    bob->Command("notice 广告");
+    const auto asked = host->WaitForLine("box: 成员请求验证消息", std::chrono::seconds(10));
+    ASSERT_TRUE(asked) << host->Output();
+    EXPECT_TRUE(asked->ends_with("-> No")) << *asked;
+    EXPECT_TRUE(bob->WaitFor("box: 消息未被验证通过")) << bob->Output();
+    carol->Command("say 收尾");
+    ASSERT_TRUE(bob->WaitFor("收尾")) << bob->Output();
+    EXPECT_FALSE(carol->Printed("广告")) << carol->Output();
+}
+
 TEST(SessionE2E, CommandLineRefusalsAndUnusableFiles) {
     const test::TempDir dir;
     const std::string port = std::to_string(test::FreePort());
