@@ -42,7 +42,6 @@ namespace {
 // The window's template size in dialog units.
 constexpr int WINDOW_WIDTH = 429;
 constexpr int WINDOW_HEIGHT = 303;
-constexpr int JOIN_TICK_MS = 1000;
 
 // The replay's menu items, enabled only while a recording is loaded.
 constexpr int REPLAY_ITEMS[] = {ID_REPLAY_WINDOW,       ID_PAUSE,      ID_SPEED_SLOW,
@@ -143,8 +142,6 @@ CSessionDlg::CSessionDlg(const Clock& clock, Prompter& prompter, DialogRunner& d
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFont(WindowFont());
 
-    joinTimer_.setInterval(JOIN_TICK_MS);
-    connect(&joinTimer_, &QTimer::timeout, this, [this] { core_.commands().JoinTick(); });
     replayTimer_.OnTick([this] { core_.replay().Tick(); });
 
     BuildControls();
@@ -154,7 +151,7 @@ CSessionDlg::CSessionDlg(const Clock& clock, Prompter& prompter, DialogRunner& d
 }
 
 CSessionDlg::~CSessionDlg() {
-    joinTimer_.stop();
+    joinTicker_.Set(false);
     replayTimer_.Stop();
     replayTimer_.OnTick(nullptr);
     // The control window works on the core, which goes before the window's children do; the
@@ -556,10 +553,7 @@ void CSessionDlg::SetWindowMode(WindowMode mode) {
 }
 
 void CSessionDlg::SetJoinTimer(bool running) {
-    if (running)
-        joinTimer_.start();
-    else
-        joinTimer_.stop();
+    joinTicker_.Set(running);
 }
 
 // --- the replay ---
@@ -822,7 +816,7 @@ void CSessionDlg::closeEvent(QCloseEvent* event) {
         return;
     }
     // No packet is sent: the members learn of the departure when the connections close.
-    joinTimer_.stop();
+    joinTicker_.Set(false);
     link_.Shutdown();
     event->accept();
 }

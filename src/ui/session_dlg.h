@@ -10,6 +10,7 @@
 #include <string>
 
 #include "dialog_runner.h"
+#include "net/join_ticker.h"
 #include "net/session_link.h"
 #include "progress_dialog.h"
 #include "protocol/session_core.h"
@@ -149,7 +150,7 @@ private:
     DialogRunner& dialogs_;
     const Clock& clock_;
 
-    QTimer joinTimer_;
+    JoinTicker joinTicker_{core_};
     WindowMode mode_ = WindowMode::Idle;
 
     // What the chat area shows, so that a new line is appended instead of re-rendering the

@@ -37,16 +37,10 @@ Peer::Peer(PeerOptions options)
     output_.Attach(report_);
     report_.WatchIdle([this] { return !core_.TransferBusy(); });
     link_.SetListener(&core_);
-    joinTimer_.setInterval(1000);
-    connect(&joinTimer_, &QTimer::timeout, this, [this] { core_.commands().JoinTick(); });
     output_.OnJoinTimer([this](bool running) {
-        if (running) {
-            joinTimer_.start();
-            return;
-        }
-        joinTimer_.stop();
+        joinTicker_.Set(running);
         // The join has ended; without a session it failed.
-        if (!core_.session().inSession)
+        if (!running && !core_.session().inSession)
             Finish(1);
     });
     connect(&input_, &QSocketNotifier::activated, this, [this] { ReadInput(); });
@@ -222,7 +216,7 @@ void Peer::Finish(int code) {
     if (finished_)
         return;
     finished_ = true;
-    joinTimer_.stop();
+    joinTicker_.Set(false);
     // With --record the recording is saved as the window saves it: at the leave's question,
     // while it still describes the session, or at once when the session has already ended.
     const std::optional<std::string> record =

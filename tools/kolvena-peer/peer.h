@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "net/join_ticker.h"
 #include "net/session_link.h"
 #include "peer_options.h"
 #include "peer_output.h"
@@ -50,7 +51,7 @@ private:
     FileTransfers transfers_;
     SessionCore core_;
     QSocketNotifier input_;
-    QTimer joinTimer_;
+    JoinTicker joinTicker_{core_};
     std::string pending_;
     bool finished_ = false;
 };
