@@ -3,17 +3,11 @@
 #include <QCoreApplication>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
-#include <memory>
-#include <string>
 #include <thread>
 #include <tuple>
-#include <vector>
 
 #include "protocol/core_harness.h"
 #include "protocol/packets.h"
@@ -29,6 +23,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using test::RawSocket;
+using Lines = std::vector<std::string>;
 
 constexpr char kFilter[] = "All files (*.*) | *.* ||";
 
@@ -45,8 +40,7 @@ class QtEnvironment final : public ::testing::Environment {
 public:
     void SetUp() override {
         qputenv("QT_QPA_PLATFORM", "offscreen");
-        Root() =
-            fs::temp_directory_path() / ("kolvena-transfer-test-" + std::to_string(::getpid()));
+        Root() = fs::temp_directory_path() / ("kolvena-transfer-" + std::to_string(::getpid()));
         fs::create_directories(Spool());
         ::setenv("TMPDIR", Spool().c_str(), 1);
         app_ = std::make_unique<QCoreApplication>(argc_, argv_);
@@ -68,9 +62,8 @@ private:
     ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
+    for (const auto end = std::chrono::steady_clock::now() + limit; !done();) {
+        if (std::chrono::steady_clock::now() > end)
             return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         std::this_thread::sleep_for(1ms);
@@ -78,14 +71,10 @@ bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit 
     return true;
 }
 
-std::string ReadAll(const fs::path& path) {
-    return test::ReadFileBytes(path.string());
-}
-
 class RecordingView final : public TransferView {
 public:
     void OpenProgress(const std::string& line, std::uint32_t chunks) override {
-        opened.push_back({line, chunks});
+        opened.push_back(line + " /" + std::to_string(chunks));
     }
     void ShowProgress(std::uint32_t chunk, std::uint32_t, double) override {
         shown.push_back(chunk);
@@ -94,7 +83,7 @@ public:
     }
     void CloseProgress() override { ++closes; }
 
-    std::vector<std::pair<std::string, std::uint32_t>> opened;
+    Lines opened;
     std::vector<std::uint32_t> shown;
     int closes = 0;
     std::function<void(std::uint32_t)> onShow;
@@ -104,15 +93,35 @@ public:
 struct Peer {
     explicit Peer(std::uint16_t port) : transfers(fake.prompter, view, port) {
         // As the core does: busy until the transfer reports its end.
-        transfers.WhenEnded([this] { test::SessionOf(fake.core).transfer.busy = false; });
+        transfers.WhenEnded([this] { S().transfer.busy = false; });
     }
-    std::vector<std::string> Boxes() const {
-        std::vector<std::string> out;
+    Session& S() { return test::SessionOf(fake.core); }
+    Lines Boxes() const {
+        Lines out;
         for (const auto& box : fake.prompter.boxes)
             out.push_back(box.text);
         return out;
     }
-    bool Idle() const { return !test::SessionOf(fake.core).transfer.busy && !transfers.Running(); }
+    // The save dialogs asked for: name, extension and whether the filter was the usual one.
+    Lines Asked() const {
+        Lines out;
+        for (const auto& r : fake.prompter.fileRequests)
+            out.push_back(r.initialName + " ." + r.defaultExtension +
+                          (r.filter == kFilter ? "" : " " + r.filter));
+        return out;
+    }
+    bool Idle() { return !S().transfer.busy && !transfers.Running(); }
+    // The offerer alone, connecting to whatever listens on the port.
+    void Send(const fs::path& source, std::uint32_t size, const std::string& address = "127.0.0.1",
+              const std::string& name = "数据.bin") {
+        S().transfer.path = source.string();
+        S().transfer.busy = true;
+        transfers.StartSending({1, 2, ToGbk(name), size}, address, S().transfer.path);
+    }
+    bool Receive(std::uint32_t size, const std::string& name = "数据.bin") {
+        S().transfer.busy = true;
+        return transfers.StartReceiving({1, 2, ToGbk(name), size});
+    }
 
     test::FakeCore fake;
     RecordingView view;
@@ -127,6 +136,10 @@ std::string Pattern(std::size_t size) {
     return bytes;
 }
 
+std::string Ack(std::uint8_t answer) {
+    return std::string(1, static_cast<char>(answer));
+}
+
 class Transfer : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -136,297 +149,263 @@ protected:
     void TearDown() override {
         EXPECT_TRUE(fs::is_empty(Spool())) << "a temporary file was left behind";
     }
-
     fs::path Source(std::size_t size, const std::string& name = "source.bin") {
-        const fs::path path = dir / name;
-        std::ofstream(path, std::ios::binary) << Pattern(size);
-        return path;
-    }
-    // The recipient listens, then the offerer connects, as the core starts them.
-    void Start(Peer& from, Peer& to, const FilePacket& offer, const fs::path& source) {
-        test::SessionOf(to.fake.core).transfer.busy = true;
-        to.transfers.StartReceiving(offer);
-        test::SessionOf(from.fake.core).transfer.path = source.string();
-        test::SessionOf(from.fake.core).transfer.busy = true;
-        from.transfers.StartSending(offer, "127.0.0.1",
-                                    test::SessionOf(from.fake.core).transfer.path);
-    }
-    // The offerer alone, connecting to whatever listens on the port.
-    static void StartSending(Peer& from, const fs::path& source, std::uint32_t size,
-                             const std::string& address = "127.0.0.1") {
-        test::SessionOf(from.fake.core).transfer.path = source.string();
-        test::SessionOf(from.fake.core).transfer.busy = true;
-        from.transfers.StartSending(Offer(size), address,
-                                    test::SessionOf(from.fake.core).transfer.path);
-    }
-    static void StartReceiving(Peer& to, std::uint32_t size) {
-        test::SessionOf(to.fake.core).transfer.busy = true;
-        to.transfers.StartReceiving(Offer(size));
-    }
-    static FilePacket Offer(std::uint32_t size, std::string nameUtf8 = "数据.bin") {
-        return {1, 2, ToGbk(nameUtf8), size};
+        std::ofstream(dir / name, std::ios::binary) << Pattern(size);
+        return dir / name;
     }
 
     std::uint16_t port = test::FreePort();
     fs::path dir;
 };
 
-TEST_F(Transfer, FilesArriveByteForByte) {
-    for (const std::uint32_t size : {0u, 1u, 10240u, 20480u, 25000u}) {
-        SCOPED_TRACE(size);
+enum class Quit { None, Offerer, Recipient };
+
+// Whole transfers between two peers: every size around the chunk boundaries, either side giving
+// up as chunk 2 is shown, the save dialog cancelled or naming a folder that is not there, and a
+// name that climbs out of any folder. What each side was told and asked, what it showed, and
+// the saved bytes are checked; nothing is saved but the whole file at the chosen path.
+TEST_F(Transfer, WholeTransfersSaveTheFileOrNothing) {
+    const std::string done = "文件传输完毕!", save = "文件传输完毕! 请选择保存路径.";
+    const std::string missing = (dir / "missing" / "x.bin").string();
+    const struct {
+        std::uint32_t size;
+        Quit quit = Quit::None;
+        std::string saveAs = "saved"; // under dir; "" cancels the dialog
+        Lines offererBoxes, recipientBoxes;
+        std::vector<std::uint32_t> offererShown = {}; // empty: 1 to the last chunk
+        std::string offered = "数据.bin";
+        Lines asked = {"数据.bin .bin"};
+    } cases[] = {
+        // An empty file sends no chunk and so hears no last answer.
+        {0, Quit::None, "saved", {}, {save}},
+        {1, Quit::None, "saved", {done}, {save}},
+        {10239, Quit::None, "saved", {done}, {save}},
+        {10240, Quit::None, "saved", {done}, {save}},
+        {10241, Quit::None, "saved", {done}, {save}},
+        {20480, Quit::None, "saved", {done}, {save}},
+        {25000, Quit::None, "saved", {done}, {save}},
+        // Chunk 2 answered with a give-up is not counted.
+        {45000, Quit::Offerer, "", {}, {"对方已经终止传输."}, {1, 2}, "数据.bin", {}},
+        {45000, Quit::Recipient, "", {"对方已经中断了传输."}, {}, {1}, "数据.bin", {}},
+        {20000, Quit::None, "", {done}, {save}},
+        {20000,
+         Quit::None,
+         missing,
+         {done},
+         {save, "无法创建文件: " + missing + " (文件或文件夹不存在)"}},
+        {300, Quit::None, "passwd", {done}, {save}, {}, "../../etc/passwd", {"passwd .swd"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.size) + " " + c.saveAs);
         Peer from(port), to(port);
-        const fs::path source = Source(size);
-        const fs::path saved = dir / ("saved-" + std::to_string(size));
-        to.fake.prompter.paths.push_back(saved.string());
-        Start(from, to, Offer(size), source);
+        from.transfers.SetLockstep(c.quit != Quit::None);
+        to.transfers.SetLockstep(c.quit != Quit::None);
+        Peer& quitter = c.quit == Quit::Offerer ? from : to;
+        if (c.quit != Quit::None)
+            quitter.view.onShow = [&quitter](std::uint32_t chunk) {
+                if (chunk == 2)
+                    quitter.transfers.GiveUp();
+            };
+        const fs::path saved = c.saveAs == missing ? fs::path(missing) : dir / (c.saveAs + "-");
+        if (!c.saveAs.empty())
+            to.fake.prompter.paths.push_back(saved.string());
+        const fs::path source = Source(c.size);
+        to.Receive(c.size, c.offered);
+        from.Send(source, c.size, "127.0.0.1", c.offered);
         ASSERT_TRUE(WaitFor([&] { return from.Idle() && to.Idle(); }));
 
-        EXPECT_EQ(ReadAll(saved), ReadAll(source));
-        EXPECT_EQ(fs::file_size(saved), size);
-        EXPECT_EQ(to.Boxes(), std::vector<std::string>{"文件传输完毕! 请选择保存路径."});
-        ASSERT_EQ(to.fake.prompter.fileRequests.size(), 1u);
-        const FileDialogRequest& request = to.fake.prompter.fileRequests[0];
-        EXPECT_EQ(request.defaultExtension, "bin");
-        EXPECT_EQ(request.initialName, "数据.bin");
-        EXPECT_EQ(request.filter, kFilter);
-        // An empty file sends no chunk and so hears no last answer.
-        EXPECT_EQ(from.Boxes(), size == 0 ? std::vector<std::string>{}
-                                          : std::vector<std::string>{"文件传输完毕!"});
-        const std::uint32_t chunks = ChunkCount(size);
+        EXPECT_EQ(from.Boxes(), c.offererBoxes);
+        EXPECT_EQ(to.Boxes(), c.recipientBoxes);
+        EXPECT_EQ(to.Asked(), c.asked);
+        const bool kept = c.recipientBoxes == Lines{save} && !c.saveAs.empty();
+        EXPECT_EQ(fs::exists(saved), kept);
+        if (kept) {
+            EXPECT_EQ(test::ReadFileBytes(saved.string()), Pattern(c.size));
+        }
+        for (const auto& entry : fs::directory_iterator(dir))
+            EXPECT_TRUE(entry.path() == source || (kept && entry.path() == saved)) << entry.path();
+        fs::remove(saved);
+        const std::uint32_t chunks = ChunkCount(c.size);
+        if (!c.offererShown.empty()) {
+            EXPECT_EQ(from.view.shown, c.offererShown);
+        }
         for (Peer* peer : {&from, &to}) {
-            ASSERT_EQ(peer->view.opened.size(), 1u);
-            EXPECT_EQ(peer->view.opened[0].first, FileLine("数据.bin", size));
-            EXPECT_EQ(peer->view.opened[0].second, chunks);
             EXPECT_EQ(peer->view.closes, 1);
-            if (chunks > 0) {
+            if (c.offered != "数据.bin")
+                continue;
+            EXPECT_EQ(peer->view.opened,
+                      Lines{FileLine("数据.bin", c.size) + " /" + std::to_string(chunks)});
+            if (chunks > 0 && c.quit == Quit::None) {
                 ASSERT_FALSE(peer->view.shown.empty());
-                EXPECT_EQ(peer->view.shown.front(), 1u);
-                EXPECT_EQ(peer->view.shown.back(), chunks);
+                EXPECT_EQ(std::pair(peer->view.shown.front(), peer->view.shown.back()),
+                          std::pair(1u, chunks));
             }
         }
     }
 }
 
-// Either side gives up as chunk 2 is shown; the other is told, nothing is saved, both close.
-TEST_F(Transfer, GivingUpMidStream) {
-    const struct {
-        bool offerer; // who gives up
-        std::vector<std::string> offererBoxes, recipientBoxes;
-        std::vector<std::uint32_t> offererShown; // chunk 2 answered with a give-up is not counted
-    } cases[] = {{true, {}, {"对方已经终止传输."}, {1, 2}},
-                 {false, {"对方已经中断了传输."}, {}, {1}}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.offerer ? "offerer" : "recipient");
-        Peer from(port), to(port);
-        from.transfers.SetLockstep(true);
-        to.transfers.SetLockstep(true);
-        Peer& quitter = c.offerer ? from : to;
-        quitter.view.onShow = [&quitter](std::uint32_t chunk) {
-            if (chunk == 2)
-                quitter.transfers.GiveUp();
-        };
-        Start(from, to, Offer(45000), Source(45000));
-        ASSERT_TRUE(WaitFor([&] { return from.Idle() && to.Idle(); }));
-        EXPECT_EQ(from.Boxes(), c.offererBoxes);
-        EXPECT_EQ(to.Boxes(), c.recipientBoxes);
-        EXPECT_EQ(from.view.shown, c.offererShown);
-        EXPECT_TRUE(to.fake.prompter.fileRequests.empty());
-        EXPECT_EQ(from.view.closes + to.view.closes, 2);
-    }
-}
-
-TEST_F(Transfer, SavingCancelledOrFailingKeepsNothing) {
-    {
-        Peer from(port), to(port);
-        Start(from, to, Offer(20000), Source(20000));
-        ASSERT_TRUE(WaitFor([&] { return from.Idle() && to.Idle(); }));
-        EXPECT_EQ(to.fake.prompter.fileRequests.size(), 1u);
-    }
-    {
-        Peer from(port), to(port);
-        const std::string bad = (dir / "missing" / "x.bin").string();
-        to.fake.prompter.paths.push_back(bad);
-        Start(from, to, Offer(20000), Source(20000));
-        ASSERT_TRUE(WaitFor([&] { return from.Idle() && to.Idle(); }));
-        EXPECT_EQ(to.Boxes(),
-                  (std::vector<std::string>{"文件传输完毕! 请选择保存路径.",
-                                            "无法创建文件: " + bad + " (文件或文件夹不存在)"}));
-    }
-    {
-        // A name that climbs out of any folder is offered as its last part only.
-        Peer from(port), to(port);
-        fs::create_directories(dir / "inbox");
-        to.fake.prompter.paths.push_back((dir / "inbox" / "passwd").string());
-        Start(from, to, Offer(300, "../../etc/passwd"), Source(300));
-        ASSERT_TRUE(WaitFor([&] { return from.Idle() && to.Idle(); }));
-        ASSERT_EQ(to.fake.prompter.fileRequests.size(), 1u);
-        EXPECT_EQ(to.fake.prompter.fileRequests[0].initialName, "passwd");
-        EXPECT_EQ(to.fake.prompter.fileRequests[0].defaultExtension, "swd");
-        EXPECT_EQ(fs::file_size(dir / "inbox" / "passwd"), 300u);
-    }
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 2) << "only source.bin and inbox";
-}
-
-TEST_F(Transfer, OffererCannotConnect) {
+// The offerer cannot reach the recipient, or the recipient cannot listen.
+TEST_F(Transfer, StartingFails) {
     for (const char* address : {"127.0.0.1", "not an address"}) {
         Peer from(port);
-        StartSending(from, Source(10), 10, address);
+        from.Send(Source(10), 10, address);
         ASSERT_TRUE(WaitFor([&] { return from.Idle(); }));
-        EXPECT_EQ(from.Boxes(), std::vector<std::string>{"与会话主机连接没有成功，请重新连接。"});
+        EXPECT_EQ(from.Boxes(), Lines{"与会话主机连接没有成功，请重新连接。"});
         EXPECT_EQ(from.view.closes, 1);
     }
-}
-
-TEST_F(Transfer, RecipientCannotListenOnABusyPort) {
     const RawSocket occupant = RawSocket::Listen(port);
     ASSERT_TRUE(occupant.Open());
     Peer to(port);
-    EXPECT_FALSE(to.transfers.StartReceiving(Offer(10)));
+    EXPECT_FALSE(to.Receive(10));
     EXPECT_FALSE(to.transfers.Running());
-    EXPECT_EQ(to.Boxes(), std::vector<std::string>{"Could not bind server socket."});
+    EXPECT_EQ(to.Boxes(), Lines{"Could not bind server socket."});
     EXPECT_TRUE(to.view.opened.empty());
 }
 
+// The recipient against a raw offerer: chunks split across reads, a lone first byte 1 that is
+// data, and the offerer's give-up byte or its close mid-chunk.
 TEST_F(Transfer, RecipientReadsTheStreamAsItComes) {
-    Peer to(port);
     const std::string bytes = Pattern(25000);
-    to.fake.prompter.paths.push_back((dir / "saved").string());
-    StartReceiving(to, 25000);
-    RawSocket raw = RawSocket::Connect(port);
-    ASSERT_TRUE(raw.Open());
-    // Chunk 1 starts with a lone byte 1 that more data follows: data, not a give-up.
-    raw.Send(bytes.substr(0, 1));
-    std::this_thread::sleep_for(50ms);
-    raw.Send(bytes.substr(1, 10239));
-    EXPECT_EQ(raw.Receive(1), std::string(1, ACK_CHUNK));
-    // Chunk 2 in three reads, one of a single byte in the middle.
-    raw.Send(bytes.substr(10240, 5000));
-    std::this_thread::sleep_for(50ms);
-    raw.Send(bytes.substr(15240, 1));
-    std::this_thread::sleep_for(50ms);
-    raw.Send(bytes.substr(15241, 5239));
-    EXPECT_EQ(raw.Receive(1), std::string(1, ACK_CHUNK));
-    raw.Send(bytes.substr(20480));
-    EXPECT_EQ(raw.Receive(1), std::string(1, ACK_DONE));
-    ASSERT_TRUE(WaitFor([&] { return to.Idle(); }));
-    EXPECT_EQ(ReadAll(dir / "saved"), bytes);
-}
-
-TEST_F(Transfer, RecipientSeesTheOffererGo) {
-    // The give-up byte where a chunk starts, then the close; and a close in mid-chunk.
-    for (const std::size_t sent : {std::size_t{1}, std::size_t{4000}}) {
+    const struct {
+        std::vector<std::size_t> pieces; // after the first chunk, then closed unless all sent
+        Lines boxes;
+    } cases[] = {
+        {{1, 10239, 5000, 1, 5239, 4520}, {"文件传输完毕! 请选择保存路径."}},
+        {{10240, 1}, {"对方已经终止传输."}},
+        {{10240, 4000}, {"对方已经终止传输."}},
+    };
+    for (const auto& c : cases) {
         Peer to(port);
-        StartReceiving(to, 25000);
+        to.fake.prompter.paths.push_back((dir / "saved").string());
+        to.Receive(25000);
         RawSocket raw = RawSocket::Connect(port);
         ASSERT_TRUE(raw.Open());
-        raw.Send(Pattern(10240));
-        EXPECT_EQ(raw.Receive(1), std::string(1, ACK_CHUNK));
-        raw.Send(Pattern(sent));
+        Lines acks;
+        std::size_t at = 0;
+        for (const std::size_t piece : c.pieces) {
+            // The give-up case sends a chunk start, which is the byte 1, and no more.
+            raw.Send(piece == 1 && at == 10240 && c.pieces.size() == 2 ? Pattern(1)
+                                                                       : bytes.substr(at, piece));
+            at += piece;
+            std::this_thread::sleep_for(20ms);
+            if (at % CHUNK_SIZE == 0 || at == bytes.size())
+                acks.push_back(raw.Receive(1));
+        }
         raw.Close();
         ASSERT_TRUE(WaitFor([&] { return to.Idle(); }));
-        EXPECT_EQ(to.Boxes(), std::vector<std::string>{"对方已经终止传输."});
-        EXPECT_TRUE(to.fake.prompter.fileRequests.empty());
+        EXPECT_EQ(to.Boxes(), c.boxes);
+        const bool all = at == bytes.size();
+        EXPECT_EQ(acks, (all ? Lines{Ack(ACK_CHUNK), Ack(ACK_CHUNK), Ack(ACK_DONE)}
+                             : Lines{Ack(ACK_CHUNK)}));
+        EXPECT_EQ(fs::exists(dir / "saved"), all);
+        if (all) {
+            EXPECT_EQ(test::ReadFileBytes((dir / "saved").string()), bytes);
+        }
+        fs::remove(dir / "saved");
     }
 }
 
+// The offerer against a raw recipient: a refusal after chunk 2, a close without an answer, and
+// the offerer's own give-up, which is the single byte 1 where chunk 2 would start.
 TEST_F(Transfer, OffererHearsEachAnswer) {
     const std::string bytes = Pattern(45000);
     const fs::path source = Source(45000);
-    // The recipient gives up after chunk 2; then it closes without an answer.
-    for (const bool answers : {true, false}) {
+    for (const int answer : {int{ACK_ABORT}, 0, -1}) {
         RawSocket listener = RawSocket::Listen(port);
         ASSERT_TRUE(listener.Open());
         Peer from(port);
-        StartSending(from, source, 45000);
+        from.Send(source, 45000);
         RawSocket raw = listener.Accept();
         ASSERT_TRUE(raw.Open());
         EXPECT_EQ(raw.Receive(10240), bytes.substr(0, 10240));
-        raw.Send(std::string(1, ACK_CHUNK));
-        EXPECT_EQ(raw.Receive(10240), bytes.substr(10240, 10240));
-        if (answers)
-            raw.Send(std::string(1, ACK_ABORT));
+        if (answer < 0)
+            from.transfers.GiveUp();
+        raw.Send(Ack(ACK_CHUNK));
+        EXPECT_EQ(raw.Receive(answer < 0 ? 2 : 10240),
+                  answer < 0 ? Pattern(1) : bytes.substr(10240, 10240));
+        if (answer > 0)
+            raw.Send(Ack(static_cast<std::uint8_t>(answer)));
         raw.Close();
         ASSERT_TRUE(WaitFor([&] { return from.Idle(); }));
-        EXPECT_EQ(from.Boxes(), std::vector<std::string>{"对方已经中断了传输."});
-    }
-    {
-        // Giving up: the single byte 1 where chunk 2 would start, then the end of the stream.
-        RawSocket listener = RawSocket::Listen(port);
-        Peer from(port);
-        StartSending(from, source, 45000);
-        RawSocket raw = listener.Accept();
-        ASSERT_TRUE(raw.Open());
-        EXPECT_EQ(raw.Receive(10240).size(), 10240u);
-        from.transfers.GiveUp();
-        raw.Send(std::string(1, ACK_CHUNK));
-        EXPECT_EQ(raw.Receive(2), std::string(1, SENDER_ABORT));
-        raw.Close();
-        ASSERT_TRUE(WaitFor([&] { return from.Idle(); }));
-        EXPECT_EQ(from.Boxes(), std::vector<std::string>{});
+        EXPECT_EQ(from.Boxes(), answer < 0 ? Lines{} : Lines{"对方已经中断了传输."});
     }
 }
 
+// Before the offerer connects the recipient may give up, or be closed, quietly and at once.
 TEST_F(Transfer, GivingUpOrClosingWhileWaitingForTheOfferer) {
     {
         Peer to(port);
-        StartReceiving(to, 10);
+        to.Receive(10);
         to.transfers.GiveUp();
         ASSERT_TRUE(WaitFor([&] { return to.Idle(); }, 3s));
-        EXPECT_EQ(to.Boxes(), std::vector<std::string>{});
+        EXPECT_EQ(to.Boxes(), Lines{});
         EXPECT_EQ(to.view.closes, 1);
     }
     const auto start = std::chrono::steady_clock::now();
     {
-        auto to = std::make_unique<Peer>(port);
-        StartReceiving(*to, 10);
-        ASSERT_TRUE(to->transfers.Running());
+        Peer to(port);
+        to.Receive(10);
+        ASSERT_TRUE(to.transfers.Running());
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
 }
 
 // --- the offer command ---
 
-struct OfferHarness : test::Core {
-    std::vector<std::string> Boxes() const {
-        std::vector<std::string> out;
-        for (const auto& box : p.boxes)
-            out.push_back(box.caption + "|" + box.text);
-        return out;
-    }
-};
+Lines Boxes(const test::Core& h) {
+    Lines out;
+    for (const auto& box : h.p.boxes)
+        out.push_back(box.caption + "|" + box.text);
+    return out;
+}
 
+// Refused before any dialog: no session, a replay, oneself, a transfer running; then files
+// that cannot be sent: dialog cancelled, missing, a folder, one past the largest size.
 TEST_F(Transfer, OfferRefusals) {
-    OfferHarness h;
+    test::Core h;
     h.f.core.commands().OfferFile(); // no session: the target is everyone
-    EXPECT_EQ(h.Boxes(), std::vector<std::string>{"无法传输文件|传输文件目标不正确."});
-    h.Host({"B"});
+    EXPECT_EQ(Boxes(h), Lines{"无法传输文件|传输文件目标不正确."});
+    h.Host({"B"});                          // clears the boxes
     h.recorder.state = ReplayState::Paused; // a replay comes before the target
     h.f.core.commands().OfferFile();
     h.recorder.state = ReplayState::NoReplay;
-    h.s.target = 1; // oneself
+    h.s.target = 1;
     h.f.core.commands().OfferFile();
     h.s.target = 2;
     h.s.transfer.busy = true;
     h.f.core.commands().OfferFile();
-    EXPECT_EQ(h.Boxes(), (std::vector<std::string>{"无法传输文件|你目前未进入会话.",
-                                                   "无法传输文件|传输文件目标不正确.",
-                                                   "Kolvena v1.0|目前正在进行文件传输."}));
     EXPECT_TRUE(h.p.fileRequests.empty());
+    h.s.transfer.busy = false;
+    h.f.core.commands().OfferFile();
+    const std::string missing = (dir / "missing.bin").string();
+    const fs::path big = dir / "big.bin";
+    std::ofstream(big, std::ios::binary).close();
+    fs::resize_file(big, 671078401); // sparse: costs no disk
+    for (const std::string& path : {missing, dir.string(), big.string()}) {
+        h.p.paths.push_back(path);
+        h.f.core.commands().OfferFile();
+    }
+    EXPECT_EQ(Boxes(h), (Lines{"无法传输文件|你目前未进入会话.", "无法传输文件|传输文件目标不正确.",
+                               "Kolvena v1.0|目前正在进行文件传输.",
+                               "|无法打开文件: " + missing + " (文件或文件夹不存在)",
+                               "|无法打开文件: " + dir.string() + " (这是一个文件夹)",
+                               "无法传输文件|文件太大, 无法传输: 文件最大为 671078400 字节."}));
     EXPECT_TRUE(h.f.transport.sent.empty());
+    EXPECT_TRUE(h.s.transfer.path.empty());
 }
 
 TEST_F(Transfer, OfferGoesToTheTarget) {
     const fs::path source = Source(1234, "报告.txt");
     for (const bool host : {true, false}) {
-        OfferHarness h;
+        test::Core h;
         host ? h.Host({"B"}) : h.Client();
         h.s.target = host ? 2 : 1;
         h.p.paths.push_back(source.string());
         h.f.core.commands().OfferFile();
         ASSERT_EQ(h.p.fileRequests.size(), 1u);
-        EXPECT_EQ(h.p.fileRequests[0].defaultExtension, "*");
-        EXPECT_EQ(h.p.fileRequests[0].initialName, "*.*");
-        EXPECT_EQ(h.p.fileRequests[0].filter, kFilter);
+        const auto& r = h.p.fileRequests[0];
+        EXPECT_EQ(std::tie(r.defaultExtension, r.initialName, r.filter),
+                  std::make_tuple("*", "*.*", kFilter));
         EXPECT_TRUE(h.p.boxes.empty());
         const FilePacket offer{host ? std::uint16_t{1} : std::uint16_t{3}, h.s.target,
                                ToGbk("报告.txt"), 1234};
@@ -438,27 +417,6 @@ TEST_F(Transfer, OfferGoesToTheTarget) {
         EXPECT_EQ(std::tie(t.path, t.name, t.size, t.peer, t.busy),
                   std::make_tuple(source.string(), ToGbk("报告.txt"), 1234u, h.s.target, false));
     }
-}
-
-TEST_F(Transfer, OfferRefusesFilesItCannotSend) {
-    OfferHarness h;
-    h.Host({"B"});
-    h.s.target = 2;
-    h.f.core.commands().OfferFile(); // the dialog is cancelled
-    const std::string missing = (dir / "missing.bin").string();
-    const fs::path big = dir / "big.bin";
-    std::ofstream(big, std::ios::binary).close();
-    fs::resize_file(big, 671078401); // sparse: costs no disk
-    for (const std::string& path : {missing, dir.string(), big.string()}) {
-        h.p.paths.push_back(path);
-        h.f.core.commands().OfferFile();
-    }
-    EXPECT_EQ(h.Boxes(), (std::vector<std::string>{
-                             "|无法打开文件: " + missing + " (文件或文件夹不存在)",
-                             "|无法打开文件: " + dir.string() + " (这是一个文件夹)",
-                             "无法传输文件|文件太大, 无法传输: 文件最大为 671078400 字节."}));
-    EXPECT_TRUE(h.f.transport.sent.empty());
-    EXPECT_TRUE(h.s.transfer.path.empty());
 }
 
 } // namespace

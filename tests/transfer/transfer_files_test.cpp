@@ -19,26 +19,23 @@ using test::ReadFileBytes;
 using test::WriteFileBytes;
 
 // A fresh folder under parent, removed with everything in it afterwards.
-class Folder {
-public:
+struct Folder {
     explicit Folder(const fs::path& parent) {
         std::string name = (parent / "kolvena-move-XXXXXX").string();
         if (::mkdtemp(name.data()) != nullptr)
-            path_ = name;
+            path = name;
     }
     ~Folder() {
         std::error_code ignored;
-        if (!path_.empty())
-            fs::remove_all(path_, ignored);
+        if (!path.empty())
+            fs::remove_all(path, ignored);
     }
     Folder(const Folder&) = delete;
     Folder& operator=(const Folder&) = delete;
 
-    bool Made() const { return !path_.empty(); }
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    fs::path path_;
+    bool Made() const { return !path.empty(); }
+    std::string File(const std::string& name) const { return (path / name).string(); }
+    fs::path path;
 };
 
 dev_t DeviceOf(const std::string& path) {
@@ -62,41 +59,7 @@ protected:
     const std::string bytes = std::string(70000, 'k') + "end";
 };
 
-TEST_F(MoveIntoTest, MovesAcrossFileSystemsAndRefusesWhatCannotTakeTheFile) {
-    struct Case {
-        const char* name;
-        bool sameDevice; // the received file waits beside the target
-        const char* to;
-        const char* reason; // nullptr: moved
-    };
-    for (const Case& c : {
-             Case{"across", false, "saved.bin", nullptr},
-             Case{"beside", true, "saved.bin", nullptr},
-             Case{"folder across", false, "folder", "这是一个文件夹"},
-             Case{"folder beside", true, "folder", "这是一个文件夹"},
-             Case{"missing folder", false, "none/saved.bin", "文件或文件夹不存在"},
-         }) {
-        SCOPED_TRACE(c.name);
-        const std::string from = c.sameDevice ? disk.File("received") : spool.File("received");
-        const std::string to = disk.File(c.to);
-        WriteFileBytes(from, bytes);
-        const FileResult moved = MoveInto(from, to);
-        if (c.reason == nullptr) {
-            EXPECT_TRUE(moved.ok) << moved.error;
-            EXPECT_EQ(ReadFileBytes(to), bytes);
-            EXPECT_FALSE(fs::exists(from));
-            fs::remove(to);
-        } else {
-            EXPECT_FALSE(moved.ok);
-            EXPECT_EQ(moved.error, "无法创建文件: " + to + " (" + c.reason + ")");
-            EXPECT_EQ(ReadFileBytes(from), bytes);
-            EXPECT_EQ(ReadFileBytes(disk.File("folder/kept")), "kept");
-            fs::remove(from);
-        }
-    }
-}
-
-// Writes past a few kilobytes fail, as on a full disk, until the guard goes.
+// Writes past the limit fail, as on a full disk, until the guard goes.
 class FileSizeLimit {
 public:
     explicit FileSizeLimit(rlim_t bytes) {
@@ -118,19 +81,45 @@ private:
     void (*previous_)(int) = SIG_DFL;
 };
 
-TEST_F(MoveIntoTest, ACopyCutShortLeavesNothingHalfWritten) {
-    const std::string from = spool.File("received");
-    const std::string to = disk.File("saved.bin");
-    WriteFileBytes(from, bytes);
-    FileResult moved;
-    {
-        const FileSizeLimit limit(4096);
-        moved = MoveInto(from, to);
+// Moves across file systems and beside; refuses a folder or a missing one in the way, and a
+// copy cut short as on a full disk, keeping the received file and leaving nothing half written.
+TEST_F(MoveIntoTest, MovesOrKeepsTheReceivedFile) {
+    const struct {
+        const char* name;
+        bool sameDevice; // the received file waits beside the target
+        const char* to;
+        const char* reason; // nullptr: moved; "": any reason
+        rlim_t limit = RLIM_INFINITY;
+    } cases[] = {
+        {"across", false, "saved.bin", nullptr},
+        {"beside", true, "saved.bin", nullptr},
+        {"folder across", false, "folder", "这是一个文件夹"},
+        {"folder beside", true, "folder", "这是一个文件夹"},
+        {"missing folder", false, "none/saved.bin", "文件或文件夹不存在"},
+        {"cut short", false, "saved.bin", "", 4096},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string from = c.sameDevice ? disk.File("received") : spool.File("received");
+        const std::string to = disk.File(c.to);
+        WriteFileBytes(from, bytes);
+        FileResult moved;
+        {
+            const FileSizeLimit limit(c.limit);
+            moved = MoveInto(from, to);
+        }
+        EXPECT_EQ(moved.ok, c.reason == nullptr) << moved.error;
+        EXPECT_EQ(ReadFileBytes(c.reason ? from : to), bytes);
+        EXPECT_NE(fs::exists(from), c.reason == nullptr);
+        if (c.reason) {
+            EXPECT_EQ(moved.error.rfind("无法创建文件: " + to + " (" + c.reason, 0), 0u)
+                << moved.error;
+        }
+        EXPECT_EQ(fs::exists(disk.File("saved.bin")), c.reason == nullptr && c.to[0] == 's');
+        EXPECT_EQ(ReadFileBytes(disk.File("folder/kept")), "kept");
+        fs::remove(from);
+        fs::remove(disk.File("saved.bin"));
     }
-    EXPECT_FALSE(moved.ok);
-    EXPECT_EQ(moved.error.rfind("无法创建文件: " + to + " (", 0), 0u) << moved.error;
-    EXPECT_FALSE(fs::exists(to));
-    EXPECT_EQ(ReadFileBytes(from), bytes);
 }
 
 } // namespace
