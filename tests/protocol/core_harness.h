@@ -122,6 +122,13 @@ struct Core {
             out.push_back(box.text);
         return out;
     }
+    // Every box shown, as "caption|text".
+    std::vector<std::string> Boxes() const {
+        std::vector<std::string> out;
+        for (const auto& box : p.boxes)
+            out.push_back(box.caption + "|" + box.text);
+        return out;
+    }
     std::vector<SessionEvent> EventsFrom(std::size_t first) const {
         return {log.events.begin() + static_cast<std::ptrdiff_t>(first), log.events.end()};
     }

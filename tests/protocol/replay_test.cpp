@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -14,6 +14,7 @@
 namespace kolvena {
 namespace {
 
+using Lines = std::vector<std::string>;
 constexpr char REPLAY_ENDED[] = "当前会话记录已经重放结束.";
 constexpr char SESSION_ENDED[] = "会话记录播放结束.";
 
@@ -24,13 +25,8 @@ std::string Created(const std::string& name, const std::string& address) {
     return payload;
 }
 
-std::string Chat(std::uint16_t sender, const std::string& text, std::uint16_t target = 0) {
-    ChatLine line;
-    line.sender = sender;
-    line.target = target;
-    line.stamp = 1;
-    line.text = text;
-    return BuildChat(PacketType::Say, line);
+std::string Chat(std::uint16_t sender, const std::string& text) {
+    return test::Chat(PacketType::Say, sender, 0, false, text);
 }
 
 // A recording made with its own clock: each step is (seconds after the previous, kind, payload).
@@ -44,8 +40,8 @@ struct Recording {
         log.AppendEvent(kind, payload);
         return *this;
     }
-    // The usual session: Ann creates, Bob joins, both speak, Ann sends a notice, Bob sleeps,
-    // Cat joins and Bob leaves, then the session ends.
+    // Ann creates, Bob joins, both speak, Ann sends a notice, Bob sleeps, Cat joins and Bob
+    // leaves, then the session ends.
     Recording& Usual() {
         log.header.version = RECORDING_VERSION;
         log.header.startTime = static_cast<std::uint32_t>(clock.Now());
@@ -57,15 +53,13 @@ struct Recording {
         Add(1, EventKind::EvAsleep, BuildPresence(PacketType::Sleep, {2}));
         Add(1, EventKind::EvMemberJoined, BuildMemberJoined("Cat", "10.0.0.3"));
         Add(1, EventKind::EvMemberLeft, BuildMemberLeft(2));
-        Add(1, EventKind::EvSessionEnded);
-        return *this;
+        return Add(1, EventKind::EvSessionEnded);
     }
     std::string Save(const test::TempDir& dir, const std::string& topic = "Topic") {
         log.header.topic = topic;
-        const std::string path = dir.File("r.prs");
-        std::ofstream out(path, std::ios::binary);
+        std::ofstream out(dir.File("r.prs"), std::ios::binary);
         EXPECT_TRUE(log.WriteLog(out));
-        return path;
+        return dir.File("r.prs");
     }
 };
 
@@ -82,30 +76,35 @@ struct ReplayHarness : test::Core {
         ASSERT_TRUE(cmd.CreateFinish("Host", "Live"));
         p.boxes.clear();
     }
-    // Ticks while the timer runs, at most `limit` times; the intervals it was started with.
-    std::vector<int> Play(int limit = 100) {
+    // Plays until the timer stops, at most 100 ticks.
+    void Play() {
         replay.TogglePause();
-        timer.starts.clear();
-        for (int i = 0; i < limit && timer.running; ++i)
+        for (int i = 0; i < 100 && timer.running; ++i)
             replay.Tick();
-        return timer.starts;
     }
     int Count(const std::string& text) const {
         const auto texts = BoxTexts();
         return static_cast<int>(std::count(texts.begin(), texts.end(), text));
     }
+    // Saves the live session's recording and plays it through.
+    void Replay(test::Core& live, const test::TempDir& dir) {
+        live.p.paths.push_back(dir.File("live.prs"));
+        live.cmd.SaveRecording();
+        Open(dir.File("live.prs"));
+        Play();
+    }
 };
 
 TEST(ReplayInterval, FollowsTheSpeedAndPlaysSameSecondEventsQuickly) {
-    // Speed, a 10-second gap, a same-second gap, a hostile file's negative gap.
-    const std::tuple<int, int, int, int> rows[] = {{SPEED_SLOW, 10000, 300, 300},
-                                                   {SPEED_NORMAL, 5000, 150, 150},
-                                                   {SPEED_FAST, 2500, 75, 75},
-                                                   {SPEED_FASTEST, 1250, 37, 37}};
-    for (const auto& [speed, ten, same, negative] : rows) {
-        EXPECT_EQ(ReplayInterval(10, speed), ten);
-        EXPECT_EQ(ReplayInterval(0, speed), same);
-        EXPECT_EQ(ReplayInterval(-5, speed), negative);
+    // Speed, a 10-second gap, a same-second gap; a hostile file's negative gap is a same-second.
+    const std::tuple<int, int, int> rows[] = {{SPEED_SLOW, 10000, 300},
+                                              {SPEED_NORMAL, 5000, 150},
+                                              {SPEED_FAST, 2500, 75},
+                                              {SPEED_FASTEST, 1250, 37}};
+    for (const auto& [speed, ten, same] : rows) {
+        EXPECT_EQ(std::tuple(ReplayInterval(10, speed), ReplayInterval(0, speed),
+                             ReplayInterval(-5, speed)),
+                  std::tuple(ten, same, same));
     }
     EXPECT_GT(ReplayInterval(0x7fffffff, SPEED_SLOW), 0);
 }
@@ -116,149 +115,115 @@ TEST(Replay, OpeningLeavesTheSessionShowsTheSummaryAndWaitsPaused) {
     const std::string path = rec.Usual().Save(dir, ToGbk("周末"));
     ReplayHarness h;
     h.HostLive();
-
     h.Open(path);
     ASSERT_GE(h.p.boxes.size(), 3u);
     EXPECT_EQ(h.p.boxes[0].caption, "载入会话记录");
-    EXPECT_EQ(h.p.boxes[1].caption, "成功载入记录");
-    EXPECT_EQ(h.p.boxes[1].text, "成功载入会话记录! \r\n\r\n主题: 周末  \r\n会话时间: 01:46:40 "
-                                 "(9/9/2001)   \r\n记录长度: 00:00:17        事件数目: 9  ");
+    EXPECT_EQ(h.Boxes()[1], "成功载入记录|成功载入会话记录! \r\n\r\n主题: 周末  \r\n会话时间: "
+                            "01:46:40 (9/9/2001)   \r\n记录长度: 00:00:17        事件数目: 9  ");
     EXPECT_EQ(h.p.boxes[2].text, "是否要清空当前对话窗口?");
-    EXPECT_FALSE(h.s.inSession);
-    EXPECT_EQ(h.f.transport.serving, false);
-    EXPECT_EQ(h.recorder.state, ReplayState::Paused);
-    EXPECT_TRUE(h.s.replayFlag);
-    EXPECT_EQ(h.f.view.mode, WindowMode::ReplayLoaded);
-    EXPECT_EQ(h.f.view.replayLoaded, 1);
-    EXPECT_TRUE(h.timer.running);
-    EXPECT_EQ(h.timer.interval, REPLAY_START_INTERVAL_MS);
-
-    // Paused: ticks play nothing.
-    const std::size_t lines = h.s.lines.size();
-    h.replay.Tick();
-    EXPECT_EQ(h.s.lines.size(), lines);
+    EXPECT_EQ(std::tuple(h.s.inSession, h.f.transport.serving, h.recorder.state, h.s.replayFlag,
+                         h.f.view.mode, h.f.view.replayLoaded),
+              std::tuple(false, false, ReplayState::Paused, true, WindowMode::ReplayLoaded, 1));
     EXPECT_EQ(FromGbk(TitleText(h.s, h.recorder.state)),
               "Kolvena v1.0  主题: Live ---- 在线人数: 0 (会话重放--暂停)");
 }
 
-TEST(Replay, PlaysEveryEventWithTheLiveTextsAndEndsOnce) {
-    test::TempDir dir;
-    Recording rec;
-    const std::string path = rec.Usual().Save(dir);
-    ReplayHarness h;
-    h.Open(path);
-    h.p.boxes.clear();
-
-    const std::vector<int> intervals = h.Play();
-    // Each gap after the event just played, at the normal speed: 2 s, 10 s, same second, ...
-    EXPECT_EQ(intervals, (std::vector<int>{1000, 5000, 150, 500, 500, 500, 500, 500}));
-    EXPECT_FALSE(h.timer.running);
-    EXPECT_TRUE(h.recorder.log.ended);
-    EXPECT_EQ(h.recorder.state, ReplayState::Playing);
-    EXPECT_EQ(h.Count(SESSION_ENDED), 1);
-    EXPECT_EQ(h.Count(REPLAY_ENDED), 1);
-
-    EXPECT_EQ(h.LinesFrom(h.s.lines.size() - 6),
-              (std::vector<std::string>{"-->> 新成员 Bob 加入会话.", "<你> 对大家说: hello",
-                                        "<Bob> 对大家说: hi", "-->> Bob 休眠了.",
-                                        "-->> 新成员 Cat 加入会话.", "-->> 成员 Bob 离开会话."}));
-    EXPECT_NE(h.s.messageText.find("Massage: Ann: news "), std::string::npos);
-    EXPECT_NE(h.s.messageText.find(ToGbk("欢迎您加入会话，会话主题是 'Topic ' ")),
-              std::string::npos);
-    EXPECT_EQ(h.s.GetBuddyCount(), 2);
-    EXPECT_EQ(h.s.roster.size(), 3u);
-    EXPECT_EQ(h.s.counters.ownMessageTotal, 1);
-    EXPECT_EQ(h.s.roster[0].sayCount, 1u);
-
-    // Further ticks and pause toggles after the end change nothing but the state.
-    const std::size_t count = h.s.lines.size();
-    h.replay.TogglePause();
-    h.replay.TogglePause();
-    h.replay.Tick();
-    EXPECT_EQ(h.s.lines.size(), count);
-    EXPECT_EQ(h.Count(REPLAY_ENDED), 1);
-}
-
-TEST(Replay, PauseKeepsThePositionAndASpeedChangeWaitsForTheNextGap) {
-    test::TempDir dir;
-    Recording rec;
-    rec.Add(0, EventKind::EvSessionCreated, Created("Ann", "10.0.0.1"));
-    rec.Add(10, EventKind::EvChatLine, Chat(1, "one"));
-    rec.Add(10, EventKind::EvChatLine, Chat(1, "two"));
-    rec.Add(10, EventKind::EvChatLine, Chat(1, "three"));
-    ReplayHarness h;
-    h.Open(rec.Save(dir));
-    h.recorder.speed = SPEED_SLOW;
-    h.replay.TogglePause();
-
-    h.replay.Tick(); // the creation; a 10 s gap at the slow speed follows
-    EXPECT_EQ(h.timer.interval, 10000);
-    h.replay.SetSpeed(SPEED_FASTEST);
-    EXPECT_EQ(h.timer.interval, 10000); // the running gap keeps its length
-    h.replay.Tick();                    // "one"; the next gap uses the new speed
-    EXPECT_EQ(h.timer.interval, 1250);
-    EXPECT_EQ(h.Line(), "<你> 对大家说: one");
-
-    h.replay.TogglePause();
-    h.replay.Tick();
-    h.replay.Tick();
-    EXPECT_EQ(h.Line(), "<你> 对大家说: one");
-    h.replay.TogglePause();
-    h.replay.Tick();
-    EXPECT_EQ(h.Line(), "<你> 对大家说: two");
-}
-
-TEST(Replay, SeekRebuildsUpToThePositionAndTheEndWaitsForRestart) {
+TEST(Replay, OneRecordingThroughTicksSeeksPausesAndSpeeds) {
     test::TempDir dir;
     Recording rec;
     ReplayHarness h;
     h.Open(rec.Usual().Save(dir));
-    h.replay.TogglePause(); // playing
-    h.p.boxes.clear();
-
-    h.replay.Seek(4); // created, Bob joined, two lines
-    EXPECT_EQ(h.recorder.state, ReplayState::Playing);
-    EXPECT_EQ(h.recorder.log.cursor, 5u);
-    EXPECT_FALSE(h.recorder.log.ended);
-    EXPECT_EQ(h.timer.interval, REPLAY_START_INTERVAL_MS);
-    EXPECT_FALSE(h.f.view.holding);
-    EXPECT_EQ(h.s.GetBuddyCount(), 2);
-    EXPECT_EQ(h.Line(), "<Bob> 对大家说: hi");
-    EXPECT_EQ(h.s.lines.size(), 4u + 3u); // banner, then the join and the two lines
-    h.replay.Tick();
-    EXPECT_NE(h.s.messageText.find("Ann: news"), std::string::npos);
-
-    // To the end: paused and ended, without the end-of-session box of a played event.
-    h.replay.Seek(9);
-    EXPECT_TRUE(h.recorder.log.ended);
-    EXPECT_EQ(h.recorder.state, ReplayState::Paused);
-    EXPECT_FALSE(h.timer.running); // nothing left to tick for
+    h.recorder.speed = SPEED_SLOW;
+    const auto tick = [](ReplayHarness& h) { h.replay.Tick(); };
+    const auto seek = [](std::uint32_t to) {
+        return [to](ReplayHarness& h) { h.replay.Seek(to); };
+    };
+    const auto toggleAndTick = [](ReplayHarness& h) {
+        h.replay.TogglePause();
+        h.replay.Tick();
+    };
+    using P = ReplayState;
+    constexpr int START = REPLAY_START_INTERVAL_MS;
+    const std::string hi = "<Bob> 对大家说: hi";
+    const struct {
+        const char* what;
+        std::function<void(ReplayHarness&)> act;
+        std::string line; // the last line past the banner
+        std::size_t lines;
+        std::uint32_t cursor;
+        int members, interval;
+        bool running;
+        ReplayState state;
+        bool ended;
+    } steps[] = {
+        {"paused: a tick plays nothing", tick, "", 4, 1, 0, START, true, P::Paused, false},
+        {"the creation, then a 2 s gap slowly", toggleAndTick, "", 4, 2, 1, 2000, true, P::Playing,
+         false},
+        {"a new speed waits for the next gap",
+         [](ReplayHarness& h) { h.replay.SetSpeed(SPEED_FASTEST); }, "", 4, 2, 1, 2000, true,
+         P::Playing, false},
+        {"Bob joins; 10 s at the new speed", tick, "-->> 新成员 Bob 加入会话.", 5, 3, 2, 1250, true,
+         P::Playing, false},
+        {"pausing keeps the position", toggleAndTick, "-->> 新成员 Bob 加入会话.", 5, 3, 2, 1250,
+         true, P::Paused, false},
+        {"and playing goes on from it", toggleAndTick, "<你> 对大家说: hello", 6, 4, 2, 37, true,
+         P::Playing, false},
+        {"seek rebuilds the first four", seek(4), hi, 7, 5, 2, START, true, P::Playing, false},
+        {"seek to the end: paused, no end box", seek(9), "-->> 成员 Bob 离开会话.", 10, 9, 2, START,
+         false, P::Paused, true},
+        {"back to the first", seek(1), "", 4, 2, 1, START, true, P::Paused, false},
+        {"after the end the button restarts",
+         [&](ReplayHarness& h) {
+             h.replay.Seek(9);
+             h.replay.PlayButton();
+         },
+         "", 4, 1, 0, START, true, P::Playing, false},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        step.act(h);
+        EXPECT_EQ(h.s.lines.size(), step.lines);
+        EXPECT_EQ(step.lines > 4 ? h.Line() : "", step.line);
+        const auto& r = h.recorder;
+        EXPECT_EQ(std::tuple(r.log.cursor, h.s.GetBuddyCount(), h.timer.interval, h.timer.running,
+                             r.state, r.log.ended),
+                  std::tuple(step.cursor, step.members, step.interval, step.running, step.state,
+                             step.ended));
+    }
     EXPECT_EQ(h.Count(SESSION_ENDED), 0);
-    EXPECT_EQ(h.s.GetBuddyCount(), 2);
 
-    // Back to the first event.
-    h.replay.Seek(1);
-    EXPECT_EQ(h.s.GetBuddyCount(), 1);
-    EXPECT_EQ(h.recorder.log.cursor, 2u);
-
-    // The button after the end starts again from the first event, playing.
-    h.replay.Seek(9);
-    h.replay.PlayButton();
-    EXPECT_EQ(h.recorder.state, ReplayState::Playing);
-    EXPECT_TRUE(h.timer.running);
-    EXPECT_FALSE(h.recorder.log.ended);
-    EXPECT_EQ(h.recorder.log.cursor, 1u);
-    EXPECT_EQ(h.s.GetBuddyCount(), 0);
+    // Played to the end at the normal speed: each gap after the event just played.
+    h.replay.SetSpeed(SPEED_NORMAL);
+    h.p.boxes.clear();
+    h.timer.starts.clear();
+    const int ownNotices = h.s.counters.ownMessageTotal;
+    for (int i = 0; i < 100 && h.timer.running; ++i)
+        h.replay.Tick();
+    EXPECT_EQ(h.timer.starts, (std::vector<int>{1000, 5000, 150, 500, 500, 500, 500, 500}));
+    EXPECT_EQ(h.LinesFrom(4),
+              (std::vector<std::string>{"-->> 新成员 Bob 加入会话.", "<你> 对大家说: hello", hi,
+                                        "-->> Bob 休眠了.", "-->> 新成员 Cat 加入会话.",
+                                        "-->> 成员 Bob 离开会话."}));
+    EXPECT_NE(h.s.messageText.find("Massage: Ann: news "), std::string::npos);
+    EXPECT_NE(h.s.messageText.find(ToGbk("欢迎您加入会话，会话主题是 'Topic ' ")),
+              std::string::npos);
+    EXPECT_EQ(std::tuple(h.s.GetBuddyCount(), h.s.roster.size(), h.s.roster[0].sayCount,
+                         h.s.counters.ownMessageTotal - ownNotices, h.recorder.log.ended),
+              std::tuple(2, 3u, 1, 1, true));
+    EXPECT_EQ(h.BoxTexts(), (std::vector<std::string>{SESSION_ENDED, REPLAY_ENDED}));
+    // Further ticks and pause toggles after the end change nothing.
+    h.replay.TogglePause();
+    h.replay.TogglePause();
     h.replay.Tick();
-    EXPECT_EQ(h.s.GetBuddyCount(), 1);
+    EXPECT_EQ(h.s.lines.size(), 10u);
+    EXPECT_EQ(h.Count(REPLAY_ENDED), 1);
 }
 
 TEST(Replay, ATickDuringAnEventsBoxIsIgnored) {
     test::TempDir dir;
     Recording rec;
     rec.Add(0, EventKind::EvSessionCreated, Created("Ann", "10.0.0.1"));
-    rec.Add(0, EventKind::EvSessionEnded);
-    rec.Add(0, EventKind::EvChatLine, Chat(1, "after"));
+    rec.Add(0, EventKind::EvSessionEnded).Add(0, EventKind::EvChatLine, Chat(1, "after"));
     ReplayHarness h;
     h.Open(rec.Save(dir));
     h.replay.TogglePause();
@@ -271,12 +236,10 @@ TEST(Replay, ATickDuringAnEventsBoxIsIgnored) {
     };
     h.replay.Tick();
     h.p.duringInform = nullptr;
-    EXPECT_EQ(h.Count(SESSION_ENDED), 1);
-    EXPECT_EQ(nested, 1);
-    EXPECT_NE(h.Line(), "<你> 对大家说: after");
+    EXPECT_EQ(std::tuple(h.Count(SESSION_ENDED), nested, h.s.lines.size()), std::tuple(1, 1, 4u));
     h.replay.Tick();
     EXPECT_EQ(h.Line(), "<你> 对大家说: after");
-    EXPECT_EQ(h.recorder.log.ended, true);
+    EXPECT_TRUE(h.recorder.log.ended);
 }
 
 TEST(Replay, EventsNamingUnknownMembersOrMalformedAreSkipped) {
@@ -296,36 +259,32 @@ TEST(Replay, EventsNamingUnknownMembersOrMalformedAreSkipped) {
     h.Open(rec.Save(dir));
     h.p.boxes.clear();
     h.Play();
-    EXPECT_EQ(h.Line(), "<你> 对大家说: real");
+    EXPECT_EQ(h.LinesFrom(4), Lines{"<你> 对大家说: real"});
+    EXPECT_EQ(h.s.messageText.find("ghost"), std::string::npos);
     EXPECT_EQ(h.s.GetBuddyCount(), 1);
-    EXPECT_EQ(h.p.boxes.size(), 1u); // only the end of the recording
+    EXPECT_EQ(h.BoxTexts(), Lines{REPLAY_ENDED});
 }
 
 TEST(Replay, AMalformedOrMissingFileChangesNothing) {
     test::TempDir dir;
     Recording rec;
-    const std::string good = rec.Usual().Save(dir);
-    std::string bytes = test::ReadFileBytes(good);
-    const std::string truncated = dir.File("cut.prs");
-    std::ofstream(truncated, std::ios::binary) << bytes.substr(0, bytes.size() - 20);
-
+    const std::string bytes = test::ReadFileBytes(rec.Usual().Save(dir));
+    std::ofstream(dir.File("cut.prs"), std::ios::binary) << bytes.substr(0, bytes.size() - 20);
     ReplayHarness h;
     h.HostLive();
     const std::size_t events = h.recorder.log.events.size();
-
-    h.Open(truncated);
-    EXPECT_EQ(h.p.boxes.back().text, "文件格式错误.");
-    h.Open(dir.File("missing.prs"));
-    EXPECT_EQ(h.p.boxes.back().text,
-              "无法打开文件: " + dir.File("missing.prs") + " (文件或文件夹不存在)");
-    h.Open(dir.Path());
-    EXPECT_NE(h.p.boxes.back().text.find("这是一个文件夹"), std::string::npos);
-
+    const std::string missing = dir.File("missing.prs");
+    for (const auto& [path, box] :
+         {std::pair{dir.File("cut.prs"), std::string("文件格式错误.")},
+          {missing, "无法打开文件: " + missing + " (文件或文件夹不存在)"},
+          {dir.Path(), "无法打开文件: " + dir.Path() + " (这是一个文件夹)"}}) {
+        h.Open(path);
+        EXPECT_EQ(h.p.boxes.back().text, box);
+    }
     // The live session goes on: still hosting, sending possible, the log untouched.
-    EXPECT_TRUE(h.s.inSession);
-    EXPECT_EQ(h.recorder.state, ReplayState::NoReplay);
-    EXPECT_EQ(h.recorder.log.events.size(), events);
-    EXPECT_FALSE(h.timer.running);
+    EXPECT_EQ(
+        std::tuple(h.s.inSession, h.recorder.state, h.recorder.log.events.size(), h.timer.running),
+        std::tuple(true, ReplayState::NoReplay, events, false));
     h.cmd.Send({"still here", false, false});
     EXPECT_EQ(h.Line(), "<你> 对大家说: still here");
 }
@@ -337,38 +296,31 @@ TEST(Replay, ANewSessionStopsTheReplay) {
     h.Open(rec.Usual().Save(dir));
     const int changed = h.f.view.replayChanged;
     h.HostLive();
-    EXPECT_EQ(h.recorder.state, ReplayState::NoReplay);
-    EXPECT_FALSE(h.timer.running);
+    EXPECT_EQ(std::tuple(h.recorder.state, h.timer.running, h.recorder.log.events.size()),
+              std::tuple(ReplayState::NoReplay, false, 1u)); // only the new creation
     EXPECT_GT(h.f.view.replayChanged, changed);
-    EXPECT_TRUE(h.recorder.log.events.size() == 1); // only the new creation
 }
 
 TEST(Replay, ALiveRecordingReplaysToTheSameChatAreaAndMessages) {
     test::TempDir dir;
     test::Core live;
-    Commands& cmd = live.cmd;
-    ASSERT_TRUE(cmd.CreateBegin());
-    ASSERT_TRUE(cmd.CreateFinish("Ann", "Topic"));
-    cmd.Send({"first line", false, false});
+    ASSERT_TRUE(live.cmd.CreateBegin());
+    ASSERT_TRUE(live.cmd.CreateFinish("Ann", "Topic"));
+    live.cmd.Send({"first line", false, false});
     live.f.clock.Advance(3);
-    cmd.Send({"a notice", true, false});
-    cmd.SleepOrWake();
-    cmd.Send({"last line", false, false});
-    live.p.paths.push_back(dir.File("live.prs"));
-    cmd.SaveRecording();
-
+    live.cmd.Send({"a notice", true, false});
+    live.cmd.SleepOrWake();
+    live.cmd.Send({"last line", false, false});
     ReplayHarness h;
-    h.Open(dir.File("live.prs"));
-    h.Play();
-    // The replay starts from the banner; the live area had the same banner, then the lines.
+    h.Replay(live, dir);
     // The live area has the creation's two own lines after the banner; the replay has not.
-    std::vector<std::string> liveLines = live.LinesFrom(0);
+    Lines liveLines = live.LinesFrom(0);
     liveLines.erase(liveLines.begin() + 4, liveLines.begin() + 6);
     EXPECT_EQ(h.LinesFrom(0), liveLines);
     const auto notices = [](const std::string& text) {
-        return text.substr(text.find("Massage: "));
+        return text.substr(text.find("Massage: "), 40);
     };
-    EXPECT_EQ(notices(h.s.messageText).substr(0, 40), notices(live.s.messageText).substr(0, 40));
+    EXPECT_EQ(notices(h.s.messageText), notices(live.s.messageText));
 }
 
 // The leader relays and records whispers between members without seeing them; its replay
@@ -380,13 +332,9 @@ TEST(Replay, TheLeadersRecordingShowsOnlyTheWhispersTheLeaderSaw) {
     live.f.core.OnHostPacket(live.ids[0], test::Chat(PacketType::SayToHost, 2, 3, true, "secret"));
     live.f.core.OnHostPacket(live.ids[1], test::Chat(PacketType::SayToHost, 3, 1, true, "to you"));
     live.f.core.OnHostPacket(live.ids[1], test::Chat(PacketType::SayToHost, 3, 0, false, "all"));
-    live.p.paths.push_back(dir.File("live.prs"));
-    live.cmd.SaveRecording();
-
     ReplayHarness h;
-    h.Open(dir.File("live.prs"));
-    h.Play();
-    const auto chat = [](std::vector<std::string> lines) {
+    h.Replay(live, dir);
+    const auto chat = [](Lines lines) {
         std::erase_if(lines, [](const std::string& l) { return l.rfind('<', 0) != 0; });
         return lines;
     };
@@ -396,45 +344,39 @@ TEST(Replay, TheLeadersRecordingShowsOnlyTheWhispersTheLeaderSaw) {
 
 TEST(Transcript, SavingTellsTheUserAndClearsTheUnsavedMark) {
     test::TempDir dir;
-    test::FakeCore f;
-    Commands& cmd = f.core.commands();
-    cmd.SaveTranscript();
-    EXPECT_EQ(f.prompter.boxes.back().text, "没有任何会话记录.");
-    ASSERT_TRUE(cmd.CreateBegin());
-    ASSERT_TRUE(cmd.CreateFinish("Ann", "abc"));
-    test::SessionOf(f.core).unsaved = true;
-    f.prompter.paths.push_back(dir.File("t.txt"));
-    cmd.SaveTranscript();
-    EXPECT_EQ(f.prompter.boxes.back().text, "会话记录保存完毕!");
-    EXPECT_FALSE(test::SessionOf(f.core).unsaved);
-    EXPECT_EQ(f.prompter.fileRequests.back().defaultExtension, "txt");
+    test::Core h;
+    h.cmd.SaveTranscript();
+    EXPECT_EQ(h.BoxTexts(), Lines{"没有任何会话记录."});
+    h.Host();
+    h.s.unsaved = true;
+    h.p.paths = {dir.File("t.txt"), dir.File("no/such/t.txt")};
+    h.cmd.SaveTranscript();
+    EXPECT_FALSE(h.s.unsaved);
+    EXPECT_EQ(h.p.fileRequests.back().defaultExtension, "txt");
     EXPECT_EQ(test::ReadFileBytes(dir.File("t.txt"))
                   .rfind(ToGbk("--欢迎使用 网络会话(Kolvena)--\r\n\r\n"), 0),
               0u);
-
     // A folder that does not exist: the file and the reason, and the mark stays.
-    test::SessionOf(f.core).unsaved = true;
-    f.prompter.paths.push_back(dir.File("no/such/t.txt"));
-    cmd.SaveTranscript();
-    EXPECT_EQ(f.prompter.boxes.back().text,
-              "无法创建文件: " + dir.File("no/such/t.txt") + " (文件或文件夹不存在)");
-    EXPECT_TRUE(test::SessionOf(f.core).unsaved);
+    h.s.unsaved = true;
+    h.cmd.SaveTranscript();
+    EXPECT_TRUE(h.s.unsaved);
+    EXPECT_EQ(h.BoxTexts(),
+              (Lines{"会话记录保存完毕!",
+                     "无法创建文件: " + dir.File("no/such/t.txt") + " (文件或文件夹不存在)"}));
 }
 
 TEST(Transcript, ATextRecordIsShownAsOneLineUpToItsFirstNul) {
     test::TempDir dir;
-    test::FakeCore f;
+    test::Core h;
     std::ofstream(dir.File("a.txt"), std::ios::binary) << std::string("one\r\ntwo\0three", 14);
     std::ofstream(dir.File("empty.txt"), std::ios::binary);
-    const std::size_t before = test::SessionOf(f.core).lines.size();
-    f.prompter.paths = {dir.File("a.txt"), dir.File("empty.txt")};
-    f.core.commands().OpenTextRecord();
-    f.core.commands().OpenTextRecord();
-    ASSERT_EQ(test::SessionOf(f.core).lines.size(), before + 2);
-    EXPECT_EQ(test::SessionOf(f.core).lines[before + 1].text, "");
-    EXPECT_EQ(test::SessionOf(f.core).lines[before].text, "one\r\ntwo");
-    EXPECT_EQ(test::SessionOf(f.core).lines[before].stamp, 0u);
-    EXPECT_TRUE(f.transport.sent.empty());
+    const std::size_t before = h.s.lines.size();
+    h.p.paths = {dir.File("a.txt"), dir.File("empty.txt")};
+    h.cmd.OpenTextRecord();
+    h.cmd.OpenTextRecord();
+    EXPECT_EQ(h.LinesFrom(before), (Lines{"one\r\ntwo", ""}));
+    EXPECT_EQ(h.s.lines[before].stamp, 0u);
+    EXPECT_TRUE(h.net.sent.empty());
 }
 
 } // namespace

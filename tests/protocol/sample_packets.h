@@ -2,6 +2,7 @@
 
 #include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "protocol/packets.h"
@@ -12,6 +13,13 @@ inline std::string Bytes(std::initializer_list<int> values) {
     std::string out;
     for (int v : values)
         out.push_back(static_cast<char>(v));
+    return out;
+}
+
+inline std::string Repeat(std::string_view piece, std::size_t times) {
+    std::string out;
+    for (std::size_t i = 0; i < times; ++i)
+        out += piece;
     return out;
 }
 
