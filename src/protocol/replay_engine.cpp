@@ -107,7 +107,8 @@ void ReplayEngine::EndReplay() {
     log.ended = true;
     StopTimer();
     applying_ = true;
-    core_.prompter.Inform(Notice::ReplayEnded, "播放结束", "当前会话记录已经重放结束.", BoxIcon::None);
+    core_.prompter.Inform(Notice::ReplayEnded, "播放结束", "当前会话记录已经重放结束.",
+                          BoxIcon::None);
     applying_ = false;
     core_.view.ReplayChanged();
 }
@@ -190,6 +191,8 @@ void ReplayEngine::Apply(const SessionEvent& event, bool showBoxes) {
 
 void ReplayEngine::ResetDisplay() {
     Session& s = core_.session;
+    // Everything is counted again as the events are applied anew.
+    s.counters = {};
     s.EmptyRoster();
     s.lines.clear();
     s.messageText = std::string(MessageWindowHeader());

@@ -219,6 +219,21 @@ TEST(Replay, OneRecordingThroughTicksSeeksPausesAndSpeeds) {
     EXPECT_EQ(h.Count(REPLAY_ENDED), 1);
 }
 
+// A seek rebuilds the session from the start: its counters too, not on top of the last ones
+// (a recording saved afterwards takes its figures from them).
+TEST(Replay, SeekingAgainCountsEachEventOnce) {
+    test::TempDir dir;
+    Recording rec;
+    ReplayHarness h;
+    h.Open(rec.Usual().Save(dir));
+    h.replay.Seek(9);
+    const auto once = std::tuple(h.s.counters.chatLineTotal, h.s.counters.messageTotal);
+    h.replay.Seek(3);
+    h.replay.Seek(9);
+    EXPECT_EQ(std::tuple(h.s.counters.chatLineTotal, h.s.counters.messageTotal), once);
+    EXPECT_EQ(h.s.counters.chatLineTotal, 2);
+}
+
 TEST(Replay, ATickDuringAnEventsBoxIsIgnored) {
     test::TempDir dir;
     Recording rec;
