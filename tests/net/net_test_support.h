@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QTcpSocket>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -13,6 +12,7 @@
 #include "net/session_link.h"
 #include "protocol/packets.h"
 #include "support/fakes.h"
+#include "support/raw_socket.h"
 
 namespace kolvena::test {
 
@@ -33,12 +33,10 @@ public:
     explicit RecordingListener(SessionLink& link) : link_(link) { link.SetListener(this); }
 
     bool OnConnectionPending() override {
-        ++calls;
         ++pendingCalls;
         return admit;
     }
     void OnHostPacket(ConnectionId connection, std::string packet) override {
-        ++calls;
         hostPackets.emplace_back(connection, packet);
         if (promoteOnLogin && !packet.empty() && packet[0] == static_cast<char>(PacketType::Login))
             link_.Promote(connection);
@@ -46,22 +44,16 @@ public:
             duringHostPacket(connection, packet);
     }
     void OnMemberLeave(ConnectionId connection) override {
-        ++calls;
         leaves.push_back(connection);
         if (const auto slot = link_.SlotOf(connection); slot && closeOnLeave)
             link_.CloseSlot(*slot);
     }
-    void OnClientPacket(std::string packet) override {
-        ++calls;
-        clientPackets.push_back(std::move(packet));
-    }
-    void OnHostGone() override {
-        ++calls;
-        ++hostGone;
-    }
-    void OnConnectResult(bool connected) override {
-        ++calls;
-        connectResults.push_back(connected);
+    void OnClientPacket(std::string packet) override { clientPackets.push_back(std::move(packet)); }
+    void OnHostGone() override { ++hostGone; }
+    void OnConnectResult(bool connected) override { connectResults.push_back(connected); }
+    std::size_t Calls() const {
+        return pendingCalls + hostPackets.size() + leaves.size() + clientPackets.size() + hostGone +
+               connectResults.size();
     }
 
     // The packets from one connection (0: from all), in order.
@@ -79,48 +71,22 @@ public:
     // Runs inside each host packet call, after it is recorded.
     std::function<void(ConnectionId, const std::string&)> duringHostPacket;
 
-    std::size_t calls = 0;
-    int pendingCalls = 0;
+    std::size_t pendingCalls = 0;
     std::vector<std::pair<ConnectionId, std::string>> hostPackets;
     std::vector<ConnectionId> leaves;
     Packets clientPackets;
-    int hostGone = 0;
+    std::size_t hostGone = 0;
     std::vector<bool> connectResults;
 
 private:
     SessionLink& link_;
 };
 
-// A plain socket playing a member, to put exactly the bytes a test wants on the wire.
-class RawPeer {
-public:
-    bool Connect(std::uint16_t port) {
-        socket_.connectToHost(QHostAddress::LocalHost, port);
-        WaitFor([this] {
-            return socket_.state() != QAbstractSocket::HostLookupState &&
-                   socket_.state() != QAbstractSocket::ConnectingState;
-        });
-        return socket_.state() == QAbstractSocket::ConnectedState;
-    }
-    void Write(std::string_view bytes) {
-        socket_.write(bytes.data(), static_cast<qint64>(bytes.size()));
-        socket_.flush();
-    }
-    bool Closed() const { return socket_.state() == QAbstractSocket::UnconnectedState; }
-    bool WaitClosed() {
-        return WaitFor([this] { return Closed(); });
-    }
-    // Everything received so far.
-    std::string Received() {
-        received_ += socket_.readAll().toStdString();
-        return received_;
-    }
-    QTcpSocket& Socket() { return socket_; }
-
-private:
-    QTcpSocket socket_;
-    std::string received_;
-};
+// Whether the peer closed the raw socket within the wait; what came before is dropped.
+inline bool WaitClosed(RawSocket& socket, std::chrono::milliseconds limit = 3000ms) {
+    std::string bytes;
+    return WaitFor([&] { return !socket.ReceiveSome(bytes, 0ms); }, limit);
+}
 
 // Options for tests: loopback only, a free port, short waits.
 inline LinkOptions LoopbackOptions(std::uint16_t port = 0) {

@@ -66,73 +66,47 @@ struct SilentHost {
     std::array<UniqueFd, 4> fillers;
 };
 
-class SessionLinkTest : public ::testing::Test {
-protected:
-    // A host serving on a free loopback port.
-    static std::unique_ptr<LinkEnd> StartHost(LinkOptions options = LoopbackOptions()) {
-        auto host = std::make_unique<LinkEnd>(std::move(options));
-        EXPECT_TRUE(host->link->Init());
-        EXPECT_TRUE(host->link->Serve());
-        return host;
-    }
+// A host serving on a free loopback port.
+std::unique_ptr<LinkEnd> StartHost(LinkOptions options = LoopbackOptions()) {
+    auto host = std::make_unique<LinkEnd>(std::move(options));
+    EXPECT_TRUE(host->link->Serve());
+    return host;
+}
 
-    static bool Connect(LinkEnd& client, JoinMode mode = JoinMode::ByAddress, AddressCode code = 0,
-                        const std::string& address = "127.0.0.1") {
-        client.link->Init();
-        const std::size_t before = client.events.connectResults.size();
-        client.link->StartConnect(mode, code, address);
-        return WaitFor([&] { return client.events.connectResults.size() > before; }, 5000ms) &&
-               client.events.connectResults.back();
-    }
+bool Connect(LinkEnd& client, JoinMode mode = JoinMode::ByAddress, AddressCode code = 0,
+             const std::string& address = "127.0.0.1") {
+    client.link->Init();
+    const std::size_t before = client.events.connectResults.size();
+    client.link->StartConnect(mode, code, address);
+    return WaitFor([&] { return client.events.connectResults.size() > before; }, 5000ms) &&
+           client.events.connectResults.back();
+}
 
-    // A client link that has connected by address, logged in and been given a slot.
-    static std::unique_ptr<LinkEnd> Join(LinkEnd& host, const std::string& name) {
-        auto client = std::make_unique<LinkEnd>(LoopbackOptions(host.link->OwnPort()));
-        EXPECT_TRUE(Connect(*client));
-        const std::size_t members = host.link->SlotCount();
-        client->link->SendToHost(BuildLogin(name));
-        EXPECT_TRUE(WaitFor([&] { return host.link->SlotCount() == members + 1; }));
-        return client;
-    }
+// A client link that has connected, logged in and been given a slot.
+std::unique_ptr<LinkEnd> Join(LinkEnd& host, const std::string& name,
+                              JoinMode mode = JoinMode::ByAddress) {
+    auto client = std::make_unique<LinkEnd>(LoopbackOptions(host.link->OwnPort()));
+    const bool byCode = mode == JoinMode::ByCode;
+    EXPECT_TRUE(Connect(*client, mode, byCode ? MakeAddressCode("127.0.0.1") : 0,
+                        byCode ? "" : "127.0.0.1"));
+    const std::size_t members = host.link->SlotCount();
+    client->link->SendToHost(BuildLogin(name));
+    EXPECT_TRUE(WaitFor([&] { return host.link->SlotCount() == members + 1; }));
+    return client;
+}
 
-    // A raw member that has logged in; its connection id.
-    static ConnectionId LogIn(LinkEnd& host, RawPeer& peer, const std::string& name) {
-        EXPECT_TRUE(peer.Connect(host.link->OwnPort()));
-        const std::size_t before = host.events.hostPackets.size();
-        peer.Write(BuildLogin(name));
-        EXPECT_TRUE(WaitFor([&] { return host.events.hostPackets.size() > before; }));
-        return host.events.hostPackets.empty() ? 0 : host.events.hostPackets.back().first;
-    }
-};
+// A raw member that has logged in; its connection id.
+ConnectionId LogIn(LinkEnd& host, RawSocket& peer, const std::string& name) {
+    peer = RawSocket::Connect(host.link->OwnPort());
+    const std::size_t before = host.events.hostPackets.size();
+    EXPECT_TRUE(peer.Send(BuildLogin(name)));
+    EXPECT_TRUE(WaitFor([&] { return host.events.hostPackets.size() > before; }));
+    return host.events.hostPackets.empty() ? 0 : host.events.hostPackets.back().first;
+}
 
 // --- connecting ---
 
-TEST_F(SessionLinkTest, ClientsJoinByAddressOrByCodeAfterTheSuccessBox) {
-    auto host = StartHost();
-    EXPECT_TRUE(host->link->IsServing() && host->link->Accepting());
-    EXPECT_NE(host->link->OwnPort(), 0);
-    const AddressCode code = MakeAddressCode("127.0.0.1");
-    EXPECT_EQ(host->link->Code(), code);
-    std::vector<std::unique_ptr<LinkEnd>> clients;
-    for (const JoinMode mode : {JoinMode::ByAddress, JoinMode::ByCode}) {
-        SCOPED_TRACE(static_cast<int>(mode));
-        auto& client =
-            clients.emplace_back(std::make_unique<LinkEnd>(LoopbackOptions(host->link->OwnPort())));
-        const bool byCode = mode == JoinMode::ByCode;
-        ASSERT_TRUE(Connect(*client, mode, byCode ? code : 0, byCode ? "" : "127.0.0.1"));
-        EXPECT_EQ(client->Boxes(), Boxes{SocketBox(kConnected)});
-        EXPECT_TRUE(client->link->IsConnected() && !client->link->IsServing());
-        EXPECT_EQ(client->link->Code(), code);
-        EXPECT_EQ(client->events.connectResults, std::vector<bool>{true});
-        client->link->SendToHost(BuildLogin("Ann"));
-        ASSERT_TRUE(WaitFor([&] { return host->link->SlotCount() == clients.size(); }));
-        EXPECT_EQ(host->events.hostPackets.back().second, BuildLogin("Ann"));
-        EXPECT_EQ(host->link->AddressText(MemberSlot(clients.size())), "127.0.0.1");
-    }
-    EXPECT_EQ(host->events.pendingCalls, 2);
-}
-
-TEST_F(SessionLinkTest, AConnectThatFailsShowsItsBoxAndReportsLater) {
+TEST(SessionLink, AConnectThatFailsShowsItsBoxAndReportsLater) {
     auto host = StartHost();
     SilentHost silent;
     const std::uint16_t refused = FreePort(), open = host->link->OwnPort();
@@ -140,6 +114,7 @@ TEST_F(SessionLinkTest, AConnectThatFailsShowsItsBoxAndReportsLater) {
         const char* address;
         std::uint16_t port;
         const char* box;
+        bool supersede = false; // a connect to the same port is in progress
     };
     const Case cases[] = {
         {"127.0.0.1", refused, kConnectFailed},
@@ -149,122 +124,87 @@ TEST_F(SessionLinkTest, AConnectThatFailsShowsItsBoxAndReportsLater) {
         {"", open, kBadAddress},
         {"1.2.3.4.5", open, kBadAddress},
         {"255.255.255.255", open, kBadAddress},
+        {"127.0.0.300", silent.port, kBadAddress, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.address + (" port " + std::to_string(c.port)));
         LinkOptions options = LoopbackOptions(c.port);
-        options.connectTimeout = 200ms;
+        options.connectTimeout = 100ms;
         LinkEnd client(options);
+        if (c.supersede)
+            client.link->StartConnect(JoinMode::ByAddress, 0, "127.0.0.1");
         client.link->StartConnect(JoinMode::ByAddress, 0, c.address);
         // Later, as a connect's outcome would come: the caller finishes its step first.
         EXPECT_TRUE(client.events.connectResults.empty());
         ASSERT_TRUE(WaitFor([&] { return !client.events.connectResults.empty(); }));
+        Pump(c.supersede ? 200ms : 0ms);
         EXPECT_EQ(client.events.connectResults, std::vector<bool>{false});
         EXPECT_EQ(client.Boxes(), Boxes{SocketBox(c.box)});
         EXPECT_FALSE(client.link->IsConnected());
         EXPECT_FALSE(client.link->Shutdown());
     }
     Pump(50ms);
-    EXPECT_EQ(host->events.pendingCalls, 0);
+    EXPECT_EQ(host->events.pendingCalls, 0u);
 
-    // The same link connects once a host serves there.
+    SCOPED_TRACE("the same link connects once a host serves there");
     LinkEnd client(LoopbackOptions(refused));
     EXPECT_FALSE(Connect(client));
     auto late = StartHost(LoopbackOptions(refused));
     EXPECT_TRUE(Connect(client));
     EXPECT_EQ(client.events.connectResults, (std::vector<bool>{false, true}));
-}
 
-TEST_F(SessionLinkTest, AConnectInProgressGivesWayToALaterOneOrToTheLinksEnd) {
-    SilentHost silent;
-    LinkOptions options = LoopbackOptions(silent.port);
-    options.connectTimeout = 100ms;
-    {
-        LinkEnd client(options);
-        client.link->StartConnect(JoinMode::ByAddress, 0, "127.0.0.1");
-        EXPECT_FALSE(Connect(client, JoinMode::ByAddress, 0, "127.0.0.300"));
-        Pump(300ms);
-        EXPECT_EQ(client.events.connectResults, std::vector<bool>{false});
-        EXPECT_EQ(client.Boxes(), Boxes{SocketBox(kBadAddress)});
-    }
-    options.connectTimeout = 30s;
-    LinkEnd client(options);
-    client.link->StartConnect(JoinMode::ByAddress, 0, "127.0.0.1");
+    SCOPED_TRACE("a link destroyed while connecting goes at once and calls nothing");
+    LinkEnd doomed(LoopbackOptions(silent.port));
+    doomed.link->StartConnect(JoinMode::ByAddress, 0, "127.0.0.1");
     Pump(50ms);
     const auto start = std::chrono::steady_clock::now();
-    client.link.reset();
+    doomed.link.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
     Pump(50ms);
-    EXPECT_EQ(client.events.calls, 0u);
-    EXPECT_TRUE(client.Boxes().empty());
+    EXPECT_EQ(doomed.events.Calls(), 0u);
+    EXPECT_TRUE(doomed.Boxes().empty());
 }
 
 // --- the host's connections ---
 
-TEST_F(SessionLinkTest, PacketsSplitAndJoinedInTheStreamArriveWholeAndInOrder) {
-    auto host = StartHost();
-    const std::string login = BuildLogin("Ann"), say = Say("hello there"),
+// What a member's stream carries arrives whole and in order, however it is cut; a connection
+// that ends is one departure if a member, else goes silently; the other member is untouched.
+TEST(SessionLink, AConnectionsPacketsArriveWholeAndItsEndIsOneDepartureIfAMember) {
+    enum class End { None, Fin, Rst, ByHost };
+    struct Case {
+        const char* name;
+        bool member;
+        Packets writes;
+        End end;
+        Packets packets = {}; // after the Logins
+        std::chrono::milliseconds loginTimeout = 30s;
+    };
+    const std::string say = Say("hello there"), bad = Oversized(PacketType::NoticeToHost),
                       notice = BuildNotice(PacketType::NoticeToHost, {2, "a notice"});
     Packets perByte;
     for (char byte : notice)
         perByte.emplace_back(1, byte);
-    const std::pair<Packets, Packets> cases[] = {
-        {{login + say}, {login, say}},
-        {perByte, {notice}},
-        {{say.substr(0, 3), say.substr(3) + notice}, {say, notice}},
-        // A type the host does not take drops what is buffered; the stream goes on after it.
-        {{std::string{13}, say}, {say}},
-    };
-    for (const auto& [writes, packets] : cases) {
-        SCOPED_TRACE(writes.size());
-        host->events.hostPackets.clear();
-        RawPeer peer;
-        ASSERT_TRUE(peer.Connect(host->link->OwnPort()));
-        for (const std::string& bytes : writes) {
-            peer.Write(bytes);
-            Pump(10ms);
-        }
-        ASSERT_TRUE(WaitFor([&] { return host->events.hostPackets.size() >= packets.size(); }));
-        Pump(20ms);
-        EXPECT_EQ(host->events.PacketsFrom(), packets);
-    }
-}
-
-TEST_F(SessionLinkTest, AConnectionThatEndsIsOneDepartureIfAMemberElseSilent) {
-    enum class End { Fin, Rst, ByHost };
-    struct Case {
-        const char* name;
-        bool member;
-        std::string bytes;
-        End end;
-        Packets packets;
-        std::chrono::milliseconds loginTimeout = 30s;
-    };
-    const std::string ann = BuildLogin("Ann"), bob = BuildLogin("Bob");
     const Case cases[] = {
-        {"a member closes after two packets",
+        {"two packets in one write", true, {say + notice}, End::None, {say, notice}},
+        {"a write per byte", true, perByte, End::None, {notice}},
+        {"split and joined",
          true,
-         Say("bye") + Say("now"),
-         End::Fin,
-         {ann, bob, Say("bye"), Say("now")}},
-        {"a member resets in mid-packet", true, Say("cut").substr(0, 4), End::Rst, {ann, bob}},
-        {"a member breaks the protocol",
-         true,
-         Oversized(PacketType::NoticeToHost),
-         End::ByHost,
-         {ann, bob}},
-        {"a waiting one closes", false, "", End::Fin, {ann}},
-        {"a waiting one breaks the protocol",
-         false,
-         Oversized(PacketType::NoticeToHost),
-         End::ByHost,
-         {ann}},
+         {say.substr(0, 3), say.substr(3) + notice},
+         End::None,
+         {say, notice}},
+        // A type the host does not take drops what is buffered; the stream goes on after it.
+        {"an unknown type", true, {std::string{13}, say}, End::None, {say}},
+        {"a member closes after two packets", true, {say + notice}, End::Fin, {say, notice}},
+        {"a member resets in mid-packet", true, {say.substr(0, 4)}, End::Rst},
+        {"a member breaks the protocol", true, {bad}, End::ByHost},
+        {"a waiting one closes", false, {}, End::Fin},
+        {"a waiting one breaks the protocol", false, {bad}, End::ByHost},
         // A part of a Login is no Login; the member's own connection has no login time.
         {"a waiting one does not log in in time",
          false,
-         bob.substr(0, 5),
+         {BuildLogin("Bob").substr(0, 5)},
          End::ByHost,
-         {ann},
+         {},
          300ms},
     };
     for (const Case& c : cases) {
@@ -273,43 +213,48 @@ TEST_F(SessionLinkTest, AConnectionThatEndsIsOneDepartureIfAMemberElseSilent) {
         options.loginTimeout = c.loginTimeout;
         auto host = StartHost(options);
         host->events.closeOnLeave = false;
-        RawPeer keeper, peer;
+        RawSocket keeper, peer;
         LogIn(*host, keeper, "Ann");
+        Packets packets{BuildLogin("Ann")};
         const ConnectionId id = c.member ? LogIn(*host, peer, "Bob") : 0;
-        if (!c.member) {
-            ASSERT_TRUE(peer.Connect(host->link->OwnPort()));
-            ASSERT_TRUE(WaitFor([&] { return host->link->PendingCount() == 1; }));
+        if (c.member)
+            packets.push_back(BuildLogin("Bob"));
+        else
+            peer = RawSocket::Connect(host->link->OwnPort());
+        ASSERT_TRUE(WaitFor([&] { return host->link->PendingCount() == !c.member; }));
+        for (const std::string& bytes : c.writes) {
+            ASSERT_TRUE(peer.Send(bytes));
+            Pump(10ms);
         }
-        peer.Write(c.bytes);
-        if (c.end == End::Fin)
-            peer.Socket().disconnectFromHost();
         if (c.end == End::Rst) {
             const linger reset{1, 0};
-            ::setsockopt(static_cast<int>(peer.Socket().socketDescriptor()), SOL_SOCKET, SO_LINGER,
-                         &reset, sizeof reset);
-            peer.Socket().abort();
+            ::setsockopt(peer.Fd(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
         }
+        if (c.end == End::Fin || c.end == End::Rst)
+            peer.Close();
         if (c.end == End::ByHost) {
-            EXPECT_TRUE(peer.WaitClosed());
+            EXPECT_TRUE(WaitClosed(peer));
         }
-        const std::vector<ConnectionId> leaves(c.member ? 1 : 0, id);
+        packets.insert(packets.end(), c.packets.begin(), c.packets.end());
+        const std::vector<ConnectionId> leaves(c.member && c.end != End::None ? 1 : 0, id);
         ASSERT_TRUE(WaitFor([&] {
-            return host->link->PendingCount() == 0 && host->events.leaves.size() == leaves.size();
+            return host->link->PendingCount() == 0 && host->events.leaves.size() == leaves.size() &&
+                   host->events.hostPackets.size() == packets.size();
         }));
         Pump(50ms);
         EXPECT_EQ(host->events.leaves, leaves);
-        EXPECT_EQ(host->events.PacketsFrom(), c.packets);
+        EXPECT_EQ(host->events.PacketsFrom(), packets);
         // Reported while it still holds its slot; the listener closes it.
-        if (c.member) {
+        if (!leaves.empty()) {
             EXPECT_EQ(host->link->SlotOf(id), MemberSlot(2));
             host->link->CloseSlot(MemberSlot(2));
         }
-        EXPECT_EQ(host->link->SlotCount(), 1u);
-        EXPECT_FALSE(keeper.Closed());
+        EXPECT_EQ(host->link->SlotCount(), c.member && c.end == End::None ? 2u : 1u);
+        EXPECT_FALSE(WaitClosed(keeper, 0ms));
     }
 }
 
-TEST_F(SessionLinkTest, ARefusedConnectionGetsNoSlotAndNoBytes) {
+TEST(SessionLink, ARefusedConnectionGetsNoSlotAndNoBytes) {
     auto host = StartHost();
     host->events.admit = false;
     // A plain socket: its Login is on the wire before the host even hears of the connection.
@@ -322,7 +267,7 @@ TEST_F(SessionLinkTest, ARefusedConnectionGetsNoSlotAndNoBytes) {
     EXPECT_EQ(host->link->PendingCount() + host->link->SlotCount(), 0u);
 }
 
-TEST_F(SessionLinkTest, AFailedAcceptShowsOneBoxAndTheServerGoesOn) {
+TEST(SessionLink, AFailedAcceptShowsOneBoxAndTheServerGoesOn) {
     auto host = StartHost();
     RawSocket peer = RawSocket::Connect(host->link->OwnPort()); // waits in the system's queue
     ASSERT_TRUE(peer.Open());
@@ -342,18 +287,28 @@ TEST_F(SessionLinkTest, AFailedAcceptShowsOneBoxAndTheServerGoesOn) {
     Pump(500ms);
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &old), 0);
     EXPECT_EQ(host->Boxes(), Boxes{SocketBox("Server socket failed to accept connection.")});
-    EXPECT_EQ(host->events.pendingCalls, 0);
+    EXPECT_EQ(host->events.pendingCalls, 0u);
     EXPECT_TRUE(WaitFor([&] { return host->events.pendingCalls == 1; }));
     EXPECT_EQ(host->Boxes().size(), 1u); // no box for the retries, nor after the success
 }
 
-TEST_F(SessionLinkTest, SendsReachOnlyMembersInOrderAndWrongCallsShowTheirBox) {
+TEST(SessionLink, AHostWithTwoMembersAndOneWaitingSendsClosesAndShutsDown) {
     auto host = StartHost();
-    RawPeer waiting;
-    ASSERT_TRUE(waiting.Connect(host->link->OwnPort()));
+    EXPECT_TRUE(host->link->IsServing() && host->link->Accepting());
+    EXPECT_EQ(host->link->Code(), MakeAddressCode("127.0.0.1"));
+    RawSocket waiting = RawSocket::Connect(host->link->OwnPort());
     auto ann = Join(*host, "Ann");
-    auto bob = Join(*host, "Bob");
-    const ConnectionId bobId = host->events.hostPackets.back().first;
+    auto bob = Join(*host, "Bob", JoinMode::ByCode);
+    ConnectionId bobId = host->events.hostPackets.back().first;
+    for (const LinkEnd* client : {ann.get(), bob.get()}) {
+        EXPECT_EQ(client->prompter.boxes, Boxes{SocketBox(kConnected)});
+        EXPECT_TRUE(client->link->IsConnected() && !client->link->IsServing());
+        EXPECT_EQ(client->link->Code(), host->link->Code());
+    }
+    EXPECT_EQ(host->link->AddressText(MemberSlot(2)), "127.0.0.1");
+    EXPECT_EQ(host->link->Promote(999).value, 0u);
+
+    SCOPED_TRACE("broadcast reaches the members in order, not the waiting one");
     const Packets lines{HostSay("one"), HostSay("two"), HostSay("three")};
     for (const std::string& line : lines)
         host->link->Broadcast(line);
@@ -362,52 +317,86 @@ TEST_F(SessionLinkTest, SendsReachOnlyMembersInOrderAndWrongCallsShowTheirBox) {
     EXPECT_EQ(ann->events.clientPackets, lines);
     EXPECT_EQ(bob->events.clientPackets, lines);
     Pump(20ms);
-    EXPECT_TRUE(waiting.Received().empty());
+    std::string toWaiting;
+    EXPECT_TRUE(waiting.ReceiveSome(toWaiting, 0ms));
+    EXPECT_EQ(toWaiting, "");
     EXPECT_TRUE(host->Boxes().empty());
-    EXPECT_EQ(host->link->Promote(999).value, 0u);
 
     LinkEnd idle(LoopbackOptions(host->link->OwnPort()));
     const Box notHost{"", "不是主机，无法广播。", BoxIcon::None};
-    const Box badSlot = SocketBox("s_ID > Length.");
+    const auto broadcast = [&](SessionLink& link) { link.Broadcast(lines[0]); };
     struct Case {
         const char* name;
         LinkEnd& end;
         std::function<void(SessionLink&)> call;
-        Box box;
+        Boxes boxes;
     };
     const Case cases[] = {
-        {"serve on a taken port", idle, [](SessionLink& l) { EXPECT_FALSE(l.Serve()); },
-         SocketBox("Could not bind server socket.")},
-        {"broadcast from an idle link", idle, [&](SessionLink& l) { l.Broadcast(lines[0]); },
-         notHost},
-        {"broadcast from a client", *ann, [&](SessionLink& l) { l.Broadcast(lines[0]); }, notHost},
-        {"send to the host from an idle link", idle,
-         [&](SessionLink& l) { l.SendToHost(lines[0]); },
-         SocketBox("Error occurred during send!!")},
-        {"address of a slot past the members", *host,
-         [](SessionLink& l) { EXPECT_EQ(l.AddressText(MemberSlot(3)), ""); }, badSlot},
-        {"send to it", *host, [&](SessionLink& l) { l.Send(MemberSlot(3), lines[0]); }, badSlot},
-        {"close it", *host, [](SessionLink& l) { l.CloseSlot(MemberSlot(3)); }, badSlot},
+        {"serve on a taken port",
+         idle,
+         [](SessionLink& link) { EXPECT_FALSE(link.Serve()); },
+         {SocketBox("Could not bind server socket.")}},
+        {"broadcast from an idle link", idle, broadcast, {notHost}},
+        {"broadcast from a client", *ann, broadcast, {notHost}},
+        {"send to the host from an idle link",
+         idle,
+         [&](SessionLink& link) { link.SendToHost(lines[0]); },
+         {SocketBox("Error occurred during send!!")}},
+        {"address of, send to and close of a slot past the members", *host,
+         [&](SessionLink& link) {
+             EXPECT_EQ(link.AddressText(MemberSlot(3)), "");
+             link.Send(MemberSlot(3), lines[0]);
+             link.CloseSlot(MemberSlot(3));
+         },
+         Boxes(3, SocketBox("s_ID > Length."))},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         c.end.prompter.boxes.clear();
         c.call(*c.end.link);
-        EXPECT_EQ(c.end.Boxes(), Boxes{c.box});
+        EXPECT_EQ(c.end.Boxes(), c.boxes);
     }
     EXPECT_FALSE(idle.link->IsServing());
     EXPECT_EQ(host->link->SlotCount(), 2u);
+    host->prompter.boxes.clear();
 
-    // A slot the caller closes is nobody's departure; the later member moves down.
+    SCOPED_TRACE("a slot the caller closes is nobody's departure; the later member moves down");
     host->link->CloseSlot(MemberSlot(1));
     ASSERT_TRUE(WaitFor([&] { return ann->events.hostGone == 1; }));
     Pump(20ms);
     EXPECT_TRUE(host->events.leaves.empty());
     EXPECT_EQ(host->link->SlotOf(bobId), MemberSlot(1));
-    EXPECT_EQ(bob->events.hostGone, 0);
+
+    SCOPED_TRACE("a client's shutdown is one departure at the host and silent at home");
+    std::size_t calls = bob->events.Calls();
+    EXPECT_TRUE(bob->link->Shutdown());
+    ASSERT_TRUE(WaitFor([&] { return !host->events.leaves.empty(); }));
+    Pump(50ms);
+    EXPECT_EQ(host->events.leaves, std::vector<ConnectionId>{bobId});
+    EXPECT_EQ(bob->events.Calls(), calls);
+    EXPECT_EQ(host->link->SlotCount(), 0u);
+    ASSERT_TRUE(Connect(*bob));
+    bob->link->SendToHost(BuildLogin("Bob"));
+    ASSERT_TRUE(WaitFor([&] { return host->link->SlotCount() == 1; }));
+
+    SCOPED_TRACE("the host's shutdown closes everything and calls nothing");
+    calls = host->events.Calls();
+    EXPECT_TRUE(host->link->Shutdown());
+    EXPECT_FALSE(host->link->IsServing());
+    EXPECT_EQ(host->link->SlotCount() + host->link->PendingCount(), 0u);
+    ASSERT_TRUE(WaitFor([&] { return bob->events.hostGone == 1; }));
+    EXPECT_TRUE(WaitClosed(waiting));
+    Pump(50ms);
+    EXPECT_EQ(host->events.Calls(), calls);
+    EXPECT_EQ(bob->events.hostGone, 1u);
+    EXPECT_FALSE(host->link->Shutdown());
+    EXPECT_TRUE(host->Boxes().empty());
+    EXPECT_FALSE(RawSocket::Connect(host->link->OwnPort()).Open());
+    EXPECT_TRUE(bob->link->Shutdown());
+    EXPECT_FALSE(bob->link->IsConnected());
 }
 
-TEST_F(SessionLinkTest, AMemberThatStopsReadingIsDisconnectedOnceNeverInsideASend) {
+TEST(SessionLink, AMemberThatStopsReadingIsDisconnectedOnceNeverInsideASend) {
     LinkOptions options = LoopbackOptions();
     options.queueCap = 64 * 1024;
     auto host = StartHost(options);
@@ -422,9 +411,9 @@ TEST_F(SessionLinkTest, AMemberThatStopsReadingIsDisconnectedOnceNeverInsideASen
     std::size_t sent = 0;
     bool calledInside = false;
     for (; host->events.leaves.empty() && sent < 20000; ++sent) { // 80 MB: past any buffers
-        const std::size_t calls = host->events.calls;
+        const std::size_t calls = host->events.Calls();
         host->link->Broadcast(line);
-        calledInside = calledInside || host->events.calls != calls;
+        calledInside = calledInside || host->events.Calls() != calls;
         QCoreApplication::processEvents();
     }
     ASSERT_EQ(host->events.leaves, std::vector<ConnectionId>{stalledId});
@@ -434,12 +423,12 @@ TEST_F(SessionLinkTest, AMemberThatStopsReadingIsDisconnectedOnceNeverInsideASen
     EXPECT_TRUE(WaitFor([&] { return reader->events.clientPackets.size() == sent; }, 10000ms));
     Pump(50ms);
     EXPECT_EQ(host->events.leaves.size(), 1u);
-    EXPECT_EQ(reader->events.hostGone, 0);
+    EXPECT_EQ(reader->events.hostGone, 0u);
 }
 
-TEST_F(SessionLinkTest, DeparturesAndPacketsDuringANestedLoopComeOnceAndInOrder) {
+TEST(SessionLink, DeparturesAndPacketsDuringANestedLoopComeOnceAndInOrder) {
     auto host = StartHost();
-    RawPeer ann, bob;
+    RawSocket ann, bob;
     const ConnectionId a = LogIn(*host, ann, "Ann");
     const ConnectionId b = LogIn(*host, bob, "Bob");
     bool nested = false;
@@ -448,15 +437,15 @@ TEST_F(SessionLinkTest, DeparturesAndPacketsDuringANestedLoopComeOnceAndInOrder)
             return;
         // A modal box: meanwhile Ann goes on and leaves, and Bob leaves.
         QTimer::singleShot(10ms, [&] {
-            ann.Write(Say("second") + Say("third"));
-            ann.Socket().disconnectFromHost();
-            bob.Socket().abort();
+            ann.Send(Say("second") + Say("third"));
+            ann.Close();
+            bob.Close();
         });
         QEventLoop box;
         QTimer::singleShot(200ms, &box, &QEventLoop::quit);
         box.exec();
     };
-    ann.Write(Say("first"));
+    ASSERT_TRUE(ann.Send(Say("first")));
     ASSERT_TRUE(WaitFor([&] { return host->events.leaves.size() == 2; }));
     Pump(50ms);
     EXPECT_EQ(host->events.PacketsFrom(a),
@@ -469,7 +458,7 @@ TEST_F(SessionLinkTest, DeparturesAndPacketsDuringANestedLoopComeOnceAndInOrder)
 
 // --- the client's connection ---
 
-TEST_F(SessionLinkTest, TheClientReadsAfterTheBoxCutsTheStreamAndLeavesOnAViolation) {
+TEST(SessionLink, TheClientReadsAfterTheBoxCutsTheStreamAndLeavesOnAViolation) {
     const std::uint16_t port = FreePort();
     RawSocket listener = RawSocket::Listen(port), host;
     LinkEnd client(LoopbackOptions(port));
@@ -494,46 +483,9 @@ TEST_F(SessionLinkTest, TheClientReadsAfterTheBoxCutsTheStreamAndLeavesOnAViolat
     std::string rest;
     EXPECT_TRUE(WaitFor([&] { return !host.ReceiveSome(rest, 0ms); }));
     Pump(20ms);
-    EXPECT_EQ(client.events.hostGone, 1);
+    EXPECT_EQ(client.events.hostGone, 1u);
     EXPECT_TRUE(client.link->Shutdown());
     EXPECT_FALSE(client.link->Shutdown());
-}
-
-// --- shutting down ---
-
-TEST_F(SessionLinkTest, ShuttingDownIsSilentAtHomeAndOneDepartureOrHostGoneAtTheOtherEnd) {
-    auto host = StartHost();
-    auto client = Join(*host, "Ann");
-    const ConnectionId id = host->events.hostPackets.back().first;
-    std::size_t calls = client->events.calls;
-    EXPECT_TRUE(client->link->Shutdown());
-    ASSERT_TRUE(WaitFor([&] { return !host->events.leaves.empty(); }));
-    Pump(50ms);
-    EXPECT_EQ(host->events.leaves, std::vector<ConnectionId>{id});
-    EXPECT_EQ(client->events.calls, calls);
-    EXPECT_EQ(host->link->SlotCount(), 0u);
-
-    // The same client joins again; the host shuts down with it and with a waiting connection.
-    ASSERT_TRUE(Connect(*client));
-    client->link->SendToHost(BuildLogin("Ann"));
-    RawPeer waiting;
-    ASSERT_TRUE(waiting.Connect(host->link->OwnPort()));
-    ASSERT_TRUE(WaitFor([&] { return host->link->SlotCount() + host->link->PendingCount() == 2; }));
-    calls = host->events.calls;
-    EXPECT_TRUE(host->link->Shutdown());
-    EXPECT_FALSE(host->link->IsServing());
-    EXPECT_EQ(host->link->SlotCount() + host->link->PendingCount(), 0u);
-    ASSERT_TRUE(WaitFor([&] { return client->events.hostGone == 1; }));
-    EXPECT_TRUE(waiting.WaitClosed());
-    Pump(50ms);
-    EXPECT_EQ(host->events.calls, calls);
-    EXPECT_EQ(client->events.hostGone, 1);
-    EXPECT_FALSE(host->link->Shutdown());
-    EXPECT_TRUE(host->Boxes().empty());
-    RawPeer late;
-    EXPECT_FALSE(late.Connect(host->link->OwnPort()));
-    EXPECT_TRUE(client->link->Shutdown());
-    EXPECT_FALSE(client->link->IsConnected());
 }
 
 } // namespace
