@@ -104,8 +104,6 @@ ConnectionId LogIn(LinkEnd& host, RawSocket& peer, const std::string& name) {
     return host.events.hostPackets.empty() ? 0 : host.events.hostPackets.back().first;
 }
 
-// --- connecting ---
-
 TEST(SessionLink, AConnectThatFailsShowsItsBoxAndReportsLater) {
     auto host = StartHost();
     SilentHost silent;
@@ -164,8 +162,6 @@ TEST(SessionLink, AConnectThatFailsShowsItsBoxAndReportsLater) {
     EXPECT_EQ(doomed.events.Calls(), 0u);
     EXPECT_TRUE(doomed.Boxes().empty());
 }
-
-// --- the host's connections ---
 
 // What a member's stream carries arrives whole and in order, however it is cut; a connection
 // that ends is one departure if a member, else goes silently; the other member is untouched.
@@ -455,8 +451,6 @@ TEST(SessionLink, DeparturesAndPacketsDuringANestedLoopComeOnceAndInOrder) {
     EXPECT_EQ(leaves, (std::vector<ConnectionId>{a, b}));
     EXPECT_EQ(host->link->SlotCount(), 0u);
 }
-
-// --- the client's connection ---
 
 TEST(SessionLink, TheClientReadsAfterTheBoxCutsTheStreamAndLeavesOnAViolation) {
     const std::uint16_t port = FreePort();
