@@ -1,50 +1,40 @@
-#include <QCoreApplication>
 #include <QThread>
 #include <atomic>
 #include <gtest/gtest.h>
 #include <memory>
+#include <numeric>
 #include <thread>
 #include <vector>
 
 #include "net/thread_mailbox.h"
 #include "net_test_support.h"
 
-namespace kolvena {
+namespace kolvena::test {
 namespace {
-
-using test::WaitFor;
 
 TEST(ThreadMailbox, CallsFromManyThreadsAllRunOnTheOwnerInTheOrderEachThreadPosted) {
     ThreadMailbox mailbox;
-    constexpr int kThreads = 4;
-    constexpr int kCalls = 500;
-    std::vector<std::vector<int>> seen(kThreads);
+    constexpr std::size_t kThreads = 4, kCalls = 500;
+    std::vector<std::vector<std::size_t>> seen(kThreads);
     std::atomic<int> wrongThread = 0;
     QThread* const owner = QThread::currentThread();
     std::vector<std::thread> workers;
-    for (int t = 0; t < kThreads; ++t)
+    for (std::size_t t = 0; t < kThreads; ++t)
         workers.emplace_back([&, t] {
-            for (int i = 0; i < kCalls; ++i)
+            for (std::size_t i = 0; i < kCalls; ++i)
                 mailbox.Post([&, t, i] {
-                    if (QThread::currentThread() != owner)
-                        ++wrongThread;
+                    wrongThread += QThread::currentThread() != owner;
                     seen[t].push_back(i);
                 });
         });
     for (std::thread& worker : workers)
         worker.join();
-    ASSERT_TRUE(WaitFor([&] {
-        for (const auto& calls : seen)
-            if (calls.size() < kCalls)
-                return false;
-        return true;
-    }));
+    std::vector<std::size_t> inOrder(kCalls);
+    std::iota(inOrder.begin(), inOrder.end(), 0);
+    const decltype(seen) expected(kThreads, inOrder);
+    WaitFor([&] { return seen == expected; });
+    EXPECT_EQ(seen, expected);
     EXPECT_EQ(wrongThread, 0);
-    for (const auto& calls : seen) {
-        ASSERT_EQ(calls.size(), std::size_t{kCalls});
-        for (int i = 0; i < kCalls; ++i)
-            EXPECT_EQ(calls[i], i);
-    }
 }
 
 TEST(ThreadMailbox, ACallRunningANestedLoopKeepsTheOrderAndNothingRunsTwice) {
@@ -52,14 +42,13 @@ TEST(ThreadMailbox, ACallRunningANestedLoopKeepsTheOrderAndNothingRunsTwice) {
     std::vector<int> order;
     mailbox.Post([&] {
         order.push_back(1);
-        // As a modal box would: the later calls run inside, once each.
-        test::Pump(std::chrono::milliseconds(50));
+        Pump(50ms); // as a modal box would: the later calls run inside, once each
         order.push_back(2);
     });
     mailbox.Post([&] { order.push_back(3); });
     mailbox.Post([&] { order.push_back(4); });
-    ASSERT_TRUE(WaitFor([&] { return order.size() == 4; }));
-    test::Pump(std::chrono::milliseconds(20));
+    WaitFor([&] { return order.size() == 4; });
+    Pump(20ms);
     EXPECT_EQ(order, (std::vector<int>{1, 3, 4, 2}));
 }
 
@@ -71,7 +60,7 @@ TEST(ThreadMailbox, CallsStillQueuedWhenItGoesAreDroppedWithWhatTheyCaptured) {
         std::thread([&, captured] { mailbox.Post([&ran, captured] { ran = true; }); }).join();
         EXPECT_EQ(captured.use_count(), 2);
     }
-    test::Pump(std::chrono::milliseconds(20));
+    Pump(20ms);
     EXPECT_FALSE(ran);
     EXPECT_EQ(captured.use_count(), 1);
 }
@@ -84,10 +73,10 @@ TEST(ThreadMailbox, ACallMayDestroyTheObjectThatOwnsTheMailbox) {
         mailbox.reset();
     });
     mailbox->Post([&] { ++ran; });
-    ASSERT_TRUE(WaitFor([&] { return mailbox == nullptr; }));
-    test::Pump(std::chrono::milliseconds(20));
+    WaitFor([&] { return mailbox == nullptr; });
+    Pump(20ms);
     EXPECT_EQ(ran, 1);
 }
 
 } // namespace
-} // namespace kolvena
+} // namespace kolvena::test
