@@ -39,8 +39,13 @@ protected:
     EventLog log{clock, prompter};
 };
 
-TEST_F(EventLogTest, EmptyLogWritesHeaderAndEndMarkOnly) {
+TEST_F(EventLogTest, EmptyLogWritesHeaderAndEndMarkOnlyAndFailuresAreReported) {
     EXPECT_EQ(Written(), std::string(60, '\0') + "\x00\xCA\x9A\x3B[END]\0"s);
+    log.AppendEvent(EventKind::EvSessionCreated, CREATED);
+    std::ostringstream broken;
+    broken.setstate(std::ios::badbit);
+    EXPECT_FALSE(log.WriteLog(broken));
+    EXPECT_FALSE(SaveRecording(log, Session(clock, prompter), "/dev/full").ok);
 }
 
 TEST_F(EventLogTest, LeaderSessionSavedThreeSecondsAfterOneChatLine) {
@@ -86,13 +91,14 @@ TEST_F(EventLogTest, DelaysAreWholeSecondGapsFromTheSessionStart) {
         {100, EventKind::EvSessionJoined, 0},
         {2, EventKind::EvChatLine, 2},
     };
+    std::vector<std::int32_t> expected, delays;
     for (const Step& step : steps) {
         clock.Advance(step.advance);
         ASSERT_TRUE(log.AppendEvent(step.kind));
+        expected.push_back(step.delay);
+        delays.push_back(log.events.back().delay);
     }
-    ASSERT_EQ(log.events.size(), steps.size());
-    for (std::size_t i = 0; i < steps.size(); ++i)
-        EXPECT_EQ(log.events[i].delay, steps[i].delay) << i;
+    EXPECT_EQ(delays, expected);
     EXPECT_EQ(log.endTime, START + 73);
     // Clearing for a new session keeps both times; its creation starts again at zero.
     clock.Advance(1000);
@@ -102,15 +108,6 @@ TEST_F(EventLogTest, DelaysAreWholeSecondGapsFromTheSessionStart) {
     EXPECT_EQ(log.endTime, START + 73);
     log.AppendEvent(EventKind::EvSessionCreated, CREATED);
     EXPECT_EQ(log.events[0].delay, 0);
-}
-
-TEST_F(EventLogTest, WriteReportsFailure) {
-    log.AppendEvent(EventKind::EvSessionCreated, CREATED);
-    std::ostringstream broken;
-    broken.setstate(std::ios::badbit);
-    EXPECT_FALSE(log.WriteLog(broken));
-    Session session(clock, prompter);
-    EXPECT_FALSE(SaveRecording(log, session, "/dev/full").ok);
 }
 
 TEST_F(EventLogTest, RoundTripKeepsEveryEventAndTheHeader) {
@@ -191,9 +188,7 @@ TEST_F(EventLogTest, ReplayAccessorsAreSafeAtEveryPosition) {
         log.cursor = c.cursor;
         EXPECT_EQ(log.ElapsedAtCursor(), c.elapsed);
     }
-}
-
-TEST_F(EventLogTest, ElapsedAndLengthStayInRangeForHostileValues) {
+    // Hostile values stay in range.
     log.events.assign(3, SessionEvent{EventKind::EvChatLine, I32_MAX, ""});
     log.cursor = 3;
     EXPECT_EQ(log.ElapsedAtCursor(), I32_MAX);

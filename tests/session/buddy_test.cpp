@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <tuple>
 
 #include "session/buddy.h"
 #include "session/gbk.h"
@@ -24,16 +25,10 @@ TEST(Buddy, ReceivedRecordIsKeptByteForByte) {
     ASSERT_EQ(wire.size(), Buddy::RECORD_SIZE);
     const auto b = Buddy::Decode(wire);
     ASSERT_TRUE(b.has_value());
-    EXPECT_EQ(b->Name(), "Bob");
-    EXPECT_EQ(b->id, 3u);
-    EXPECT_EQ(b->state, BuddyState::Asleep);
-    EXPECT_EQ(b->role, BuddyRole::Member);
-    EXPECT_EQ(b->olFlag, 1);
-    EXPECT_EQ(b->joinTime, 0x40302010u);
-    EXPECT_EQ(b->leaveTime, 0x04030201u);
-    EXPECT_EQ(b->sayCount, 261);
-    EXPECT_EQ(b->messageCount, 2);
-    EXPECT_EQ(b->Address(), "10.0.0.42");
+    EXPECT_EQ(std::tuple(b->Name(), b->id, b->state, b->role, b->olFlag, b->joinTime, b->leaveTime,
+                         b->sayCount, b->messageCount, b->Address()),
+              std::tuple("Bob", 3u, BuddyState::Asleep, BuddyRole::Member, 1, 0x40302010u,
+                         0x04030201u, 261, 2, "10.0.0.42"));
     EXPECT_EQ(b->Encode(), wire);
     EXPECT_FALSE(Buddy::Decode(wire.substr(0, 59)).has_value());
 }

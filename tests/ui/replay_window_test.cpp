@@ -26,11 +26,7 @@
 namespace kolvena::ui {
 namespace {
 
-using test::Click;
-using test::FakeClock;
-using test::ScriptedPrompter;
-using test::TempDir;
-using test::TextOf;
+using namespace test;
 
 constexpr CalendarTime START = 1000000000; // 2001-09-09 01:46:40 UTC
 constexpr char CAPTION[] = "Kolvena - 会话重放控制";
@@ -79,21 +75,15 @@ std::string WriteRecording(const TempDir& dir, int lines, int gap = 2, const cha
     return path;
 }
 
-// A pane's lines as shown: every line ends in a break and one more follows the last, so the
-// last two entries are empty.
-QStringList PaneLines(const QPlainTextEdit& pane) {
-    QStringList lines = pane.toPlainText().split('\n');
-    for (int i = 0; i < 2 && !lines.isEmpty(); ++i) {
-        EXPECT_EQ(lines.back(), "");
-        lines.removeLast();
-    }
-    return lines;
-}
-
 class ReplayWindowTest : public ::testing::Test, public test::TestWindow {
 protected:
     QCheckBox* ShowBox() { return window.findChild<QCheckBox*>("1054"); }
-    QStringList ChatLines() { return PaneLines(*window.findChild<QPlainTextEdit*>("1001")); }
+    // The chat pane's lines: every line ends in a break and one more follows the last.
+    QStringList ChatLines() {
+        QStringList lines = TextOf(window, "1001").split('\n');
+        EXPECT_EQ(lines.mid(lines.size() - 2), (QStringList{"", ""}));
+        return lines.mid(0, lines.size() - 2);
+    }
     // Opens the recording through the menu; the clear question is answered with OK.
     void Load(const std::string& path) {
         prompter.paths.push_back(path);
@@ -180,21 +170,21 @@ TEST_F(ReplayWindowTest, ControlWindowFollowsPlayPauseSeekAndEnd) {
 TEST_F(ReplayWindowTest, SliderRangeAndTicksFollowTheEventCount) {
     // The control window works on a core alone, without the main window.
     test::FakeCore fake;
-    struct Case {
-        std::uint16_t events;
-        int interval;
-    };
-    for (const Case& c : {Case{20, 1}, Case{31, 2}, Case{150, 10}, Case{0, 1}}) {
-        test::RecorderOf(fake.core).log.header.eventCount = c.events;
+    // Events -> minimum, maximum, tick interval, value.
+    for (const auto& [events, range] :
+         {std::pair{20, "1 20 1 1"}, {31, "1 31 2 1"}, {150, "1 150 10 1"}, {0, "1 1 1 1"}}) {
+        test::RecorderOf(fake.core).log.header.eventCount = static_cast<std::uint16_t>(events);
         test::RecorderOf(fake.core).log.cursor = 1;
         CReplayDlg control(fake.core);
         control.ResetReplay();
         auto* slider = control.findChild<QSlider*>("1095");
-        EXPECT_EQ(slider->minimum(), 1) << c.events;
-        EXPECT_EQ(slider->maximum(), std::max<int>(c.events, 1)) << c.events;
-        EXPECT_EQ(slider->tickInterval(), c.interval) << c.events;
+        EXPECT_EQ(QString("%1 %2 %3 %4")
+                      .arg(slider->minimum())
+                      .arg(slider->maximum())
+                      .arg(slider->tickInterval())
+                      .arg(slider->value()),
+                  range);
         EXPECT_NE(slider->tickPosition(), QSlider::NoTicks);
-        EXPECT_EQ(slider->value(), 1);
     }
 
     // The position follows the cursor; a seek's own slider move is left where the user put it.
@@ -255,30 +245,26 @@ TEST_F(ReplayWindowTest, ClosingTheControlWindowClearsItsMarks) {
 // The replay items are greyed with nothing loaded; the speed items keep one mark, and the
 // chosen speed reaches the timer at the next gap.
 TEST_F(ReplayWindowTest, ReplayItemsGreyedUntilLoadedAndSpeedMarks) {
-    const auto enabled = [this](std::initializer_list<int> ids) {
-        QString marks;
+    // One mark per item: whether it is enabled, or (when `checked`) whether it is checked.
+    const auto marks = [this](std::initializer_list<int> ids, bool checked = false) {
+        QString out;
         for (int id : ids)
-            marks += Action(id)->isEnabled() ? 'e' : '-';
-        return marks;
+            out += (checked ? Action(id)->isChecked() : Action(id)->isEnabled()) ? 'x' : '-';
+        return out;
     };
     const auto replayItems = {32828, 32801, 32805, 32803, 32804, 32806, 32830};
-    EXPECT_EQ(enabled(replayItems), "-------");
-    EXPECT_EQ(enabled({32799, 32820, 32826, 32798, 32818}), "eeeee");
+    EXPECT_EQ(marks(replayItems), "-------");
+    EXPECT_EQ(marks({32799, 32820, 32826, 32798, 32818}), "xxxxx");
 
     Load(WriteRecording(dir, 3, 10));
-    EXPECT_EQ(enabled(replayItems), "eeeeeee");
-    const auto speedMarks = [this] {
-        QString marks;
-        for (int id : {32805, 32803, 32804, 32806})
-            marks += Action(id)->isChecked() ? 'x' : '-';
-        return marks;
-    };
-    QStringList marks{speedMarks()};
+    EXPECT_EQ(marks(replayItems), "xxxxxxx");
+    const auto speeds = {32805, 32803, 32804, 32806};
+    QStringList seen{marks(speeds, true)};
     for (int id : {ID_SPEED_SLOW, ID_SPEED_FASTEST, ID_SPEED_FASTEST}) {
         Trigger(id);
-        marks << speedMarks();
+        seen << marks(speeds, true);
     }
-    EXPECT_EQ(marks, (QStringList{"-x--", "x---", "---x", "---x"}));
+    EXPECT_EQ(seen, (QStringList{"-x--", "x---", "---x", "---x"}));
 
     Trigger(ID_PAUSE);
     window.Core().replay().Tick();

@@ -78,17 +78,15 @@ TEST_F(SessionDlgTest, StartsIdleWithBannerAndHelpAndEscapeClosesNothing) {
     ExpectPanesMatchSession();
     EXPECT_EQ(window.Mode(), WindowMode::Idle);
 
-    QStringList checked;
+    QStringList checked, enabled;
     for (const char* id : {"1053", "1011", "1012", "1054"})
         checked << (Box(id)->isChecked() ? id : "");
     EXPECT_EQ(checked, (QStringList{"1053", "", "", ""}));
     EXPECT_FALSE(Box("1054")->isEnabled());
-    QStringList enabled;
     for (int id : {32775, 32776, 32802, 32828, 32801, 32805, 32803, 32804, 32806, 32830,
-                   32771, 32772, 32774, 32773, 32794, 32780, 32778, 32816, 32781, 57665}) {
+                   32771, 32772, 32774, 32773, 32794, 32780, 32778, 32816, 32781, 57665})
         if (Action(id) != nullptr && Action(id)->isEnabled())
             enabled << QString::number(id);
-    }
     EXPECT_EQ(enabled, (QStringList{"32771", "32772", "32774", "32773", "32794", "32780", "32778",
                                     "32816", "32781", "57665"}));
     QStringList toolbar;
@@ -116,7 +114,22 @@ TEST_F(SessionDlgTest, EveryCommandIsWiredToItsItemButtonAndPopUp) {
         QStringList effect;
         const char* popUp = nullptr; // the same command in the member pop-up menu
     };
-    const QString help = "dialog 141";
+    // The item, the button (where there is one) and the pop-up item each have the effect.
+    const auto expectWired = [this](const Row& row, const std::function<void()>& prepare) {
+        SCOPED_TRACE(row.id);
+        const auto run = [&](const std::function<void()>& act) {
+            prepare();
+            return Effect(act);
+        };
+        EXPECT_EQ(run([&] { Trigger(row.id); }), row.effect);
+        if (auto* button = window.findChild<QPushButton*>(QString::number(row.id))) {
+            EXPECT_EQ(run([&] { button->click(); }), row.effect);
+        }
+        if (row.popUp != nullptr) {
+            EXPECT_EQ(run([&] { window.MemberMenu()->findChild<QAction*>(row.popUp)->trigger(); }),
+                      row.effect);
+        }
+    };
     const Row idle[] = {
         {ID_CREATE, {"dialog 130"}},
         {ID_JOIN, {"dialog 132"}},
@@ -127,20 +140,14 @@ TEST_F(SessionDlgTest, EveryCommandIsWiredToItsItemButtonAndPopUp) {
         {ID_SAVE_TEXT, {"box |没有任何会话记录."}},
         {ID_OPEN_TEXT, {"file txt"}},
         {ID_OPEN_RECORDING, {"file prs"}},
-        {ID_HELP, {help}},
+        {ID_HELP, {"dialog 141"}},
         {ID_ABOUT, {"dialog 100"}},
         {ID_HOME_PAGE, {"url https://kolvena.example/"}},
         {ID_RECOMMEND, {"dialog 142"}},
         {ID_EXIT, {"box 退出Kolvena?|您确认要退出网络会话(Kolvena)吗?"}},
     };
-    for (const Row& row : idle) {
-        SCOPED_TRACE(row.id);
-        prompter.answers = {BoxAnswer::No};
-        EXPECT_EQ(Effect([&] { Trigger(row.id); }), row.effect);
-        if (auto* button = window.findChild<QPushButton*>(QString::number(row.id))) {
-            EXPECT_EQ(Effect([&] { button->click(); }), row.effect);
-        }
-    }
+    for (const Row& row : idle)
+        expectWired(row, [this] { prompter.answers = {BoxAnswer::No}; });
     EXPECT_FALSE(window.Link().IsServing());
     Create();
     window.SelectTarget(1);
@@ -157,22 +164,11 @@ TEST_F(SessionDlgTest, EveryCommandIsWiredToItsItemButtonAndPopUp) {
         {ID_STATUS, {"dialog 134"}},
         {ID_SAVE_RECORDING, {"file prs"}},
     };
-    for (const Row& row : live) {
-        SCOPED_TRACE(row.id);
-        const auto run = [&](const std::function<void()>& act) {
+    for (const Row& row : live)
+        expectWired(row, [this] {
             Input()->setText("hi");
             prompter.answers = {BoxAnswer::Cancel};
-            return Effect(act);
-        };
-        EXPECT_EQ(run([&] { Trigger(row.id); }), row.effect);
-        if (auto* button = window.findChild<QPushButton*>(QString::number(row.id))) {
-            EXPECT_EQ(run([&] { button->click(); }), row.effect);
-        }
-        if (row.popUp != nullptr) {
-            EXPECT_EQ(run([&] { window.MemberMenu()->findChild<QAction*>(row.popUp)->trigger(); }),
-                      row.effect);
-        }
-    }
+        });
     EXPECT_TRUE(window.Link().IsServing());
 }
 
@@ -221,31 +217,19 @@ TEST_F(SessionDlgTest, CreateDialogsStartFromTheCoreAndCancelFreesThePort) {
 // returns; Enter sends too; while a recording is loaded the input is left as typed.
 TEST_F(SessionDlgTest, SendTakesTheInputAndTheBoxesAndPutsBackTheOutcome) {
     Create();
+    const QString asked = "box 发送消息|你要发送消息: \n <memo> ?";
     struct Case {
         QString typed;
         bool whisper, notice;
         BoxAnswer answer;
-        QStringList effect;
-        QString inputAfter;
+        QString effect, inputAfter;
         bool noticeAfter;
     };
     const Case cases[] = {
-        {"大家好", true, false, BoxAnswer::Yes, {"chat <你> 对大家说(悄悄话): 大家好"}, "", false},
-        {" memo ",
-         false,
-         true,
-         BoxAnswer::No,
-         {"box 发送消息|你要发送消息: \n <memo> ?"},
-         " memo ",
-         true},
-        {"memo",
-         false,
-         true,
-         BoxAnswer::Yes,
-         {"box 发送消息|你要发送消息: \n <memo> ?"},
-         "",
-         false},
-        {"   ", false, false, BoxAnswer::Yes, {"box 发送错误|不能发送空内容"}, "", false},
+        {"大家好", true, false, BoxAnswer::Yes, "chat <你> 对大家说(悄悄话): 大家好", "", false},
+        {" memo ", false, true, BoxAnswer::No, asked, " memo ", true},
+        {"memo", false, true, BoxAnswer::Yes, asked, "", false},
+        {"   ", false, false, BoxAnswer::Yes, "box 发送错误|不能发送空内容", "", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed.toStdString());
@@ -253,7 +237,7 @@ TEST_F(SessionDlgTest, SendTakesTheInputAndTheBoxesAndPutsBackTheOutcome) {
         Box("1012")->setChecked(c.notice);
         Input()->setText(c.typed);
         prompter.answers = {c.answer};
-        EXPECT_EQ(Effect([&] { Send(c.typed); }), c.effect);
+        EXPECT_EQ(Effect([&] { Send(c.typed); }), QStringList{c.effect});
         EXPECT_EQ(Input()->text(), c.inputAfter);
         EXPECT_EQ(Box("1012")->isChecked(), c.noticeAfter);
         EXPECT_EQ(Box("1011")->isChecked(), c.whisper);
