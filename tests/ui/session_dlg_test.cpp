@@ -32,14 +32,22 @@ protected:
     QCheckBox* Box(const char* id) { return window.findChild<QCheckBox*>(id); }
     QLineEdit* Input() { return window.findChild<QLineEdit*>("1008"); }
     Session& S() { return test::SessionOf(window.Core()); }
-    void Say(const std::string& text) {
-        test::CoreAccess::Parts(window.Core()).show.Say(text);
-        window.RefreshChat();
-    }
     // Both panes show exactly what the session holds.
     void ExpectPanesMatchSession() {
         EXPECT_EQ(TextOf(window, "1001"), PaneText(S().RenderLines()));
         EXPECT_EQ(TextOf(window, "1000"), PaneText(S().messageText));
+    }
+    // A line with those bytes reaches the chat area, and the panes show the session.
+    void Say(const std::string& text) {
+        SCOPED_TRACE(text);
+        test::CoreAccess::Parts(window.Core()).show.Say(text);
+        window.RefreshChat();
+        ExpectPanesMatchSession();
+    }
+    void ShowTimes(bool on) {
+        S().settings.showTimeOnChat = on;
+        window.RefreshChat();
+        ExpectPanesMatchSession();
     }
     // What running the action did: the dialogs it opened, the boxes it showed, the files it
     // asked for, the chat lines it added, the addresses it opened.
@@ -267,45 +275,24 @@ TEST_F(SessionDlgTest, PanesListTitleAndButtonsShowTheSession) {
     window.RefreshMembers();
     window.RefreshTitle();
     window.SelectTarget(2);
-    QStringList rows;
-    auto* list = window.findChild<QTreeWidget*>("1003");
-    for (int k = 0; k < list->topLevelItemCount(); ++k)
-        rows << QStringList{list->topLevelItem(k)->text(0), list->topLevelItem(k)->text(1),
-                            list->topLevelItem(k)->text(2)}
-                    .join('|');
-    EXPECT_EQ(rows, (QStringList{"全体||", "Ann(组长)|1|01:46:40", "Bob|2|01:46:40"}));
+    EXPECT_EQ(Rows(3), (QStringList{"全体||", "Ann(组长)|1|01:46:40", "Bob|2|01:46:40"}));
     EXPECT_EQ(TextOf(window, "1005"), "Bob");
     EXPECT_EQ(window.windowTitle(), "Kolvena v1.0  主题: 闲聊 ---- 在线人数: 2 ");
 
-    const std::function<void()> changes[] = {
-        [&] { Say("-->> lead byte at end \x81"); },
-        [&] { Say("-->> two\r\nlines"); },
-        [&] { Say("-->> \xff\xfe"); },
-        [&] { Say("-->> cr at end\r"); },
-        [&] {
-            S().settings.showTimeOnChat = true;
-            window.RefreshChat();
-        },
-        [&] { Say("-->> timed"); },
-        [&] {
-            S().settings.showTimeOnChat = false;
-            window.RefreshChat();
-        },
-        [&] {
-            S().RecordMessage(ToGbk("公告"));
-            window.RefreshMessages();
-        },
-        [&] {
-            prompter.answers = {BoxAnswer::Ok};
-            Trigger(ID_CLEAR);
-        },
-        [&] { Say("-->> last"); },
-    };
-    for (std::size_t k = 0; k < std::size(changes); ++k) {
-        SCOPED_TRACE(k);
-        changes[k]();
-        ExpectPanesMatchSession();
-    }
+    Say("-->> lead byte at end \x81");
+    Say("-->> two\r\nlines");
+    Say("-->> \xff\xfe");
+    Say("-->> cr at end\r");
+    ShowTimes(true);
+    Say("-->> timed");
+    ShowTimes(false);
+    S().RecordMessage(ToGbk("公告"));
+    window.RefreshMessages();
+    ExpectPanesMatchSession();
+    prompter.answers = {BoxAnswer::Ok};
+    Trigger(ID_CLEAR);
+    ExpectPanesMatchSession();
+    Say("-->> last");
 
     S().asleep = true;
     S().isHost = false;
@@ -372,8 +359,7 @@ TEST_F(SessionDlgTest, AutoScrollOffKeepsThePositionOnJumpsToTheEnd) {
     Say("-->> more");
     EXPECT_EQ(bar->value(), 7);
     // A full re-render (the time suffix) keeps the position too.
-    S().settings.showTimeOnChat = true;
-    window.RefreshChat();
+    ShowTimes(true);
     EXPECT_EQ(bar->value(), 7);
 
     Box("1053")->click();

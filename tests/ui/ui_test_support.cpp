@@ -217,11 +217,15 @@ bool TestWindow::TransferIdle() {
            window.TransferWindow() == nullptr;
 }
 
-QStringList TestWindow::Rows() {
+QStringList TestWindow::Rows(int columns) {
     QStringList rows;
     auto* list = window.findChild<QTreeWidget*>("1003");
-    for (int k = 0; list != nullptr && k < list->topLevelItemCount(); ++k)
-        rows << list->topLevelItem(k)->text(0);
+    for (int k = 0; list != nullptr && k < list->topLevelItemCount(); ++k) {
+        QStringList row;
+        for (int c = 0; c < columns; ++c)
+            row << list->topLevelItem(k)->text(c);
+        rows << row.join('|');
+    }
     return rows;
 }
 

@@ -81,7 +81,8 @@ struct TestWindow {
     bool TransferIdle();
     // Leaves (or closes) the session without saving, keeping the chat area.
     void Leave();
-    QStringList Rows();
+    // The member list's rows, their first columns joined by "|".
+    QStringList Rows(int columns = 1);
     bool ChatHas(const QString& line);
 
     FakeClock clock;
