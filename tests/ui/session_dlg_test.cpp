@@ -305,7 +305,7 @@ TEST_F(SessionDlgTest, ExitPromptHasThreeWordingsAndYesClosesTheLink) {
     const auto exitQuestion = [this] {
         prompter.answers = {BoxAnswer::No};
         EXPECT_FALSE(window.close());
-        return BoxAt(prompter).second;
+        return prompter.boxes.back().text;
     };
     EXPECT_EQ(exitQuestion(), "您确认要退出网络会话(Kolvena)吗?");
     Create();

@@ -13,8 +13,6 @@ namespace {
 
 using namespace test;
 
-constexpr char GIVE_UP_CAPTION[] = "终止文件传输";
-
 // Runs the deletions that windows asked for when they were dismissed.
 void DeleteDismissed() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -56,7 +54,7 @@ TEST_F(ProgressDialogTest, GivingUpAsksFirstAndCallsBackOnlyOnYes) {
     prompter.answers = {BoxAnswer::No};
     ASSERT_TRUE(Click(*dialog, "1091"));
     ASSERT_EQ(prompter.boxes.size(), 1u);
-    EXPECT_EQ(BoxAt(prompter).first, GIVE_UP_CAPTION);
+    EXPECT_EQ(prompter.boxes.back().caption, "终止文件传输");
     EXPECT_EQ(giveUps, 0);
     EXPECT_FALSE(dialog->AbortRequested());
 
@@ -65,7 +63,7 @@ TEST_F(ProgressDialogTest, GivingUpAsksFirstAndCallsBackOnlyOnYes) {
     EXPECT_FALSE(dialog->close());
     dialog->reject();
     EXPECT_EQ(prompter.boxes.size(), 3u);
-    EXPECT_EQ(BoxAt(prompter).first, GIVE_UP_CAPTION);
+    EXPECT_EQ(prompter.boxes.back().caption, "终止文件传输");
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_EQ(giveUps, 0);
 

@@ -115,16 +115,6 @@ QStringList EnabledOf(QWidget& parent, std::initializer_list<const char*> ids) {
     return enabled;
 }
 
-Said BoxAt(const ScriptedPrompter& prompter, std::size_t index) {
-    if (index == SIZE_MAX)
-        index = prompter.boxes.size() - 1;
-    if (index >= prompter.boxes.size()) {
-        ADD_FAILURE() << "no box " << index;
-        return {};
-    }
-    return {prompter.boxes[index].caption, prompter.boxes[index].text};
-}
-
 bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
     QElapsedTimer timer;
     timer.start();
