@@ -10,10 +10,16 @@
 #include "record/recorder.h"
 #include "record/recording_file.h"
 #include "record_test_util.h"
+#include "session/bytes.h"
 #include "session/session.h"
 #include "support/fakes.h"
+#include <tuple>
 
 namespace kolvena {
+namespace test { // alloc_probe.cpp
+void ArmAllocationProbe(bool on);
+std::size_t LargestAllocation();
+} // namespace test
 namespace {
 
 using namespace std::string_literals;
@@ -39,8 +45,13 @@ protected:
     EventLog log{clock, prompter};
 };
 
-TEST_F(EventLogTest, EmptyLogWritesHeaderAndEndMarkOnly) {
+TEST_F(EventLogTest, EmptyLogWritesHeaderAndEndMarkOnlyAndFailuresAreReported) {
     EXPECT_EQ(Written(), std::string(60, '\0') + "\x00\xCA\x9A\x3B[END]\0"s);
+    log.AppendEvent(EventKind::EvSessionCreated, CREATED);
+    std::ostringstream broken;
+    broken.setstate(std::ios::badbit);
+    EXPECT_FALSE(log.WriteLog(broken));
+    EXPECT_FALSE(SaveRecording(log, Session(clock, prompter), "/dev/full").ok);
 }
 
 TEST_F(EventLogTest, LeaderSessionSavedThreeSecondsAfterOneChatLine) {
@@ -86,13 +97,14 @@ TEST_F(EventLogTest, DelaysAreWholeSecondGapsFromTheSessionStart) {
         {100, EventKind::EvSessionJoined, 0},
         {2, EventKind::EvChatLine, 2},
     };
+    std::vector<std::int32_t> expected, delays;
     for (const Step& step : steps) {
         clock.Advance(step.advance);
         ASSERT_TRUE(log.AppendEvent(step.kind));
+        expected.push_back(step.delay);
+        delays.push_back(log.events.back().delay);
     }
-    ASSERT_EQ(log.events.size(), steps.size());
-    for (std::size_t i = 0; i < steps.size(); ++i)
-        EXPECT_EQ(log.events[i].delay, steps[i].delay) << i;
+    EXPECT_EQ(delays, expected);
     EXPECT_EQ(log.endTime, START + 73);
     // Clearing for a new session keeps both times; its creation starts again at zero.
     clock.Advance(1000);
@@ -102,15 +114,6 @@ TEST_F(EventLogTest, DelaysAreWholeSecondGapsFromTheSessionStart) {
     EXPECT_EQ(log.endTime, START + 73);
     log.AppendEvent(EventKind::EvSessionCreated, CREATED);
     EXPECT_EQ(log.events[0].delay, 0);
-}
-
-TEST_F(EventLogTest, WriteReportsFailure) {
-    log.AppendEvent(EventKind::EvSessionCreated, CREATED);
-    std::ostringstream broken;
-    broken.setstate(std::ios::badbit);
-    EXPECT_FALSE(log.WriteLog(broken));
-    Session session(clock, prompter);
-    EXPECT_FALSE(SaveRecording(log, session, "/dev/full").ok);
 }
 
 TEST_F(EventLogTest, RoundTripKeepsEveryEventAndTheHeader) {
@@ -191,9 +194,7 @@ TEST_F(EventLogTest, ReplayAccessorsAreSafeAtEveryPosition) {
         log.cursor = c.cursor;
         EXPECT_EQ(log.ElapsedAtCursor(), c.elapsed);
     }
-}
-
-TEST_F(EventLogTest, ElapsedAndLengthStayInRangeForHostileValues) {
+    // Hostile values stay in range.
     log.events.assign(3, SessionEvent{EventKind::EvChatLine, I32_MAX, ""});
     log.cursor = 3;
     EXPECT_EQ(log.ElapsedAtCursor(), I32_MAX);
@@ -241,6 +242,130 @@ TEST(RecorderTest, SuspendAndResumeOnlyTouchALoadedReplay) {
                   before == ReplayState::NoReplay ? ReplayState::NoReplay : ReplayState::Paused);
         recorder.Resume();
         EXPECT_EQ(recorder.state, before);
+    }
+}
+
+const std::string END_MARK = "[END]\0"s;
+
+std::string Header(std::uint16_t eventCount) {
+    return RecordingHeader{RECORDING_VERSION, eventCount, "file", 0, 0, 0, START, START + 60}
+        .Encode();
+}
+
+std::string Record(std::uint8_t kind, std::int32_t delay, std::uint32_t length,
+                   const std::string& data) {
+    std::string out;
+    ByteWriter writer(out);
+    writer.U8(kind);
+    writer.I32(delay);
+    writer.U32(length);
+    writer.Raw(data);
+    return out;
+}
+
+const std::string RECORDS = Record(101, 0, 3, "abc") + Record(103, 5, 2, "hi");
+const std::string VALID = Header(2) + RECORDS + END_MARK;
+
+// The log holds a live session's recording; a refused file must leave all of it in place.
+class ReadLogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        log.AppendEvent(EventKind::EvSessionCreated, "live");
+        clock.Advance(8);
+        log.AppendEvent(EventKind::EvChatLine, "line");
+        log.header.version = RECORDING_VERSION;
+        log.cursor = 2;
+        before = log.events;
+    }
+
+    void ExpectRefused(const std::string& bytes) {
+        prompter.boxes.clear();
+        std::istringstream in(bytes);
+        EXPECT_FALSE(log.ReadLog(in));
+        ASSERT_EQ(prompter.boxes.size(), 1u);
+        EXPECT_EQ(
+            std::tuple(prompter.boxes[0].caption, prompter.boxes[0].text, prompter.boxes[0].icon),
+            std::tuple("", "文件格式错误.", BoxIcon::None));
+        EXPECT_EQ(
+            std::tuple(log.events, log.header.version, log.cursor, log.baseTime, log.lastElapsed),
+            std::tuple(before, RECORDING_VERSION, 2u, START, 8));
+    }
+
+    test::FakeClock clock{START};
+    test::ScriptedPrompter prompter;
+    EventLog log{clock, prompter};
+    std::vector<SessionEvent> before;
+};
+
+TEST_F(ReadLogTest, AcceptsValidFilesAndReplacesTheLog) {
+    // More data than one read piece, with a distinct byte at each end.
+    const std::string large = "A" + std::string(300 * 1024, 'm') + "Z";
+    const std::pair<std::string, std::vector<SessionEvent>> rows[] = {
+        {VALID, {{EventKind::EvSessionCreated, 0, "abc"}, {EventKind::EvChatLine, 5, "hi"}}},
+        // Unknown kinds and bytes after the end mark are no format error.
+        {Header(1) + Record(0xEE, -3, 1, "z") + END_MARK + "trailing",
+         {{static_cast<EventKind>(0xEE), -3, "z"}}},
+        {Header(1) + Record(102, 0, static_cast<std::uint32_t>(large.size()), large) + END_MARK,
+         {{EventKind::EvSessionJoined, 0, large}}},
+    };
+    for (const auto& [bytes, events] : rows) {
+        std::istringstream in(bytes);
+        ASSERT_TRUE(log.ReadLog(in));
+        EXPECT_EQ(std::tuple(log.events, log.header.topic, log.cursor, log.endTime),
+                  std::tuple(events, "file", 1u, START + 60));
+    }
+    EXPECT_TRUE(prompter.boxes.empty());
+}
+
+TEST_F(ReadLogTest, RefusesMalformedFilesAndTheValidFileCutAnywhere) {
+    const std::vector<std::pair<const char*, std::string>> cases = {
+        {"lower-case end mark", Header(2) + RECORDS + "[end]\0"s},
+        {"end mark without its NUL", Header(0) + "[END]"},
+        {"end mark with another last byte", Header(0) + "[END]X"},
+        {"more events counted than present", Header(3) + RECORDS + END_MARK},
+        {"fewer events counted than present", Header(1) + RECORDS + END_MARK},
+        {"record longer than the file", Header(1) + Record(101, 0, 40, "abc") + END_MARK},
+        {"record length of 4 GiB", Header(1) + Record(101, 0, 0xFFFFFFFF, "abc") + END_MARK},
+    };
+    for (const auto& [name, bytes] : cases) {
+        SCOPED_TRACE(name);
+        ExpectRefused(bytes);
+    }
+    for (std::size_t length = 0; length < VALID.size(); ++length) {
+        SCOPED_TRACE(length);
+        ExpectRefused(VALID.substr(0, length));
+    }
+}
+
+TEST_F(ReadLogTest, ClaimedLengthIsNeverAllocated) {
+    test::ArmAllocationProbe(true);
+    ExpectRefused(Header(1) + Record(102, 0, 0xFFFFFFFF, std::string(100, 'w')));
+    const std::size_t largest = test::LargestAllocation();
+    test::ArmAllocationProbe(false);
+    EXPECT_LT(largest, 1024u * 1024u);
+}
+
+TEST_F(ReadLogTest, LoadRecordingReportsEachFailureOnce) {
+    test::TempDir dir;
+    test::WriteFileBytes(dir.File("bad.prs"), Header(0) + "[end]\0"s);
+    test::WriteFileBytes(dir.File("good.prs"), VALID);
+    struct Case {
+        std::string path;
+        bool ok;
+        bool errorText; // otherwise ReadLog has shown its box
+    };
+    for (const Case& c :
+         {Case{dir.File("missing.prs"), false, true}, Case{dir.Path(), false, true},
+          Case{dir.File("bad.prs"), false, false}, Case{dir.File("good.prs"), true, false}}) {
+        SCOPED_TRACE(c.path);
+        prompter.boxes.clear();
+        const FileResult result = LoadRecording(log, c.path);
+        EXPECT_EQ(result.ok, c.ok);
+        EXPECT_EQ(!result.ok && !result.shown, c.errorText);
+        EXPECT_EQ(prompter.boxes.size(), c.ok || c.errorText ? 0u : 1u);
+        if (!c.ok) {
+            EXPECT_EQ(log.events, before);
+        }
     }
 }
 

@@ -96,15 +96,6 @@ TEST_F(TranscriptTest, LongPaneTextsAreWrittenWhole) {
     EXPECT_NE(bytes.find(chat + "\r\n\r\n"), std::string::npos);
 }
 
-TEST_F(TranscriptTest, WriteFailuresAreReported) {
-    test::TempDir dir;
-    for (const std::string& path : {dir.File("no-such-dir/x.txt"), dir.Path(), "/dev/full"s}) {
-        const FileResult result = WriteTranscript(session, SAVED, path);
-        EXPECT_FALSE(result.ok) << path;
-        EXPECT_NE(result.error.find(path), std::string::npos) << result.error;
-    }
-}
-
 TEST(TextRecordTest, ReadsTheBytesUpToTheFirstNul) {
     test::TempDir dir;
     const std::string big = std::string(200 * 1024, 'b') + "E";
@@ -119,6 +110,16 @@ TEST(TextRecordTest, ReadsTheBytesUpToTheFirstNul) {
         std::string text = "stale";
         ASSERT_TRUE(ReadTextRecord(dir.File("record.txt"), text).ok);
         EXPECT_EQ(text, c.text);
+    }
+}
+
+// Both failing writes and failing reads name the file, and a failed read keeps the text.
+TEST_F(TranscriptTest, FileFailuresAreReportedWithThePath) {
+    test::TempDir dir;
+    for (const std::string& path : {dir.File("no-such-dir/x.txt"), dir.Path(), "/dev/full"s}) {
+        const FileResult result = WriteTranscript(session, SAVED, path);
+        EXPECT_FALSE(result.ok) << path;
+        EXPECT_NE(result.error.find(path), std::string::npos) << result.error;
     }
     for (const std::string& path : {dir.File("missing.txt"), dir.Path()}) {
         std::string text = "kept";

@@ -26,17 +26,10 @@
 namespace kolvena::ui {
 namespace {
 
-using test::Click;
-using test::FakeClock;
-using test::ScriptedPrompter;
-using test::TempDir;
-using test::TextOf;
+using namespace test;
 
 constexpr CalendarTime START = 1000000000; // 2001-09-09 01:46:40 UTC
 constexpr char CAPTION[] = "Kolvena - 会话重放控制";
-constexpr char PAUSED[] = " (暂停播放)";
-constexpr char PLAYING[] = " (正在播放)";
-constexpr char ENDED[] = " (播放结束)";
 
 const QStringList BANNER = {
     "            ================================================= ",
@@ -79,21 +72,15 @@ std::string WriteRecording(const TempDir& dir, int lines, int gap = 2, const cha
     return path;
 }
 
-// A pane's lines as shown: every line ends in a break and one more follows the last, so the
-// last two entries are empty.
-QStringList PaneLines(const QPlainTextEdit& pane) {
-    QStringList lines = pane.toPlainText().split('\n');
-    for (int i = 0; i < 2 && !lines.isEmpty(); ++i) {
-        EXPECT_EQ(lines.back(), "");
-        lines.removeLast();
-    }
-    return lines;
-}
-
 class ReplayWindowTest : public ::testing::Test, public test::TestWindow {
 protected:
     QCheckBox* ShowBox() { return window.findChild<QCheckBox*>("1054"); }
-    QStringList ChatLines() { return PaneLines(*window.findChild<QPlainTextEdit*>("1001")); }
+    // The chat pane's lines: every line ends in a break and one more follows the last.
+    QStringList ChatLines() {
+        QStringList lines = TextOf(window, "1001").split('\n');
+        EXPECT_EQ(lines.mid(lines.size() - 2), (QStringList{"", ""}));
+        return lines.mid(0, lines.size() - 2);
+    }
     // Opens the recording through the menu; the clear question is answered with OK.
     void Load(const std::string& path) {
         prompter.paths.push_back(path);
@@ -102,20 +89,16 @@ protected:
     }
     CReplayDlg& Control() { return *window.ReplayWindow(); }
     QSlider* Slider() { return Control().findChild<QSlider*>("1095"); }
-    QString PositionText() { return TextOf(Control(), "1082"); }
-    QString PlayText() { return TextOf(Control(), "1096"); }
-    // The control window's title, play button and position.
-    QStringList ControlView() {
-        return {Control().windowTitle().mid(QString(CAPTION).size()), PlayText(), PositionText()};
+    // The control window's title, play button, position and slider; the pause mark.
+    QString View() {
+        return QStringList{Control().windowTitle().mid(QString(CAPTION).size()),
+                           TextOf(Control(), "1096"), TextOf(Control(), "1082"),
+                           QString::number(Slider()->value()),
+                           Action(ID_PAUSE)->isChecked() ? "paused" : ""}
+            .join('|');
     }
     EventLog& Log() { return test::RecorderOf(window.Core()).log; }
     ReplayState State() { return test::RecorderOf(window.Core()).state; }
-    // Plays ticks until the replay ends; bounded by the events there are.
-    void PlayToEnd() {
-        for (std::size_t i = 0; i <= Log().events.size() + 1 && !Log().ended; ++i)
-            window.Core().replay().Tick();
-        EXPECT_TRUE(Log().ended);
-    }
     // Checked state of the two control-window marks, which must agree.
     bool ControlMarks() {
         EXPECT_EQ(Action(ID_REPLAY_WINDOW)->isChecked(), ShowBox()->isChecked());
@@ -131,70 +114,61 @@ TEST_F(ReplayWindowTest, ControlWindowFollowsPlayPauseSeekAndEnd) {
     // 1 + 19 events, 2 s apart, saved 2 s after the last: 40 s recorded.
     Load(WriteRecording(dir, 19));
     EXPECT_TRUE(Control().isVisible());
-    EXPECT_EQ(ControlView(), (QStringList{PAUSED, "播放", " <闲聊>  00:00:00-00:00:40"}));
+    EXPECT_EQ(View(), " (暂停播放)|播放| <闲聊>  00:00:00-00:00:40|1|paused");
     EXPECT_EQ(window.windowTitle(), "Kolvena v1.0  主题:  ---- 在线人数: 0 (会话重放--暂停)");
     EXPECT_EQ(window.Mode(), WindowMode::ReplayLoaded);
     EXPECT_TRUE(ShowBox()->isEnabled());
     EXPECT_TRUE(ControlMarks());
 
     EXPECT_TRUE(Click(Control(), "1096"));
-    EXPECT_FALSE(Action(ID_PAUSE)->isChecked());
     for (int i = 0; i < 3; ++i)
         window.Core().replay().Tick();
-    EXPECT_EQ(ControlView(), (QStringList{PLAYING, "暂停", " <闲聊>  00:00:04-00:00:40"}));
+    EXPECT_EQ(View(), " (正在播放)|暂停| <闲聊>  00:00:04-00:00:40|3|");
     EXPECT_EQ(window.windowTitle(),
               "Kolvena v1.0  主题: 闲聊 ---- 在线人数: 1 (会话重放--正在播放)");
-    EXPECT_EQ(Slider()->value(), 3);
     EXPECT_EQ(window.ReplayTimerOf().IntervalMs(), 1000);
-
     Trigger(ID_PAUSE);
-    EXPECT_EQ(State(), ReplayState::Paused);
-    EXPECT_TRUE(Action(ID_PAUSE)->isChecked());
-    EXPECT_EQ(ControlView().mid(0, 2), (QStringList{PAUSED, "播放"}));
+    EXPECT_EQ(View(), " (暂停播放)|播放| <闲聊>  00:00:06-00:00:40|4|paused");
     Trigger(ID_PAUSE);
 
     // The user's drag seeks and playing goes on from there; the program's own move does not.
     Slider()->setSliderPosition(5);
     EXPECT_EQ(Log().cursor, 6u);
     EXPECT_EQ(ChatLines().back(), "<你> 对大家说: line 4");
-    EXPECT_TRUE(window.ReplayTimerOf().IsActive());
     window.Core().replay().Tick();
-    EXPECT_EQ(Slider()->value(), 6);
+    EXPECT_EQ(View(), " (正在播放)|暂停| <闲聊>  00:00:10-00:00:40|6|");
+    EXPECT_TRUE(window.ReplayTimerOf().IsActive());
     Slider()->setValue(10);
     EXPECT_EQ(Log().cursor, 7u);
 
-    // To the end: paused, the restart button.
+    // To the end: paused, the restart button; it plays again from the start.
     Slider()->triggerAction(QAbstractSlider::SliderToMaximum);
-    EXPECT_EQ(State(), ReplayState::Paused);
-    EXPECT_EQ(ControlView(), (QStringList{ENDED, "重放", " <闲聊>  00:00:40-00:00:40"}));
-    EXPECT_EQ(Slider()->value(), 20);
+    EXPECT_EQ(View(), " (播放结束)|重放| <闲聊>  00:00:40-00:00:40|20|paused");
     EXPECT_FALSE(window.ReplayTimerOf().IsActive());
-
     EXPECT_TRUE(Click(Control(), "1096"));
-    EXPECT_EQ(ControlView().mid(0, 2), (QStringList{PLAYING, "暂停"}));
-    EXPECT_EQ(Slider()->value(), 1);
-    EXPECT_EQ(ChatLines(), BANNER);
+    EXPECT_EQ(View(), " (正在播放)|暂停| <闲聊>  00:00:00-00:00:40|1|");
     EXPECT_TRUE(window.ReplayTimerOf().IsActive());
+    EXPECT_EQ(ChatLines(), BANNER);
 }
 
 TEST_F(ReplayWindowTest, SliderRangeAndTicksFollowTheEventCount) {
     // The control window works on a core alone, without the main window.
     test::FakeCore fake;
-    struct Case {
-        std::uint16_t events;
-        int interval;
-    };
-    for (const Case& c : {Case{20, 1}, Case{31, 2}, Case{150, 10}, Case{0, 1}}) {
-        test::RecorderOf(fake.core).log.header.eventCount = c.events;
+    // Events -> minimum, maximum, tick interval, value.
+    for (const auto& [events, range] :
+         {std::pair{20, "1 20 1 1"}, {31, "1 31 2 1"}, {150, "1 150 10 1"}, {0, "1 1 1 1"}}) {
+        test::RecorderOf(fake.core).log.header.eventCount = static_cast<std::uint16_t>(events);
         test::RecorderOf(fake.core).log.cursor = 1;
         CReplayDlg control(fake.core);
         control.ResetReplay();
         auto* slider = control.findChild<QSlider*>("1095");
-        EXPECT_EQ(slider->minimum(), 1) << c.events;
-        EXPECT_EQ(slider->maximum(), std::max<int>(c.events, 1)) << c.events;
-        EXPECT_EQ(slider->tickInterval(), c.interval) << c.events;
+        EXPECT_EQ(QString("%1 %2 %3 %4")
+                      .arg(slider->minimum())
+                      .arg(slider->maximum())
+                      .arg(slider->tickInterval())
+                      .arg(slider->value()),
+                  range);
         EXPECT_NE(slider->tickPosition(), QSlider::NoTicks);
-        EXPECT_EQ(slider->value(), 1);
     }
 
     // The position follows the cursor; a seek's own slider move is left where the user put it.
@@ -233,7 +207,7 @@ TEST_F(ReplayWindowTest, ClosingTheControlWindowClearsItsMarks) {
     EXPECT_NE(window.ReplayWindow(), first.data());
     EXPECT_TRUE(ControlMarks());
     EXPECT_EQ(Slider()->value(), static_cast<int>(Log().cursor));
-    EXPECT_EQ(PlayText(), "暂停");
+    EXPECT_EQ(TextOf(Control(), "1096"), "暂停");
 
     // Checkbox 1054 closes and opens it too; Escape closes like the close box.
     ShowBox()->click();
@@ -255,30 +229,26 @@ TEST_F(ReplayWindowTest, ClosingTheControlWindowClearsItsMarks) {
 // The replay items are greyed with nothing loaded; the speed items keep one mark, and the
 // chosen speed reaches the timer at the next gap.
 TEST_F(ReplayWindowTest, ReplayItemsGreyedUntilLoadedAndSpeedMarks) {
-    const auto enabled = [this](std::initializer_list<int> ids) {
-        QString marks;
+    // One mark per item: whether it is enabled, or (when `checked`) whether it is checked.
+    const auto marks = [this](std::initializer_list<int> ids, bool checked = false) {
+        QString out;
         for (int id : ids)
-            marks += Action(id)->isEnabled() ? 'e' : '-';
-        return marks;
+            out += (checked ? Action(id)->isChecked() : Action(id)->isEnabled()) ? 'x' : '-';
+        return out;
     };
     const auto replayItems = {32828, 32801, 32805, 32803, 32804, 32806, 32830};
-    EXPECT_EQ(enabled(replayItems), "-------");
-    EXPECT_EQ(enabled({32799, 32820, 32826, 32798, 32818}), "eeeee");
+    EXPECT_EQ(marks(replayItems), "-------");
+    EXPECT_EQ(marks({32799, 32820, 32826, 32798, 32818}), "xxxxx");
 
     Load(WriteRecording(dir, 3, 10));
-    EXPECT_EQ(enabled(replayItems), "eeeeeee");
-    const auto speedMarks = [this] {
-        QString marks;
-        for (int id : {32805, 32803, 32804, 32806})
-            marks += Action(id)->isChecked() ? 'x' : '-';
-        return marks;
-    };
-    QStringList marks{speedMarks()};
+    EXPECT_EQ(marks(replayItems), "xxxxxxx");
+    const auto speeds = {32805, 32803, 32804, 32806};
+    QStringList seen{marks(speeds, true)};
     for (int id : {ID_SPEED_SLOW, ID_SPEED_FASTEST, ID_SPEED_FASTEST}) {
         Trigger(id);
-        marks << speedMarks();
+        seen << marks(speeds, true);
     }
-    EXPECT_EQ(marks, (QStringList{"-x--", "x---", "---x", "---x"}));
+    EXPECT_EQ(seen, (QStringList{"-x--", "x---", "---x", "---x"}));
 
     Trigger(ID_PAUSE);
     window.Core().replay().Tick();

@@ -32,14 +32,22 @@ protected:
     QCheckBox* Box(const char* id) { return window.findChild<QCheckBox*>(id); }
     QLineEdit* Input() { return window.findChild<QLineEdit*>("1008"); }
     Session& S() { return test::SessionOf(window.Core()); }
-    void Say(const std::string& text) {
-        test::CoreAccess::Parts(window.Core()).show.Say(text);
-        window.RefreshChat();
-    }
     // Both panes show exactly what the session holds.
     void ExpectPanesMatchSession() {
         EXPECT_EQ(TextOf(window, "1001"), PaneText(S().RenderLines()));
         EXPECT_EQ(TextOf(window, "1000"), PaneText(S().messageText));
+    }
+    // A line with those bytes reaches the chat area, and the panes show the session.
+    void Say(const std::string& text) {
+        SCOPED_TRACE(text);
+        test::CoreAccess::Parts(window.Core()).show.Say(text);
+        window.RefreshChat();
+        ExpectPanesMatchSession();
+    }
+    void ShowTimes(bool on) {
+        S().settings.showTimeOnChat = on;
+        window.RefreshChat();
+        ExpectPanesMatchSession();
     }
     // What running the action did: the dialogs it opened, the boxes it showed, the files it
     // asked for, the chat lines it added, the addresses it opened.
@@ -78,17 +86,15 @@ TEST_F(SessionDlgTest, StartsIdleWithBannerAndHelpAndEscapeClosesNothing) {
     ExpectPanesMatchSession();
     EXPECT_EQ(window.Mode(), WindowMode::Idle);
 
-    QStringList checked;
+    QStringList checked, enabled;
     for (const char* id : {"1053", "1011", "1012", "1054"})
         checked << (Box(id)->isChecked() ? id : "");
     EXPECT_EQ(checked, (QStringList{"1053", "", "", ""}));
     EXPECT_FALSE(Box("1054")->isEnabled());
-    QStringList enabled;
     for (int id : {32775, 32776, 32802, 32828, 32801, 32805, 32803, 32804, 32806, 32830,
-                   32771, 32772, 32774, 32773, 32794, 32780, 32778, 32816, 32781, 57665}) {
+                   32771, 32772, 32774, 32773, 32794, 32780, 32778, 32816, 32781, 57665})
         if (Action(id) != nullptr && Action(id)->isEnabled())
             enabled << QString::number(id);
-    }
     EXPECT_EQ(enabled, (QStringList{"32771", "32772", "32774", "32773", "32794", "32780", "32778",
                                     "32816", "32781", "57665"}));
     QStringList toolbar;
@@ -116,7 +122,22 @@ TEST_F(SessionDlgTest, EveryCommandIsWiredToItsItemButtonAndPopUp) {
         QStringList effect;
         const char* popUp = nullptr; // the same command in the member pop-up menu
     };
-    const QString help = "dialog 141";
+    // The item, the button (where there is one) and the pop-up item each have the effect.
+    const auto expectWired = [this](const Row& row, const std::function<void()>& prepare) {
+        SCOPED_TRACE(row.id);
+        const auto run = [&](const std::function<void()>& act) {
+            prepare();
+            return Effect(act);
+        };
+        EXPECT_EQ(run([&] { Trigger(row.id); }), row.effect);
+        if (auto* button = window.findChild<QPushButton*>(QString::number(row.id))) {
+            EXPECT_EQ(run([&] { button->click(); }), row.effect);
+        }
+        if (row.popUp != nullptr) {
+            EXPECT_EQ(run([&] { window.MemberMenu()->findChild<QAction*>(row.popUp)->trigger(); }),
+                      row.effect);
+        }
+    };
     const Row idle[] = {
         {ID_CREATE, {"dialog 130"}},
         {ID_JOIN, {"dialog 132"}},
@@ -127,20 +148,14 @@ TEST_F(SessionDlgTest, EveryCommandIsWiredToItsItemButtonAndPopUp) {
         {ID_SAVE_TEXT, {"box |没有任何会话记录."}},
         {ID_OPEN_TEXT, {"file txt"}},
         {ID_OPEN_RECORDING, {"file prs"}},
-        {ID_HELP, {help}},
+        {ID_HELP, {"dialog 141"}},
         {ID_ABOUT, {"dialog 100"}},
         {ID_HOME_PAGE, {"url https://kolvena.example/"}},
         {ID_RECOMMEND, {"dialog 142"}},
         {ID_EXIT, {"box 退出Kolvena?|您确认要退出网络会话(Kolvena)吗?"}},
     };
-    for (const Row& row : idle) {
-        SCOPED_TRACE(row.id);
-        prompter.answers = {BoxAnswer::No};
-        EXPECT_EQ(Effect([&] { Trigger(row.id); }), row.effect);
-        if (auto* button = window.findChild<QPushButton*>(QString::number(row.id))) {
-            EXPECT_EQ(Effect([&] { button->click(); }), row.effect);
-        }
-    }
+    for (const Row& row : idle)
+        expectWired(row, [this] { prompter.answers = {BoxAnswer::No}; });
     EXPECT_FALSE(window.Link().IsServing());
     Create();
     window.SelectTarget(1);
@@ -157,22 +172,11 @@ TEST_F(SessionDlgTest, EveryCommandIsWiredToItsItemButtonAndPopUp) {
         {ID_STATUS, {"dialog 134"}},
         {ID_SAVE_RECORDING, {"file prs"}},
     };
-    for (const Row& row : live) {
-        SCOPED_TRACE(row.id);
-        const auto run = [&](const std::function<void()>& act) {
+    for (const Row& row : live)
+        expectWired(row, [this] {
             Input()->setText("hi");
             prompter.answers = {BoxAnswer::Cancel};
-            return Effect(act);
-        };
-        EXPECT_EQ(run([&] { Trigger(row.id); }), row.effect);
-        if (auto* button = window.findChild<QPushButton*>(QString::number(row.id))) {
-            EXPECT_EQ(run([&] { button->click(); }), row.effect);
-        }
-        if (row.popUp != nullptr) {
-            EXPECT_EQ(run([&] { window.MemberMenu()->findChild<QAction*>(row.popUp)->trigger(); }),
-                      row.effect);
-        }
-    }
+        });
     EXPECT_TRUE(window.Link().IsServing());
 }
 
@@ -221,31 +225,19 @@ TEST_F(SessionDlgTest, CreateDialogsStartFromTheCoreAndCancelFreesThePort) {
 // returns; Enter sends too; while a recording is loaded the input is left as typed.
 TEST_F(SessionDlgTest, SendTakesTheInputAndTheBoxesAndPutsBackTheOutcome) {
     Create();
+    const QString asked = "box 发送消息|你要发送消息: \n <memo> ?";
     struct Case {
         QString typed;
         bool whisper, notice;
         BoxAnswer answer;
-        QStringList effect;
-        QString inputAfter;
+        QString effect, inputAfter;
         bool noticeAfter;
     };
     const Case cases[] = {
-        {"大家好", true, false, BoxAnswer::Yes, {"chat <你> 对大家说(悄悄话): 大家好"}, "", false},
-        {" memo ",
-         false,
-         true,
-         BoxAnswer::No,
-         {"box 发送消息|你要发送消息: \n <memo> ?"},
-         " memo ",
-         true},
-        {"memo",
-         false,
-         true,
-         BoxAnswer::Yes,
-         {"box 发送消息|你要发送消息: \n <memo> ?"},
-         "",
-         false},
-        {"   ", false, false, BoxAnswer::Yes, {"box 发送错误|不能发送空内容"}, "", false},
+        {"大家好", true, false, BoxAnswer::Yes, "chat <你> 对大家说(悄悄话): 大家好", "", false},
+        {" memo ", false, true, BoxAnswer::No, asked, " memo ", true},
+        {"memo", false, true, BoxAnswer::Yes, asked, "", false},
+        {"   ", false, false, BoxAnswer::Yes, "box 发送错误|不能发送空内容", "", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed.toStdString());
@@ -253,7 +245,7 @@ TEST_F(SessionDlgTest, SendTakesTheInputAndTheBoxesAndPutsBackTheOutcome) {
         Box("1012")->setChecked(c.notice);
         Input()->setText(c.typed);
         prompter.answers = {c.answer};
-        EXPECT_EQ(Effect([&] { Send(c.typed); }), c.effect);
+        EXPECT_EQ(Effect([&] { Send(c.typed); }), QStringList{c.effect});
         EXPECT_EQ(Input()->text(), c.inputAfter);
         EXPECT_EQ(Box("1012")->isChecked(), c.noticeAfter);
         EXPECT_EQ(Box("1011")->isChecked(), c.whisper);
@@ -283,45 +275,24 @@ TEST_F(SessionDlgTest, PanesListTitleAndButtonsShowTheSession) {
     window.RefreshMembers();
     window.RefreshTitle();
     window.SelectTarget(2);
-    QStringList rows;
-    auto* list = window.findChild<QTreeWidget*>("1003");
-    for (int k = 0; k < list->topLevelItemCount(); ++k)
-        rows << QStringList{list->topLevelItem(k)->text(0), list->topLevelItem(k)->text(1),
-                            list->topLevelItem(k)->text(2)}
-                    .join('|');
-    EXPECT_EQ(rows, (QStringList{"全体||", "Ann(组长)|1|01:46:40", "Bob|2|01:46:40"}));
+    EXPECT_EQ(Rows(3), (QStringList{"全体||", "Ann(组长)|1|01:46:40", "Bob|2|01:46:40"}));
     EXPECT_EQ(TextOf(window, "1005"), "Bob");
     EXPECT_EQ(window.windowTitle(), "Kolvena v1.0  主题: 闲聊 ---- 在线人数: 2 ");
 
-    const std::function<void()> changes[] = {
-        [&] { Say("-->> lead byte at end \x81"); },
-        [&] { Say("-->> two\r\nlines"); },
-        [&] { Say("-->> \xff\xfe"); },
-        [&] { Say("-->> cr at end\r"); },
-        [&] {
-            S().settings.showTimeOnChat = true;
-            window.RefreshChat();
-        },
-        [&] { Say("-->> timed"); },
-        [&] {
-            S().settings.showTimeOnChat = false;
-            window.RefreshChat();
-        },
-        [&] {
-            S().RecordMessage(ToGbk("公告"));
-            window.RefreshMessages();
-        },
-        [&] {
-            prompter.answers = {BoxAnswer::Ok};
-            Trigger(ID_CLEAR);
-        },
-        [&] { Say("-->> last"); },
-    };
-    for (std::size_t k = 0; k < std::size(changes); ++k) {
-        SCOPED_TRACE(k);
-        changes[k]();
-        ExpectPanesMatchSession();
-    }
+    Say("-->> lead byte at end \x81");
+    Say("-->> two\r\nlines");
+    Say("-->> \xff\xfe");
+    Say("-->> cr at end\r");
+    ShowTimes(true);
+    Say("-->> timed");
+    ShowTimes(false);
+    S().RecordMessage(ToGbk("公告"));
+    window.RefreshMessages();
+    ExpectPanesMatchSession();
+    prompter.answers = {BoxAnswer::Ok};
+    Trigger(ID_CLEAR);
+    ExpectPanesMatchSession();
+    Say("-->> last");
 
     S().asleep = true;
     S().isHost = false;
@@ -334,7 +305,7 @@ TEST_F(SessionDlgTest, ExitPromptHasThreeWordingsAndYesClosesTheLink) {
     const auto exitQuestion = [this] {
         prompter.answers = {BoxAnswer::No};
         EXPECT_FALSE(window.close());
-        return BoxAt(prompter).second;
+        return prompter.boxes.back().text;
     };
     EXPECT_EQ(exitQuestion(), "您确认要退出网络会话(Kolvena)吗?");
     Create();
@@ -388,8 +359,7 @@ TEST_F(SessionDlgTest, AutoScrollOffKeepsThePositionOnJumpsToTheEnd) {
     Say("-->> more");
     EXPECT_EQ(bar->value(), 7);
     // A full re-render (the time suffix) keeps the position too.
-    S().settings.showTimeOnChat = true;
-    window.RefreshChat();
+    ShowTimes(true);
     EXPECT_EQ(bar->value(), 7);
 
     Box("1053")->click();

@@ -115,16 +115,6 @@ QStringList EnabledOf(QWidget& parent, std::initializer_list<const char*> ids) {
     return enabled;
 }
 
-Said BoxAt(const ScriptedPrompter& prompter, std::size_t index) {
-    if (index == SIZE_MAX)
-        index = prompter.boxes.size() - 1;
-    if (index >= prompter.boxes.size()) {
-        ADD_FAILURE() << "no box " << index;
-        return {};
-    }
-    return {prompter.boxes[index].caption, prompter.boxes[index].text};
-}
-
 bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
     QElapsedTimer timer;
     timer.start();
@@ -217,11 +207,15 @@ bool TestWindow::TransferIdle() {
            window.TransferWindow() == nullptr;
 }
 
-QStringList TestWindow::Rows() {
+QStringList TestWindow::Rows(int columns) {
     QStringList rows;
     auto* list = window.findChild<QTreeWidget*>("1003");
-    for (int k = 0; list != nullptr && k < list->topLevelItemCount(); ++k)
-        rows << list->topLevelItem(k)->text(0);
+    for (int k = 0; list != nullptr && k < list->topLevelItemCount(); ++k) {
+        QStringList row;
+        for (int c = 0; c < columns; ++c)
+            row << list->topLevelItem(k)->text(c);
+        rows << row.join('|');
+    }
     return rows;
 }
 

@@ -52,11 +52,6 @@ QStringList TextsOf(QWidget& parent, std::initializer_list<const char*> ids);
 // Those of the controls that are enabled, in the order given.
 QStringList EnabledOf(QWidget& parent, std::initializer_list<const char*> ids);
 
-// A box's caption and text.
-using Said = std::pair<std::string, std::string>;
-// The prompter's box at that index, the last one by default; empty when there is none.
-Said BoxAt(const ScriptedPrompter& prompter, std::size_t index = SIZE_MAX);
-
 // Runs the event loop until done() holds or the limit passes; whether it held.
 bool WaitFor(const std::function<bool()>& done,
              std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
@@ -81,7 +76,8 @@ struct TestWindow {
     bool TransferIdle();
     // Leaves (or closes) the session without saving, keeping the chat area.
     void Leave();
-    QStringList Rows();
+    // The member list's rows, their first columns joined by "|".
+    QStringList Rows(int columns = 1);
     bool ChatHas(const QString& line);
 
     FakeClock clock;
