@@ -174,14 +174,10 @@ public:
         return true;
     }
     bool StartSending(const FilePacket& offer, const std::string& address,
-                      const std::string& path) override {
+                      const std::string&) override {
         sending.push_back({offer, address});
-        lastPath = path;
         return true;
     }
-    // The running transfer ends, as the real transfers report it.
-    void End() { ReportEnded(); }
-    std::string lastPath;
     std::vector<FilePacket> receiving;
     std::vector<std::pair<FilePacket, std::string>> sending;
 };
