@@ -1,16 +1,20 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
+#include "session/address_code.h"
 #include "session/buddy.h"
+#include "session/bytes.h"
 #include "session/gbk.h"
 #include "session/session.h"
+#include "session/text.h"
+#include "session/time_text.h"
 #include "support/fakes.h"
-#include <tuple>
 
 namespace kolvena {
 namespace {
 
-using test::FakeClock;
-using test::ScriptedPrompter;
+using namespace std::string_literals;
 
 class SessionTest : public ::testing::Test {
 protected:
@@ -28,119 +32,96 @@ protected:
     std::string Compose(std::uint16_t sender, std::uint16_t target, std::uint8_t whisper = 0,
                         std::string text = "hello", std::uint32_t stamp = 0) {
         const auto line = session.ComposeChatLine({"", target, sender, whisper, stamp, text});
-        if (line) {
-            EXPECT_EQ(line->packetStamp, stamp);
-        }
+        EXPECT_EQ(line ? line->packetStamp : stamp, stamp);
         return line ? FromGbk(line->text) : "<none>";
     }
 
-    FakeClock clock{1000};
-    ScriptedPrompter prompter;
+    test::FakeClock clock{1000};
+    test::ScriptedPrompter prompter;
     Session session{clock, prompter};
 };
 
 TEST_F(SessionTest, DepartedMembersKeepTheirBuddyIdAndShiftActiveIndexes) {
     FourMembers(4);
+    session.roster[1].olFlag = 1;
+    session.roster[3].olFlag = 1;
     EXPECT_EQ(session.GetSelfIndex(), 4);
-    session.RemoveBuddy(3); // C leaves
-    ASSERT_EQ(session.roster.size(), 4u);
-    EXPECT_EQ(session.GetBuddyCount(), 3);
-    EXPECT_EQ(session.GetBuddy(3)->Name(), "D");
-    EXPECT_EQ(session.GetSelfIndex(), 3);
-    EXPECT_TRUE(session.StreamHasSelf(std::string("\x01\x03", 2)));
-    EXPECT_FALSE(session.StreamHasSelf(std::string("\x01\x04", 2)));
-    EXPECT_EQ(session.roster[2].state, BuddyState::Left);
-    EXPECT_EQ(session.roster[2].leaveTime, 1003u);
-    for (std::uint32_t i = 0; i < 4; ++i)
-        EXPECT_EQ(session.roster[i].id, i + 1);
-    EXPECT_EQ(session.ActiveIndexOf(4), 3);
-    EXPECT_EQ(session.ActiveIndexOf(3), 0);
+    session.RemoveBuddy(3); // C leaves: D becomes ActiveIndex 3
+    EXPECT_EQ(std::tuple(session.roster.size(), session.GetBuddyCount(),
+                         session.GetBuddy(3)->Name(), session.GetSelfIndex(),
+                         session.ActiveIndexOf(4), session.ActiveIndexOf(3)),
+              std::tuple(4u, 3, "D", ActiveIndex(3), ActiveIndex(3), ActiveIndex()));
+    EXPECT_TRUE(session.StreamHasSelf("\x01\x03"));
+    EXPECT_FALSE(session.StreamHasSelf("\x01\x04"));
+    EXPECT_EQ(std::tuple(session.roster[2].state, session.roster[2].leaveTime),
+              std::tuple(BuddyState::Left, 1003u));
     EXPECT_EQ(session.AddBuddy(Buddy::Make("E", "", BuddyRole::Member)), 4);
-    EXPECT_EQ(session.roster.back().id, 5u);
+    for (std::uint32_t i = 0; i < 5; ++i)
+        EXPECT_EQ(session.roster[i].id, i + 1);
     EXPECT_EQ(session.roster.back().joinTime, 1003u);
+    // The ID stream lists the marked members present, never past its length.
+    EXPECT_EQ(session.CountMarkedBuddies(), 2);
+    EXPECT_EQ(session.MakeBuddyIDStream(2), "\x02\x03");
     EXPECT_TRUE(prompter.boxes.empty());
+    EXPECT_EQ(session.MakeBuddyIDStream(1), "\x02");
+    EXPECT_EQ(session.MakeBuddyIDStream(5), "\x02\x03");
+    ASSERT_EQ(prompter.boxes.size(), 1u);
+    EXPECT_EQ(prompter.boxes[0].text, "Session::MakeBuddyIDStream()-密友OLIndex流大小出错.");
 }
 
 TEST_F(SessionTest, IndexesOutOfRangeNeverCrash) {
-    EXPECT_EQ(session.GetBuddy(1), nullptr);
-    EXPECT_EQ(session.GetSelfIndex(), 0);
-    EXPECT_EQ(session.BuddyById(1), nullptr);
-    EXPECT_FALSE(session.StreamHasSelf(""));
+    EXPECT_EQ(std::tuple(session.GetBuddy(1), session.GetSelfIndex(), session.BuddyById(1),
+                         session.StreamHasSelf("")),
+              std::tuple(nullptr, ActiveIndex(), nullptr, false));
     prompter.boxes.clear();
-
     // With members, an index out of range shows the box and yields the last record.
     FourMembers(1);
     EXPECT_EQ(session.GetBuddy(0)->Name(), "D");
     EXPECT_EQ(session.GetBuddy(5)->Name(), "D");
     ASSERT_EQ(prompter.boxes.size(), 2u);
-    EXPECT_EQ(prompter.boxes[0].text, "获得Friend失败，数量越界!");
-    EXPECT_EQ(prompter.boxes[0].icon, BoxIcon::Stop);
-    EXPECT_EQ(session.CheckBuddyIndex(5), 0);
-    EXPECT_EQ(session.CheckBuddyIndex(0), 0);
-    EXPECT_EQ(session.CheckBuddyIndex(4), 4);
+    EXPECT_EQ(std::tuple(prompter.boxes[0].text, prompter.boxes[0].icon),
+              std::tuple("获得Friend失败，数量越界!", BoxIcon::Stop));
+    EXPECT_EQ(std::tuple(session.CheckBuddyIndex(5), session.CheckBuddyIndex(0),
+                         session.CheckBuddyIndex(4)),
+              std::tuple(ActiveIndex(), ActiveIndex(), ActiveIndex(4)));
     session.RemoveBuddy(9);
     session.RemoveBuddy(0);
     EXPECT_EQ(session.GetBuddyCount(), 4);
 }
 
-TEST_F(SessionTest, IdStreamListsMarkedPresentMembersAndWarnsOnAWrongLength) {
-    FourMembers(1);
-    session.roster[1].olFlag = 1;
-    session.roster[3].olFlag = 1;
-    session.RemoveBuddy(3); // C: D becomes ActiveIndex 3
-    EXPECT_EQ(session.CountMarkedBuddies(), 2);
-    EXPECT_EQ(session.MakeBuddyIDStream(2), std::string("\x02\x03", 2));
-    EXPECT_TRUE(prompter.boxes.empty());
-    EXPECT_EQ(session.MakeBuddyIDStream(1), std::string("\x02", 1)); // never past the length
-    EXPECT_EQ(session.MakeBuddyIDStream(5), std::string("\x02\x03", 2));
-    ASSERT_EQ(prompter.boxes.size(), 1u);
-    EXPECT_EQ(prompter.boxes[0].text, "Session::MakeBuddyIDStream()-密友OLIndex流大小出错.");
-}
-
-TEST_F(SessionTest, RenderLinesAddsTimeSuffixesOnlyWhereAllowed) {
+TEST_F(SessionTest, TimeSuffixesOnlyWhereAllowedAndNoticesAreCounted) {
     session.AddLine("banner", 0);
-    clock.Advance(3600 * 9 + 60 * 5 + 3 - 1000); // 09:05:03 UTC
+    clock.now = 9 * 3600 + 5 * 60 + 3; // 09:05:03 UTC
     session.AddLine("hello", 1);
     EXPECT_EQ(session.RenderLines(), "banner\r\nhello\r\n\r\n");
     session.settings.showTimeOnChat = true;
     EXPECT_EQ(session.RenderLines(), "banner\r\nhello  (09:05:03)\r\n\r\n");
+    session.RecordMessage("Bob: hi ");
+    session.settings.showTimeOnMessages = false;
+    session.RecordMessage("x");
+    EXPECT_EQ(session.messageText, "Massage: Bob: hi   (09:05:03)\r\nMassage: x\r\n");
+    EXPECT_EQ(session.counters.messageTotal, 2);
     session.replayFlag = true;
     EXPECT_EQ(session.RenderLines(), "banner\r\nhello\r\n\r\n");
     session.lines.clear();
     EXPECT_EQ(session.RenderLines(), "\r\n");
 }
 
-TEST_F(SessionTest, RecordMessageAppendsTheNoticeLineAndCountsIt) {
-    clock.now = 14 * 3600 + 3 * 60 + 7;
-    session.RecordMessage("Bob: hi ");
-    session.settings.showTimeOnMessages = false;
-    session.RecordMessage("x");
-    EXPECT_EQ(session.messageText, "Massage: Bob: hi   (14:03:07)\r\nMassage: x\r\n");
-    EXPECT_EQ(session.counters.messageTotal, 2);
-}
-
 TEST_F(SessionTest, ComposesLinesFromTheUsersPointOfViewAndCountsThem) {
     FourMembers(1);
-    struct Row {
-        std::uint16_t sender, target;
-        std::uint8_t whisper;
-        std::string text, line;
-        std::uint32_t stamp = 0;
-    };
-    const Row before[] = {
-        {1, 0, 0, "hello", "<你> 对大家说: hello", 0x01020304}, // the stamp becomes the kind
-        {2, 1, 0, "hello", "<B> 对 <你> 说: hello"},
-        {2, 3, 1, "hello", "<B> 对 <C> 说(悄悄话): hello"},
-        {1, 1, 0, "hello", "<你> 对自己说: hello"},
-        {3, 0, 1, "hello", "<C> 对大家说(悄悄话): hello"},
-        {2, 0, 0, std::string("hi\0there", 8), "<B> 对大家说: hi"},
-        // Naming a member the roster lacks: nothing, and nothing counted.
-        {9, 0, 0, "hello", "<none>"},
-        {2, 5, 0, "hello", "<none>"},
-        {0, 0, 0, "hello", "<none>"},
-    };
-    for (const Row& r : before)
-        EXPECT_EQ(Compose(r.sender, r.target, r.whisper, r.text, r.stamp), r.line);
+    // Sender BuddyID, target ActiveIndex, whisper, the line; nothing (and nothing counted) for a
+    // member the roster lacks.
+    const std::tuple<std::uint16_t, std::uint16_t, std::uint8_t, const char*> rows[] = {
+        {2, 1, 0, "<B> 对 <你> 说: hello"},
+        {2, 3, 1, "<B> 对 <C> 说(悄悄话): hello"},
+        {1, 1, 0, "<你> 对自己说: hello"},
+        {3, 0, 1, "<C> 对大家说(悄悄话): hello"}};
+    for (const auto& [sender, target, whisper, line] : rows)
+        EXPECT_EQ(Compose(sender, target, whisper), line);
+    for (const auto& [sender, target] : {std::pair{9, 0}, {2, 5}, {0, 0}})
+        EXPECT_EQ(Compose(sender, target), "<none>");
+    EXPECT_EQ(Compose(1, 0, 0, "hello", 0x01020304), "<你> 对大家说: hello"); // the stamp is kept
+    EXPECT_EQ(Compose(2, 0, 0, std::string("hi\0there", 8)), "<B> 对大家说: hi");
     // B leaves: a sender is a BuddyID, a target an ActiveIndex among those present.
     session.RemoveBuddy(2);
     EXPECT_EQ(Compose(2, 0), "<B> 对大家说: hello");
@@ -151,21 +132,12 @@ TEST_F(SessionTest, ComposesLinesFromTheUsersPointOfViewAndCountsThem) {
     EXPECT_TRUE(prompter.boxes.empty());
 }
 
-// A record as the host sent it, with bytes in the reserved and alignment fields.
-std::string SampleRecord() {
-    std::string r = "\xDE\xAD\xBE\xEF"
-                    "Bob" +
-                    std::string(17, '\0') +
-                    std::string("\x03\x00\x00\x00\x66\x02\x01\x7F" // id 3, asleep, member, olFlag
-                                "\x10\x20\x30\x40\x01\x02\x03\x04" // joinTime, leaveTime
-                                "\x05\x01\x02\x00"                 // sayCount 261, messageCount 2
-                                "10.0.0.42",
-                                29);
-    return r + std::string(7, '\0');
-}
-
-TEST(Buddy, ReceivedRecordIsKeptByteForByte) {
-    const std::string wire = SampleRecord();
+TEST(Buddy, ReceivedRecordIsKeptByteForByteWhateverItsState) {
+    // As the host sent it, with bytes in the reserved and alignment fields: id 3, asleep, member,
+    // olFlag 1, joinTime, leaveTime, sayCount 261, messageCount 2, the address.
+    std::string wire = "\xDE\xAD\xBE\xEF"s + "Bob" + std::string(17, '\0') +
+                       "\x03\x00\x00\x00\x66\x02\x01\x7F\x10\x20\x30\x40\x01\x02\x03\x04"s +
+                       "\x05\x01\x02\x00"s + "10.0.0.42" + std::string(7, '\0');
     ASSERT_EQ(wire.size(), Buddy::RECORD_SIZE);
     const auto b = Buddy::Decode(wire);
     ASSERT_TRUE(b.has_value());
@@ -173,19 +145,15 @@ TEST(Buddy, ReceivedRecordIsKeptByteForByte) {
                          b->sayCount, b->messageCount, b->Address()),
               std::tuple("Bob", 3u, BuddyState::Asleep, BuddyRole::Member, 1, 0x40302010u,
                          0x04030201u, 261, 2, "10.0.0.42"));
-    EXPECT_EQ(b->Encode(), wire);
     EXPECT_FALSE(Buddy::Decode(wire.substr(0, 59)).has_value());
-}
-
-TEST(Buddy, UnknownStateValuesSurviveAndOnlyLeftIsAbsent) {
+    // Unknown state values survive; only Left is absent.
     for (const auto& [state, present] :
          {std::pair{102, true}, {-7, true}, {0, true}, {105, false}}) {
-        std::string wire = SampleRecord();
         wire[28] = static_cast<char>(state);
-        const auto b = Buddy::Decode(wire);
-        ASSERT_TRUE(b.has_value());
-        EXPECT_EQ(b->IsPresent(), present) << state;
-        EXPECT_EQ(b->Encode(), wire) << state;
+        const auto decoded = Buddy::Decode(wire);
+        ASSERT_TRUE(decoded.has_value());
+        EXPECT_EQ(decoded->IsPresent(), present) << state;
+        EXPECT_EQ(decoded->Encode(), wire) << state;
     }
 }
 
@@ -204,6 +172,83 @@ TEST(Buddy, NamesAreCutToTwentyBytesAtACharacterBoundary) {
         EXPECT_EQ(wire.substr(4, 20), kept + std::string(20 - kept.size(), '\0'));
         EXPECT_EQ(wire[24], '\0');
         EXPECT_EQ(Buddy::Decode(wire)->Name(), kept);
+    }
+}
+
+TEST(ByteReader, ReadsLittleEndianAndAFailedReadPoisonsLaterReads) {
+    ByteReader r(std::string_view("\x01\x02\x03\x04\x05\x06\x07\x05\x00\x41", 10));
+    std::uint8_t a = 0;
+    std::uint16_t b = 0, n = 0;
+    std::uint32_t c = 0;
+    std::string_view taken;
+    ASSERT_TRUE(r.U8(a) && r.U16(b) && r.U32(c) && r.U16(n));
+    EXPECT_EQ(std::tuple(a, b, c), std::tuple(0x01, 0x0302, 0x07060504u));
+    EXPECT_FALSE(r.Take(n, taken)); // claims 5, has 1
+    EXPECT_EQ(r.Position(), 9u);
+    EXPECT_FALSE(r.U8(a)); // the byte is there, but the reader has already failed
+    EXPECT_FALSE(r.Ok());
+}
+
+TEST(Gbk, ConvertsBothWaysAndMarksWhatItCannotConvert) {
+    EXPECT_EQ(ToGbk("会话组长 Bob"), "\xBB\xE1\xBB\xB0\xD7\xE9\xB3\xA4 Bob");
+    EXPECT_EQ(FromGbk("\xBB\xE1\xBB\xB0\xD7\xE9\xB3\xA4 Bob"), "会话组长 Bob");
+    EXPECT_EQ(ToGbk("a\xF0\x9F\x98\x80z"), "a?z"); // an emoji
+    EXPECT_EQ(ToGbk("a\xC3z"), "a?z");             // broken UTF-8
+    // A lead byte without its trail, a byte GBK never uses, one cut off at the end: each shown.
+    EXPECT_EQ(FromGbk("a\x81 \xFFz\xB0"), "a\uFFFD \uFFFDz\uFFFD");
+}
+
+TEST(Gbk, FitLengthNeverSplitsATwoByteCharacter) {
+    const std::string text = ToGbk("组长ab王");
+    const std::pair<std::size_t, std::size_t> rows[] = {{100, 8}, {8, 8}, {7, 6}, {4, 4},
+                                                        {3, 2},   {1, 0}, {0, 0}};
+    for (const auto& [most, fit] : rows)
+        EXPECT_EQ(GbkFitLength(text, most), fit) << most;
+    // A cut-off lead byte at the end is one byte of its own.
+    EXPECT_EQ(GbkFitLength(std::string("ab\xC1"), 3), 3u);
+}
+
+TEST(Text, FillAndTrim) {
+    EXPECT_EQ(Fill(KOLVENA_TEXT("-->> %s 加入会话"), {ToGbk("王五")}), ToGbk("-->> 王五 加入会话"));
+    EXPECT_EQ(Fill("code: %lu, host: %s, port: %d", {"7", "a", "6636"}),
+              "code: 7, host: a, port: 6636");
+    // Missing values and stray marks stay as written; a value is never scanned for marks.
+    EXPECT_EQ(Fill("%s and %s", {"%s"}), "%s and %s");
+    EXPECT_EQ(Fill("100%", {}), "100%");
+    EXPECT_EQ(Fill("%x%s", {"v"}), "%xv");
+    const std::pair<std::string, std::string> trims[] = {
+        {"  word \t\r\n", "word"}, {" \t ", ""}, {"", ""}, {"a b", "a b"}};
+    for (const auto& [text, trimmed] : trims)
+        EXPECT_EQ(Trim(text), trimmed);
+}
+
+TEST(TimeText, ClockDurationAndDate) {
+    constexpr CalendarTime kJune18th2001 = 992872987; // 14:03:07 UTC; the suite runs with TZ=UTC
+    EXPECT_EQ(FormatClock(9 * 3600 + 5 * 60 + 3), "09:05:03");
+    EXPECT_EQ(FormatClock(kJune18th2001), "14:03:07");
+    EXPECT_EQ(FormatDuration(90061), "01:01:01");
+    EXPECT_EQ(FormatDuration(0), "00:00:00");
+    EXPECT_EQ(FormatDuration(86399), "23:59:59");
+    EXPECT_EQ(FormatClockAndDate(kJune18th2001), "14:03:07 (6/18/2001)");
+    EXPECT_EQ(FormatFileDate(kJune18th2001), "6-18-2001");
+}
+
+TEST(AddressCode, ValueCodeAndBackAgain) {
+    // The dotted text, its value and its code (10.0.0.0's wraps around); text that does not convert
+    // gives the none value.
+    const std::tuple<const char*, std::uint32_t, AddressCode> rows[] = {
+        {"192.168.0.1", 16820416u, 16779059u},
+        {"0.0.0.1", 16777216u, 16735859u},
+        {"127.0.0.1", 16777343u, 16735986u},
+        {"10.0.0.0", 10u, 4294925949u},
+        {"not an address", 0xFFFFFFFFu, 4294925938u},
+        {"999.1.1.1", 0xFFFFFFFFu, 4294925938u},
+        {"", 0xFFFFFFFFu, 4294925938u}};
+    for (const auto& [dotted, value, code] : rows) {
+        SCOPED_TRACE(dotted);
+        EXPECT_EQ(std::tuple(Ipv4Value(dotted), MakeAddressCode(dotted), AddressFromCode(code)),
+                  std::tuple(value, code, value));
+        EXPECT_EQ(DottedFromValue(value), value == 0xFFFFFFFFu ? "255.255.255.255" : dotted);
     }
 }
 
