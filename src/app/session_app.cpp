@@ -5,8 +5,10 @@
 #include <QTimer>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <memory>
+#include <string_view>
 #include <unistd.h>
 
 #include "session/clock.h"
@@ -45,11 +47,35 @@ int CatchTerminate() {
 
 } // namespace
 
+std::optional<int> AnswerCommandLine(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "--help" || argument == "-h") {
+            std::fputs(APP_USAGE, stdout);
+            return 0;
+        }
+        if (argument == "--version") {
+            std::puts("kolvena " KOLVENA_VERSION);
+            return 0;
+        }
+    }
+    return std::nullopt;
+}
+
 CSessionApp::CSessionApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("Kolvena"));
-    setApplicationVersion(QStringLiteral("1.0"));
+    setApplicationVersion(QStringLiteral(KOLVENA_VERSION));
     setDesktopFileName(QStringLiteral("kolvena"));
     setWindowIcon(ui::ApplicationIcon());
+}
+
+std::optional<int> CSessionApp::RejectLeftovers() const {
+    const QStringList left = arguments().mid(1);
+    if (left.isEmpty())
+        return std::nullopt;
+    std::fprintf(stderr, "kolvena: unknown argument '%s'\n%s", qUtf8Printable(left.first()),
+                 APP_USAGE);
+    return 2;
 }
 
 int CSessionApp::Run() {

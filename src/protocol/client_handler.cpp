@@ -1,9 +1,9 @@
 #include "client_handler.h"
 
+#include "file_offers.h"
 #include "packets.h"
 #include "session/gbk.h"
 #include "session/text.h"
-#include "file_offers.h"
 
 namespace kolvena {
 
@@ -117,8 +117,8 @@ void ClientHandler::OnNoticeRefused(const std::string& packet) {
     const auto notice = ReadNotice(packet);
     if (!notice)
         return;
-    core_.prompter.Inform(Notice::NoticeRefused, 
-        "消息未被验证通过",
+    core_.prompter.Inform(
+        Notice::NoticeRefused, "消息未被验证通过",
         FromGbk(Fill(KOLVENA_TEXT("您待发送的消息: <%s> 验证没有通过，无法被发送。"),
                      {ShownText(notice->text)})),
         BoxIcon::Information);
@@ -195,7 +195,7 @@ void ClientHandler::OnHostGone() {
     session.inSession = false;
     session.target = 0;
     welcomed_ = false;
-    core_.show.Say(KOLVENA_TEXT("-->> 组长已经关闭会话。所有人都已经退出了。"));
+    core_.show.SayEnded(KOLVENA_TEXT("-->> 组长已经关闭会话。所有人都已经退出了。"));
     session.RecordMessage(Fill(KOLVENA_TEXT("会话 '%s ' 关闭"), {session.topic}));
     core_.view.RefreshChat();
     core_.view.RefreshMessages();

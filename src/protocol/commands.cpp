@@ -280,10 +280,10 @@ void Commands::Leave() {
     s.EmptyRoster();
     if (host) {
         s.RecordMessage(Fill(KOLVENA_TEXT("会话 '%s ' 关闭"), {s.topic}));
-        core_.show.Say(Fill(KOLVENA_TEXT("-->> 会话 '%s ' 关闭, 所有成员退出。"), {s.topic}));
+        core_.show.SayEnded(Fill(KOLVENA_TEXT("-->> 会话 '%s ' 关闭, 所有成员退出。"), {s.topic}));
     } else {
         s.RecordMessage(Fill(KOLVENA_TEXT("您已经退出会话 '%s ' 。"), {s.topic}));
-        core_.show.Say(Fill(KOLVENA_TEXT("-->> 您已经退出了会话 '%s ' 。"), {s.topic}));
+        core_.show.SayEnded(Fill(KOLVENA_TEXT("-->> 您已经退出了会话 '%s ' 。"), {s.topic}));
     }
     core_.view.RefreshChat();
     core_.view.RefreshMessages();
@@ -498,8 +498,7 @@ void Commands::Clear() {
     if (core_.prompter.Ask(Question::ClearWindow, "清空窗口内容?", "是否要清空当前对话窗口?",
                            BoxButtons::OkCancel, BoxIcon::Question) != BoxAnswer::Ok)
         return;
-    s.lines.clear();
-    s.messageText = std::string(MessageWindowHeader());
+    s.ClearPanes();
     core_.view.RefreshChat();
     core_.view.RefreshMessages();
     core_.show.ShowWelcomeBanner();

@@ -1,9 +1,9 @@
 #include "host_handler.h"
 
+#include "file_offers.h"
 #include "packets.h"
 #include "session/gbk.h"
 #include "session/text.h"
-#include "file_offers.h"
 
 namespace kolvena {
 namespace {
@@ -97,8 +97,10 @@ void HostHandler::OnLogin(ConnectionId connection, std::string& packet) {
         return;
 
     const MemberSlot slot = transport.Promote(connection);
-    core_.show.SayNow(Fill(KOLVENA_TEXT("-->> %s 加入会话"), {login->name}));
     session.AddBuddy(Buddy::Make(login->name, transport.AddressText(slot), BuddyRole::Member));
+    core_.show.SayNow(
+        Fill(KOLVENA_TEXT("-->> %s 加入会话"), {login->name}),
+        SessionEffects::About(LineKind::Joined, session.roster.back(), session.GetBuddyCount()));
     core_.view.RefreshMembers();
 
     // The Welcome carries the whole roster, departed members included, the newcomer last.
@@ -138,8 +140,7 @@ void HostHandler::OnSay(ConnectionId connection, std::string& packet) {
         transport.Broadcast(packet);
     } else {
         for (char entry : chat->recipients)
-            SendTo(transport, static_cast<std::uint16_t>(static_cast<std::uint8_t>(entry)),
-                   packet);
+            SendTo(transport, static_cast<std::uint16_t>(static_cast<std::uint8_t>(entry)), packet);
     }
 
     if (core_.show.Sees(*chat))
@@ -157,8 +158,8 @@ void HostHandler::OnNotice(ConnectionId connection, std::string& packet) {
     if (session.settings.verifyMessages) {
         // The roster may grow while the question is open: keep a copy, not the record.
         const std::string name(sender->Name());
-        const BoxAnswer answer = core_.prompter.Ask(Question::ApproveNotice, 
-            "成员请求验证消息",
+        const BoxAnswer answer = core_.prompter.Ask(
+            Question::ApproveNotice, "成员请求验证消息",
             FromGbk(Fill(KOLVENA_TEXT("组长验证: \n成员%s 请求发送消息: \n <%s> \n是否验证通过？"),
                          {name, ShownText(notice->text)})),
             BoxButtons::YesNo, BoxIcon::Question);
@@ -210,8 +211,8 @@ void HostHandler::OnFileOffer(ConnectionId connection, std::string& packet) {
     const auto offer = ReadFilePacket(packet);
     const auto slot = transport.SlotOf(connection);
     // The offerer is the connection's own member; the recipient another present member.
-    if (!offer || !slot || offer->offerer != IndexOf(*slot) ||
-        offer->recipient == offer->offerer || session.CheckBuddyIndex(offer->recipient).IsNobody())
+    if (!offer || !slot || offer->offerer != IndexOf(*slot) || offer->recipient == offer->offerer ||
+        session.CheckBuddyIndex(offer->recipient).IsNobody())
         return;
     if (offer->recipient != session.GetSelfIndex()) {
         Relay(packet, PacketType::FileOffer);

@@ -194,8 +194,7 @@ void ReplayEngine::ResetDisplay() {
     // Everything is counted again as the events are applied anew.
     s.counters = {};
     s.EmptyRoster();
-    s.lines.clear();
-    s.messageText = std::string(MessageWindowHeader());
+    s.ClearPanes();
     core_.view.RefreshChat();
     core_.view.RefreshMessages();
     core_.show.ShowWelcomeBanner();

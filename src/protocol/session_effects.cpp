@@ -7,13 +7,28 @@
 
 namespace kolvena {
 
-void SessionEffects::Say(std::string text) {
-    session_.AddLine(std::move(text), 1);
+void SessionEffects::Say(std::string text, LineFacts facts) {
+    session_.AddLine(std::move(text), 1, 0, std::move(facts));
 }
 
-void SessionEffects::SayNow(std::string text) {
-    Say(std::move(text));
+void SessionEffects::SayNow(std::string text, LineFacts facts) {
+    Say(std::move(text), std::move(facts));
     view_.RefreshChat();
+}
+
+void SessionEffects::SayEnded(std::string text) {
+    LineFacts facts;
+    facts.kind = LineKind::Ended;
+    Say(std::move(text), std::move(facts));
+}
+
+LineFacts SessionEffects::About(LineKind kind, const Buddy& member, ActiveIndex index) {
+    LineFacts facts;
+    facts.kind = kind;
+    facts.member = member.Id();
+    facts.name = member.Name();
+    facts.index = index;
+    return facts;
 }
 
 void SessionEffects::ShowWelcomeBanner() {
@@ -43,7 +58,11 @@ void SessionEffects::ShowWelcome(const WelcomePacket& welcome) {
         s.AppendBuddy(buddy);
     s.selfId = static_cast<std::uint16_t>(s.roster.size());
     s.target = 0;
-    Say(KOLVENA_TEXT("-->> 成功传回会话成员数据与会话消息!"));
+    // This line is where the own join has succeeded.
+    LineFacts joined;
+    if (const Buddy* self = s.BuddyById(s.selfId))
+        joined = About(LineKind::Joined, *self, s.GetSelfIndex());
+    Say(KOLVENA_TEXT("-->> 成功传回会话成员数据与会话消息!"), std::move(joined));
     Say(KOLVENA_TEXT("-->> 欢迎您加入会话，现在您便可以与您的朋友进行对话了，会话愉快!"));
     view_.RefreshMembers();
     view_.RefreshMessages();
@@ -57,7 +76,8 @@ void SessionEffects::ShowWelcome(const WelcomePacket& welcome) {
 
 void SessionEffects::ShowJoined(std::string_view name, std::string_view address) {
     session_.AddBuddy(Buddy::Make(name, address, BuddyRole::Member));
-    Say(Fill(KOLVENA_TEXT("-->> 新成员 %s 加入会话."), {name}));
+    Say(Fill(KOLVENA_TEXT("-->> 新成员 %s 加入会话."), {name}),
+        About(LineKind::Joined, session_.roster.back(), session_.GetBuddyCount()));
     view_.RefreshChat();
     view_.RefreshMembers();
     view_.RefreshTitle();
@@ -77,7 +97,7 @@ bool SessionEffects::Sees(const ChatLine& chat) const {
 }
 
 void SessionEffects::ShowChatLine(const LineRecord& line) {
-    session_.AddLine(line.text, line.packetStamp);
+    session_.AddLine(line.text, line.packetStamp, 0, line.facts);
     view_.RefreshChat();
 }
 
@@ -85,7 +105,9 @@ bool SessionEffects::ShowNotice(const NoticePacket& notice) {
     Buddy* sender = session_.BuddyById(notice.sender);
     if (sender == nullptr)
         return false;
-    session_.RecordMessage(Fill(KOLVENA_TEXT("%s: %s "), {sender->Name(), ShownText(notice.text)}));
+    LineFacts facts = About(LineKind::Notice, *sender, session_.ActiveIndexOf(notice.sender));
+    facts.text = ShownText(notice.text);
+    session_.RecordMessage(Fill(KOLVENA_TEXT("%s: %s "), {sender->Name(), facts.text}), facts);
     view_.RefreshMessages();
     if (notice.sender == session_.selfId)
         session_.counters.ownMessageTotal++;
@@ -97,12 +119,16 @@ void SessionEffects::ShowPresence(Buddy& member, bool asleep) {
     member.state = asleep ? BuddyState::Asleep : BuddyState::Awake;
     view_.RefreshMembers();
     Say(KOLVENA_TEXT("-->> ") + std::string(member.Name()) +
-        (asleep ? KOLVENA_TEXT(" 休眠了.") : KOLVENA_TEXT(" 苏醒了.")));
+            (asleep ? KOLVENA_TEXT(" 休眠了.") : KOLVENA_TEXT(" 苏醒了.")),
+        About(asleep ? LineKind::Asleep : LineKind::Awake, member,
+              session_.ActiveIndexOf(member.Id())));
     view_.RefreshChat();
 }
 
 void SessionEffects::ShowRename(Buddy& member, std::string_view name) {
-    Say(Fill(KOLVENA_TEXT("-->> %s 改名为 '%s ' "), {member.Name(), name}));
+    LineFacts facts = About(LineKind::Renamed, member, session_.ActiveIndexOf(member.Id()));
+    facts.text = name;
+    Say(Fill(KOLVENA_TEXT("-->> %s 改名为 '%s ' "), {member.Name(), name}), std::move(facts));
     view_.RefreshChat();
     member.SetName(name);
     view_.RefreshMembers();
@@ -110,7 +136,9 @@ void SessionEffects::ShowRename(Buddy& member, std::string_view name) {
 
 void SessionEffects::ShowDeparture(ActiveIndex index) {
     if (!session_.CheckBuddyIndex(index).IsNobody()) {
-        Say(Fill(KOLVENA_TEXT("-->> 成员 %s 离开会话."), {session_.GetBuddy(index)->Name()}));
+        const Buddy& member = *session_.GetBuddy(index);
+        Say(Fill(KOLVENA_TEXT("-->> 成员 %s 离开会话."), {member.Name()}),
+            About(LineKind::Left, member, index));
         session_.RemoveBuddy(index);
         FollowDeparture(index);
     }

@@ -20,9 +20,13 @@ public:
         : session_(session), view_(view), prompter_(prompter) {}
 
     // Adds a line with stamp 1 to the chat area (GBK), without refreshing.
-    void Say(std::string text);
+    void Say(std::string text, LineFacts facts = {});
     // Say, then the chat area shows it.
-    void SayNow(std::string text);
+    void SayNow(std::string text, LineFacts facts = {});
+    // Say, for the line where the session has ended for the own program.
+    void SayEnded(std::string text);
+    // What a line about the member tells besides its text.
+    static LineFacts About(LineKind kind, const Buddy& member, ActiveIndex index = {});
     // The three banner lines and an empty line, without time suffixes.
     void ShowWelcomeBanner();
     // Beeps when sound is on.

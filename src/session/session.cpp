@@ -113,7 +113,8 @@ std::uint16_t Session::CountMarkedBuddies() const {
 
 std::string Session::MakeBuddyIDStream(std::uint16_t length) {
     if (length == 0 || length > CountMarkedBuddies())
-        prompter_.Inform(Notice::Fault, "", "Session::MakeBuddyIDStream()-密友OLIndex流大小出错.", BoxIcon::None);
+        prompter_.Inform(Notice::Fault, "", "Session::MakeBuddyIDStream()-密友OLIndex流大小出错.",
+                         BoxIcon::None);
     std::string stream;
     std::uint16_t index = 0;
     for (const Buddy& b : roster) {
@@ -134,8 +135,10 @@ bool Session::StreamHasSelf(std::string_view stream) const {
     return false;
 }
 
-void Session::AddLine(std::string text, std::uint32_t stamp, std::uint32_t packetStamp) {
-    lines.push_back(LineRecord{std::move(text), packetStamp, clock_.Now(), stamp});
+void Session::AddLine(std::string text, std::uint32_t stamp, std::uint32_t packetStamp,
+                      LineFacts facts) {
+    lines.push_back(
+        LineRecord{std::move(text), packetStamp, clock_.Now(), stamp, std::move(facts)});
 }
 
 std::string Session::LineSuffix(const LineRecord& line) const {
@@ -155,13 +158,21 @@ std::string Session::RenderLines() const {
     return text;
 }
 
-void Session::RecordMessage(std::string_view text) {
+void Session::RecordMessage(std::string_view text, LineFacts facts) {
+    if (facts.kind == LineKind::Notice)
+        notices.push_back(NoticeRecord{messageText.size(), clock_.Now(), std::move(facts)});
     messageText += "Massage: ";
     messageText += text;
     if (settings.showTimeOnMessages)
         messageText += "  (" + NowClock(clock_) + ")";
     messageText += "\r\n";
     ++counters.messageTotal;
+}
+
+void Session::ClearPanes() {
+    lines.clear();
+    messageText = std::string(MessageWindowHeader());
+    notices.clear();
 }
 
 std::optional<LineRecord> Session::ComposeChatLine(const ChatLine& chat) {
@@ -222,6 +233,14 @@ std::optional<LineRecord> Session::ComposeChatLine(const ChatLine& chat) {
     LineRecord record;
     record.text = std::move(line);
     record.packetStamp = chat.stamp;
+    const Buddy* named = toSelf ? BuddyById(selfId) : addressee;
+    record.facts = {LineKind::Chat,
+                    chat.sender,
+                    std::string(speaker ? speaker->Name() : ""),
+                    chat.target,
+                    std::string(named ? named->Name() : ""),
+                    chat.whisper != 0,
+                    std::string(text)};
     return record;
 }
 

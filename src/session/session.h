@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -17,6 +18,30 @@ namespace kolvena {
 // Welcome's backlog leaves it out (56 bytes in GBK).
 std::string_view MessageWindowHeader(); // GBK
 
+// What a line reports, kept beside its text for a front end that gives it as data instead of as
+// the text a person reads (the peer's --json). Names are GBK and as they were when the line was
+// made, so that a later rename or departure does not change what the line said.
+enum class LineKind : std::uint8_t {
+    Text, // one of the program's own lines: nothing more to tell than its text
+    Chat,
+    Notice,
+    Joined, // also the own member, once the host's Welcome has arrived
+    Left,
+    Renamed,
+    Asleep,
+    Awake,
+    Ended, // the session ended here: the own leave, or the host went away
+};
+struct LineFacts {
+    LineKind kind = LineKind::Text;
+    BuddyId member;         // the speaker or sender, or the member the line is about
+    std::string name;       // that member's name; renamed: the name before
+    ActiveIndex index;      // chat: the addressee (nobody: everyone); otherwise the member's own
+    std::string targetName; // chat: the addressee's name
+    bool whisper = false;
+    std::string text; // chat and notice: what was said; renamed: the new name
+};
+
 // One line of the chat area. A composed chat line carries its packet's stamp field, which the
 // caller passes on as the stamp of the line it adds.
 struct LineRecord {
@@ -24,13 +49,23 @@ struct LineRecord {
     std::uint32_t packetStamp = 0;
     CalendarTime time = 0;
     std::uint32_t stamp = 0; // non-zero: the line may show a time suffix
+    LineFacts facts;
+};
+
+// A member's notice in the message window. The window holds text only, and a Welcome's backlog
+// arrives as text; the offset, where the notice's line starts in the text, tells a front end
+// which lines it can give as data.
+struct NoticeRecord {
+    std::size_t offset = 0;
+    CalendarTime time = 0;
+    LineFacts facts;
 };
 
 // The fields of a chat packet (SayToHost or Say) that make a line.
 struct ChatLine {
-    std::string recipients;   // one ActiveIndex byte per entry
-    ActiveIndex target; // the addressee, nobody = everyone
-    BuddyId sender;     // the speaker
+    std::string recipients; // one ActiveIndex byte per entry
+    ActiveIndex target;     // the addressee, nobody = everyone
+    BuddyId sender;         // the speaker
     std::uint8_t whisper = 0;
     std::uint32_t stamp = 0;
     std::string text; // GBK, not terminated
@@ -74,12 +109,16 @@ public:
     void EmptyRoster() { roster.clear(); }
 
     // --- chat area and message window ---
-    void AddLine(std::string text, std::uint32_t stamp, std::uint32_t packetStamp = 0);
+    void AddLine(std::string text, std::uint32_t stamp, std::uint32_t packetStamp = 0,
+                 LineFacts facts = {});
     // The chat area's text: each line, with a time suffix where allowed, CR LF after each.
     std::string RenderLines() const;
     // The suffix RenderLines puts behind a line, empty when it shows none.
     std::string LineSuffix(const LineRecord& line) const;
-    void RecordMessage(std::string_view text);
+    // Appends a line to the message window; facts of kind Notice also keep a NoticeRecord.
+    void RecordMessage(std::string_view text, LineFacts facts = {});
+    // Empties the chat area and the message window (which keeps its header).
+    void ClearPanes();
     // Composes the line a chat packet shows and keeps the chat counters. Nothing when the
     // packet names a sender or an addressee the roster lacks; the counters are then unchanged.
     std::optional<LineRecord> ComposeChatLine(const ChatLine& chat);
@@ -107,6 +146,7 @@ public:
     // --- panes: the chat area's lines, the message window's text, the last line typed ---
     std::vector<LineRecord> lines;
     std::string messageText; // GBK
+    std::vector<NoticeRecord> notices;
     LineRecord lastLine;
 
     // --- counters the status window shows ---

@@ -15,6 +15,15 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     using kolvena::peer::Role;
+    if (options->role == Role::Help) {
+        std::fputs(kolvena::peer::USAGE, stdout);
+        std::fputs(kolvena::peer::COMMANDS, stdout);
+        return 0;
+    }
+    if (options->role == Role::Version) {
+        std::puts("kolvena-peer " KOLVENA_VERSION);
+        return 0;
+    }
     if (options->role == Role::Replay || options->role == Role::Transcript)
         return kolvena::peer::RunReplay(*options);
     kolvena::peer::Peer peer(*options);

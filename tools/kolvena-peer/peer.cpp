@@ -29,7 +29,8 @@ std::pair<std::string_view, std::string_view> SplitWord(std::string_view line) {
 } // namespace
 
 Peer::Peer(PeerOptions options)
-    : options_(std::move(options)), output_(options_), link_(output_, MakeLinkOptions(options_)),
+    : options_(std::move(options)), report_(options_.json), output_(options_),
+      link_(output_, MakeLinkOptions(options_)),
       transfers_(output_, report_, options_.transferPort),
       core_(clock_, output_, link_, output_, transfers_),
       input_(STDIN_FILENO, QSocketNotifier::Read) {
@@ -114,8 +115,7 @@ void Peer::Execute(std::string_view line) {
         Send(rest, true, false);
     } else if (word == "sleep" || word == "wake") {
         if (core_.session().asleep != (word == "wake"))
-            PeerOutput::Print("error: ",
-                              "already " + std::string(word == "sleep" ? "asleep" : "awake"));
+            output_.Error("already " + std::string(word == "sleep" ? "asleep" : "awake"));
         else
             commands.SleepOrWake();
     } else if (word == "rename") {
@@ -125,7 +125,7 @@ void Peer::Execute(std::string_view line) {
     } else if (word == "settings") {
         ApplySettings(rest);
     } else if (word == "save-recording") {
-        WithPath(std::string(rest), &Commands::SaveRecording);
+        WithPath(std::string(rest), &Commands::SaveRecording, true);
     } else if (word == "save-transcript") {
         WithPath(std::string(rest), &Commands::SaveTranscript);
     } else if (word == "offer") {
@@ -135,7 +135,7 @@ void Peer::Execute(std::string_view line) {
     } else if (word == "leave") {
         Finish(0);
     } else {
-        PeerOutput::Print("error: ", "unknown command: " + std::string(word));
+        output_.Error("unknown command: " + std::string(word));
     }
 }
 
@@ -144,7 +144,7 @@ bool Peer::SetTarget(std::string_view index) {
     const auto [ptr, ec] = std::from_chars(index.data(), index.data() + index.size(), target);
     if (ec != std::errc() || ptr != index.data() + index.size() ||
         !core_.commands().ChooseTarget(target)) {
-        PeerOutput::Print("error: ", "no member " + std::string(index));
+        output_.Error("no member " + std::string(index));
         return false;
     }
     return true;
@@ -170,7 +170,7 @@ void Peer::ApplySettings(std::string_view arguments) {
         std::uint32_t number = 0;
         const auto [ptr, ec] = std::from_chars(value.data(), value.data() + value.size(), number);
         if (ec != std::errc() || ptr != value.data() + value.size()) {
-            PeerOutput::Print("error: ", "bad setting " + std::string(setting));
+            output_.Error("bad setting " + std::string(setting));
             return;
         }
         if (key == "max")
@@ -180,7 +180,7 @@ void Peer::ApplySettings(std::string_view arguments) {
         else if (key == "verify")
             values.verify = number != 0;
         else {
-            PeerOutput::Print("error: ", "unknown setting " + std::string(key));
+            output_.Error("unknown setting " + std::string(key));
             return;
         }
     }
@@ -191,7 +191,7 @@ void Peer::ApplySettings(std::string_view arguments) {
 void Peer::Offer(std::string_view arguments) {
     const auto [index, path] = SplitWord(arguments);
     if (path.empty()) {
-        PeerOutput::Print("error: ", "offer needs a member and a file");
+        output_.Error("offer needs a member and a file");
         return;
     }
     if (!SetTarget(index))
@@ -203,7 +203,7 @@ void Peer::Offer(std::string_view arguments) {
 
 void Peer::GiveUp() {
     if (!transfers_.Running()) {
-        PeerOutput::Print("error: ", "no transfer running");
+        output_.Error("no transfer running");
         return;
     }
     if (!ConfirmGiveUp(output_))
@@ -222,11 +222,11 @@ void Peer::Finish(int code) {
     const std::optional<std::string> record =
         options_.record.empty() ? std::nullopt : std::optional(options_.record);
     if (core_.session().inSession) {
-        output_.SetNextPath(record);
+        output_.SetNextPath(record, true);
         core_.commands().Leave();
         output_.SetNextPath(std::nullopt);
     } else if (record) {
-        WithPath(*record, &Commands::SaveRecording);
+        WithPath(*record, &Commands::SaveRecording, true);
     }
     link_.Shutdown();
     QCoreApplication::exit(code);

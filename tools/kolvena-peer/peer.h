@@ -33,8 +33,8 @@ private:
     void ApplySettings(std::string_view arguments);
     // Runs a command that asks for a file name, answering its dialog with path.
     template <typename Result>
-    void WithPath(const std::string& path, Result (Commands::*command)()) {
-        output_.SetNextPath(path);
+    void WithPath(const std::string& path, Result (Commands::*command)(), bool recording = false) {
+        output_.SetNextPath(path, recording);
         (core_.commands().*command)();
         output_.SetNextPath(std::nullopt);
     }

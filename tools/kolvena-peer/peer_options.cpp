@@ -3,6 +3,7 @@
 #include <charconv>
 #include <filesystem>
 #include <string_view>
+#include <vector>
 
 #include "protocol/commands.h"
 
@@ -15,19 +16,38 @@ template <typename Number> bool ParseNumber(std::string_view text, Number& out) 
     return ec == std::errc() && ptr == end && !text.empty();
 }
 
-// replay FILE, transcript FILE OUT: paths only, no flags.
+// --help and --version answer instead of any role, wherever they stand among the options.
+std::optional<Role> AskedOnly(std::string_view argument) {
+    if (argument == "--help" || argument == "-h")
+        return Role::Help;
+    if (argument == "--version")
+        return Role::Version;
+    return std::nullopt;
+}
+
+// replay FILE, transcript FILE OUT: paths and --json only.
 std::optional<PeerOptions> ParseReplay(Role role, int argc, char** argv, std::string& error) {
-    const int paths = role == Role::Replay ? 1 : 2;
-    if (argc != 2 + paths) {
+    PeerOptions options;
+    options.role = role;
+    std::vector<std::string> paths;
+    for (int i = 2; i < argc; ++i) {
+        if (const auto asked = AskedOnly(argv[i])) {
+            options.role = *asked;
+            return options;
+        }
+        if (std::string_view(argv[i]) == "--json")
+            options.json = true;
+        else
+            paths.emplace_back(argv[i]);
+    }
+    if (paths.size() != (role == Role::Replay ? 1u : 2u)) {
         error = role == Role::Replay ? "replay needs one recording file"
                                      : "transcript needs a recording file and an output file";
         return std::nullopt;
     }
-    PeerOptions options;
-    options.role = role;
-    options.recording = argv[2];
+    options.recording = paths[0];
     if (role == Role::Transcript)
-        options.transcript = argv[3];
+        options.transcript = paths[1];
     if (options.recording.empty() || (role == Role::Transcript && options.transcript.empty())) {
         error = "empty file name";
         return std::nullopt;
@@ -44,6 +64,10 @@ std::optional<PeerOptions> ParseOptions(int argc, char** argv, std::string& erro
     }
     PeerOptions options;
     const std::string_view role = argv[1];
+    if (const auto asked = AskedOnly(role)) {
+        options.role = *asked;
+        return options;
+    }
     if (role == "host")
         options.role = Role::Host;
     else if (role == "join")
@@ -57,6 +81,14 @@ std::optional<PeerOptions> ParseOptions(int argc, char** argv, std::string& erro
 
     for (int i = 2; i < argc; ++i) {
         const std::string_view flag = argv[i];
+        if (const auto asked = AskedOnly(flag)) {
+            options.role = *asked;
+            return options;
+        }
+        if (flag == "--json") {
+            options.json = true;
+            continue;
+        }
         if (i + 1 >= argc) {
             error = std::string(flag) + " needs a value";
             return std::nullopt;

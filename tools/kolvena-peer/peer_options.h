@@ -10,8 +10,9 @@
 namespace kolvena::peer {
 
 // Host or join a live session; or play a recording back without waiting for its delays, and
-// optionally write the replayed session's text transcript.
-enum class Role { Host, Join, Replay, Transcript };
+// optionally write the replayed session's text transcript; or only print the usage or the
+// version.
+enum class Role { Host, Join, Replay, Transcript, Help, Version };
 // What the leader answers to a member's notice: approve, refuse, or approval turned off.
 enum class Approval { Yes, No, Off };
 
@@ -32,20 +33,32 @@ struct PeerOptions {
     std::string record;
     std::string recording;  // replay and transcript: the recording to play
     std::string transcript; // transcript: the text file to write
+    bool json = false;      // events as JSON objects, one a line, instead of the display lines
 };
 
 // Parses argv; on a mistake fills error with what is wrong.
 std::optional<PeerOptions> ParseOptions(int argc, char** argv, std::string& error);
 
+// What a mistake prints after the error; it ends with the transcript line.
 inline constexpr char USAGE[] =
     "usage:\n"
+    "  kolvena-peer --help | --version\n"
     "  kolvena-peer host --name NAME --topic TOPIC [--port P] [--bind ADDR] [--own-address ADDR]\n"
     "                    [--max 1..100] [--approve yes|no|off] [--accept-files DIR|no]\n"
-    "                    [--transfer-port P] [--record FILE]\n"
+    "                    [--transfer-port P] [--record FILE] [--json]\n"
     "  kolvena-peer join (--code CODE | --address ADDR) --name NAME [--port P]\n"
     "                    [--own-address ADDR] [--accept-files DIR|no] [--transfer-port P]\n"
-    "                    [--record FILE]\n"
-    "  kolvena-peer replay FILE.prs\n"
-    "  kolvena-peer transcript FILE.prs OUT.txt\n";
+    "                    [--record FILE] [--json]\n"
+    "  kolvena-peer replay FILE.prs [--json]\n"
+    "  kolvena-peer transcript FILE.prs OUT.txt [--json]\n";
+
+// --help prints the usage and this.
+inline constexpr char COMMANDS[] =
+    "commands, one a line on standard input (end of input leaves the session):\n"
+    "  say TEXT | to K TEXT | whisper K TEXT | notice TEXT | sleep | wake | rename NAME\n"
+    "  offer K PATH | giveup | settings [max=N] [listen=0|1] [verify=0|1]\n"
+    "  save-recording PATH | save-transcript PATH | leave\n"
+    "K is a member's number in the member list, the leader being 1.\n"
+    "--json prints one JSON object a line for each event instead of the display lines.\n";
 
 } // namespace kolvena::peer

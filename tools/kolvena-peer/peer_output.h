@@ -15,7 +15,8 @@ namespace kolvena::peer {
 // Prints, as UTF-8 lines flushed at once, what a person at a window would see: "chat: " for each
 // line added to the chat area, "notice: " for each line of the message window, "members: " for
 // the member list after each change, "box: " for every message box and question with the answer
-// given. Questions are answered from the options.
+// given. With --json each of them is a JSON object instead (docs/peer-json.md), made from the
+// session's records rather than from the texts. Questions are answered from the options.
 class PeerOutput final : public SessionView, public Prompter {
 public:
     explicit PeerOutput(const PeerOptions& options) : options_(options) {}
@@ -27,7 +28,8 @@ public:
     void OnJoinTimer(std::function<void(bool running)> handler) { joinTimer_ = std::move(handler); }
     // The path the next file dialog answers with, or none; a command that sets it clears it
     // afterwards, so that a dialog it never opened cannot take the path later.
-    void SetNextPath(std::optional<std::string> path) { nextPath_ = std::move(path); }
+    // A recording path is reported, once the command has saved there, when it is cleared.
+    void SetNextPath(std::optional<std::string> path, bool recording = false);
 
     void RefreshChat() override;
     void RefreshMessages() override;
@@ -48,8 +50,19 @@ public:
     void Beep(BeepKind) override {}
 
     static void Print(std::string_view prefix, std::string_view utf8);
+    static void PrintLine(std::string line);
+    // A command could not be carried out: "error: " and the text.
+    void Error(std::string_view utf8) const;
+
+    // Whether the events print as JSON objects.
+    bool Json() const { return options_.json; }
 
 private:
+    // --json: the event of a chat-area line, of the message-window line that starts at
+    // offset, and the member list as an array.
+    void PrintChatLine(const LineRecord& line) const;
+    void PrintNotice(std::string_view line, std::size_t offset);
+    std::string MembersJson() const;
     BoxAnswer Answer(Question question, BoxButtons buttons) const;
     std::optional<std::string> TakePath();
     // The save dialog of a received file: the accept folder joined with the offered name.
@@ -60,8 +73,12 @@ private:
     TransferReport* report_ = nullptr;
     std::function<void(bool)> joinTimer_;
     std::optional<std::string> nextPath_;
+    bool nextIsRecording_ = false;
     std::size_t printedLines_ = 0;
     std::size_t printedMessageBytes_ = 0;
+    std::size_t printedNotices_ = 0;
+    // The recording the running command chose to save to, until a failure is told.
+    std::optional<std::string> savingRecording_;
     std::string printedMembers_;
     bool membersPrinted_ = false;
 };

@@ -1,9 +1,11 @@
 #include "transfer_report.h"
 
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
+#include "peer_json.h"
 #include "peer_output.h"
 
 namespace kolvena::peer {
@@ -34,7 +36,7 @@ void TransferReport::Told(Notice notice, const std::string& text) {
         }
         CheckEnd();
     } else if (offering_ || notice == Notice::OfferRefused) {
-        PeerOutput::Print("transfer: ", text);
+        PrintEnd("failed", "", text);
     }
 }
 
@@ -43,8 +45,12 @@ void TransferReport::Saving(std::optional<std::string> path) {
     CheckEnd();
 }
 
-void TransferReport::OpenProgress(const std::string& fileLine, std::uint32_t) {
-    PeerOutput::Print("progress: ", fileLine);
+void TransferReport::OpenProgress(const std::string& fileLine, std::uint32_t chunks) {
+    fileLine_ = fileLine;
+    if (json_)
+        ShowProgress(0, chunks, 0);
+    else
+        PeerOutput::Print("progress: ", fileLine);
     CheckEnd();
 }
 
@@ -53,6 +59,16 @@ void TransferReport::ShowProgress(std::uint32_t chunk, std::uint32_t chunks, dou
         sinceShown_.elapsed() < PROGRESS_GAP_MS)
         return;
     sinceShown_.start();
+    if (json_) {
+        PeerOutput::PrintLine(JsonObject::Event("progress")
+                                  .Text("file", fileLine_)
+                                  .Number("chunk", chunk)
+                                  .Number("chunks", chunks)
+                                  .Number("percent", static_cast<std::int64_t>(percent + 0.5))
+                                  .Done());
+        CheckEnd();
+        return;
+    }
     char line[64];
     std::snprintf(line, sizeof line, "%u/%u %.0f%%", chunk, chunks, percent);
     PeerOutput::Print("progress: ", line);
@@ -77,15 +93,40 @@ void TransferReport::End() {
     const bool sent = toldNotice_ == Notice::TransferSent;
     const bool received = toldNotice_ == Notice::TransferStored;
     if (sent || (!toldNotice_ && !gaveUp_ && !sentPath_.empty()))
-        PeerOutput::Print("transfer: ", "done " + sentPath_);
+        PrintEnd("done", sentPath_, "");
     else if (received && saved_ && std::filesystem::is_regular_file(*saved_, ec))
-        PeerOutput::Print("transfer: ", "done " + *saved_);
+        PrintEnd("done", *saved_, "");
     else if (received)
-        PeerOutput::Print("transfer: ", "not saved");
+        PrintEnd("not_saved", "", "");
     else if (!toldNotice_)
-        PeerOutput::Print("transfer: ", gaveUp_ ? "given up" : "ended");
+        PrintEnd(gaveUp_ ? "given_up" : "ended", "", "");
     else
-        PeerOutput::Print("transfer: ", told_);
+        PrintEnd("failed", "", told_);
 }
 
+void TransferReport::PrintEnd(std::string_view result, std::string_view path,
+                              std::string_view told) {
+    const bool done = result == "done";
+    const bool failed = result == "failed";
+    if (!json_) {
+        // "done PATH", the text told, or the result in words ("not saved").
+        std::string text(failed ? told : result);
+        if (done)
+            text += " " + std::string(path);
+        else if (!failed)
+            std::replace(text.begin(), text.end(), '_', ' ');
+        PeerOutput::Print("transfer: ", text);
+        return;
+    }
+    JsonObject json = JsonObject::Event("transfer").Text("result", result);
+    if (done)
+        json.Text("path", path);
+    else
+        json.Null("path");
+    if (failed)
+        json.Text("text", told);
+    else
+        json.Null("text");
+    PeerOutput::PrintLine(json.Done());
+}
 } // namespace kolvena::peer

@@ -15,8 +15,11 @@ namespace kolvena::peer {
 // window, and one "transfer: " line when a transfer or an offer has ended, so that scripts can
 // wait for it: "transfer: done PATH" (the file sent, or the received file as saved), "transfer:
 // not saved", "transfer: given up", or "transfer: " followed by the last box the user was told.
+// With --json the same as "progress" and "transfer" events.
 class TransferReport final : public QObject, public TransferView {
 public:
+    explicit TransferReport(bool json = false) : json_(json) {}
+
     // idle: whether no transfer runs any more, asked once the event loop is back.
     void WatchIdle(std::function<bool()> idle) { idle_ = std::move(idle); }
 
@@ -38,12 +41,17 @@ public:
     void CloseProgress() override { CheckEnd(); }
 
 private:
+    // The end as a "transfer" line or event: result done (with the path), not_saved, given_up,
+    // ended, or failed (with the text the user was told).
+    void PrintEnd(std::string_view result, std::string_view path, std::string_view told);
     // The worker reports its end in several steps (progress, boxes, save dialog); the end is
     // printed once all of them are done.
     void CheckEnd();
     void End();
 
+    const bool json_;
     std::function<bool()> idle_;
+    std::string fileLine_;
     bool active_ = false;
     bool offering_ = false;
     bool gaveUp_ = false;
