@@ -8,7 +8,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <thread>
 #include <tuple>
 
@@ -183,10 +182,8 @@ TEST_F(Transfer, WholeTransfersSaveTheFileOrNothing) {
         }
         for (Peer* peer : {&from, &to}) {
             EXPECT_EQ(peer->closes, 1);
-            if (c.offered != "数据.bin")
-                continue;
             EXPECT_EQ(peer->opened,
-                      Lines{FileLine("数据.bin", c.size) + " /" + std::to_string(chunks)});
+                      Lines{FileLine(c.offered, c.size) + " /" + std::to_string(chunks)});
             if (chunks > 0 && !quitter) {
                 ASSERT_FALSE(peer->shown.empty());
                 EXPECT_EQ(std::pair(peer->shown.front(), peer->shown.back()),
