@@ -288,12 +288,9 @@ TEST(SessionLink, AConnectionsPacketsArriveWholeAndItsEndIsOneDepartureIfAMember
             ::setsockopt(peer.Fd(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
         if (c.end == End::Fin || c.end == End::Rst)
             peer.Close();
-        if (c.end == End::ByHost) {
-            EXPECT_TRUE(WaitClosed(peer));
-        }
-        Packets packets{BuildLogin("Ann")};
-        if (c.member)
-            packets.push_back(BuildLogin("Bob"));
+        EXPECT_TRUE(c.end != End::ByHost || WaitClosed(peer));
+        Packets packets{BuildLogin("Ann"), BuildLogin("Bob")};
+        packets.resize(c.member ? 2 : 1);
         packets.insert(packets.end(), c.packets.begin(), c.packets.end());
         const std::vector<ConnectionId> leaves(c.member && c.end != End::None ? 1 : 0, id);
         ASSERT_TRUE(WaitFor([&] {
