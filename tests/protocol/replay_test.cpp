@@ -83,7 +83,7 @@ struct ReplayHarness : test::Core {
             replay.Tick();
     }
     int Count(const std::string& text) const {
-        const auto texts = BoxTexts();
+        const auto texts = Boxes(false);
         return static_cast<int>(std::count(texts.begin(), texts.end(), text));
     }
     // Saves the live session's recording and plays it through.
@@ -210,7 +210,7 @@ TEST(Replay, OneRecordingThroughTicksSeeksPausesAndSpeeds) {
     EXPECT_EQ(std::tuple(h.s.GetBuddyCount(), h.s.roster.size(), h.s.roster[0].sayCount,
                          h.s.counters.ownMessageTotal - ownNotices, h.recorder.log.ended),
               std::tuple(2, 3u, 1, 1, true));
-    EXPECT_EQ(h.BoxTexts(), (std::vector<std::string>{SESSION_ENDED, REPLAY_ENDED}));
+    EXPECT_EQ(h.Boxes(false), (std::vector<std::string>{SESSION_ENDED, REPLAY_ENDED}));
     // Further ticks and pause toggles after the end change nothing.
     h.replay.TogglePause();
     h.replay.TogglePause();
@@ -277,7 +277,7 @@ TEST(Replay, EventsNamingUnknownMembersOrMalformedAreSkipped) {
     EXPECT_EQ(h.LinesFrom(4), Lines{"<你> 对大家说: real"});
     EXPECT_EQ(h.s.messageText.find("ghost"), std::string::npos);
     EXPECT_EQ(h.s.GetBuddyCount(), 1);
-    EXPECT_EQ(h.BoxTexts(), Lines{REPLAY_ENDED});
+    EXPECT_EQ(h.Boxes(false), Lines{REPLAY_ENDED});
 }
 
 TEST(Replay, AMalformedOrMissingFileChangesNothing) {
@@ -361,7 +361,7 @@ TEST(Transcript, SavingTellsTheUserAndClearsTheUnsavedMark) {
     test::TempDir dir;
     test::Core h;
     h.cmd.SaveTranscript();
-    EXPECT_EQ(h.BoxTexts(), Lines{"没有任何会话记录."});
+    EXPECT_EQ(h.Boxes(false), Lines{"没有任何会话记录."});
     h.Host();
     h.s.unsaved = true;
     h.p.paths = {dir.File("t.txt"), dir.File("no/such/t.txt")};
@@ -375,7 +375,7 @@ TEST(Transcript, SavingTellsTheUserAndClearsTheUnsavedMark) {
     h.s.unsaved = true;
     h.cmd.SaveTranscript();
     EXPECT_TRUE(h.s.unsaved);
-    EXPECT_EQ(h.BoxTexts(),
+    EXPECT_EQ(h.Boxes(false),
               (Lines{"会话记录保存完毕!",
                      "无法创建文件: " + dir.File("no/such/t.txt") + " (文件或文件夹不存在)"}));
 }

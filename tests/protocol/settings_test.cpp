@@ -9,153 +9,100 @@ namespace kolvena {
 namespace {
 
 using test::Core;
-using test::FakeCore;
+using test::Lines;
 
 constexpr char CLOSED_LINE[] = "-->> 会话暂时对外关闭。";
 constexpr char REOPENED_LINE[] = "-->> 会话重新对外开放。";
 
-// The dialog opened, its maximum and listen box set, validated and applied.
-bool Confirm(test::Core& h, std::uint32_t maxClients, bool listen) {
-    SettingsValues values = h.cmd.OpenSettings();
-    values.maxClients = maxClients;
-    values.listen = listen;
-    if (!h.cmd.ValidateSettings(values))
-        return false;
-    h.cmd.ApplySettings(values);
-    return true;
-}
-
 TEST(SettingsTest, ValidationRefusesOutOfRangeAndBelowTheMembersPresent) {
-    struct Case {
-        bool hosting;
-        std::uint16_t current;
-        std::uint32_t max;
-        bool accepted;
-        std::string caption;
-        std::string text;
+    const std::string range = "|最大客户数量必须在 1 到 100 之间，请重新输入。";
+    const std::tuple<bool, std::uint16_t, std::uint32_t, bool, std::string> rows[] = {
+        {true, 3, 0, false, range},
+        {false, 0, 101, false, range},
+        {true, 3, 2, false, "|最大客户数量不能小于当前客户人数(3人)! 请重新设置."},
+        {true, 3, 3, true, "会话关闭|当前会话人数已满，会话暂时对外关闭。"},
+        {true, 3, 4, true, ""},
+        {true, 0, 1, true, ""},
+        {false, 0, 100, true, ""},
     };
-    const Case cases[] = {
-        {true, 3, 0, false, "", "最大客户数量必须在 1 到 100 之间，请重新输入。"},
-        {false, 0, 101, false, "", "最大客户数量必须在 1 到 100 之间，请重新输入。"},
-        {true, 3, 2, false, "", "最大客户数量不能小于当前客户人数(3人)! 请重新设置."},
-        {true, 3, 3, true, "会话关闭", "当前会话人数已满，会话暂时对外关闭。"},
-        {true, 3, 4, true, "", ""},
-        {true, 0, 1, true, "", ""},
-        {false, 0, 100, true, "", ""},
-    };
-    for (const Case& c : cases) {
-        FakeCore f;
+    for (const auto& [hosting, current, max, accepted, box] : rows) {
+        Core h;
         SettingsValues values;
-        values.hosting = c.hosting;
-        values.currentClients = c.current;
-        values.maxClients = c.max;
-        EXPECT_EQ(f.core.commands().ValidateSettings(values), c.accepted) << c.max;
-        std::vector<std::string> boxes;
-        for (const auto& box : f.prompter.boxes)
-            boxes.push_back(box.caption + "|" + box.text);
-        EXPECT_EQ(boxes, c.text.empty() ? std::vector<std::string>{}
-                                        : std::vector<std::string>{c.caption + "|" + c.text});
+        std::tie(values.hosting, values.currentClients, values.maxClients) =
+            std::tie(hosting, current, max);
+        EXPECT_EQ(h.cmd.ValidateSettings(values), accepted) << max;
+        EXPECT_EQ(h.Boxes(), box.empty() ? Lines{} : Lines{box}) << max;
+        if (accepted && !box.empty()) {
+            EXPECT_EQ(h.p.boxes[0].icon, BoxIcon::Information);
+        }
     }
 }
 
-TEST(SettingsTest, AMaximumEqualToTheMembersClosesTheSession) {
-    Core host;
-    host.Host({"Bob", "Cat", "Dan"});
-    host.s.settings.maxClients = 12;
-    const SettingsValues opened = host.cmd.OpenSettings();
-    EXPECT_TRUE(opened.hosting && opened.listen);
-    EXPECT_EQ(opened.currentClients, 3);
-    EXPECT_EQ(opened.maxClients, 12u);
-    host.s.settings.maxClients = 20;
-    EXPECT_FALSE(Confirm(host, 2, true));
-    EXPECT_TRUE(host.net.accepting);
-    EXPECT_EQ(host.s.settings.maxClients, 20);
-
-    ASSERT_TRUE(Confirm(host, 3, true));
-    ASSERT_EQ(host.p.boxes.size(), 2u);
-    EXPECT_EQ(host.p.boxes[1].icon, BoxIcon::Information);
-    EXPECT_FALSE(host.net.accepting);
-    EXPECT_EQ(host.s.settings.maxClients, 3);
-    EXPECT_EQ(host.Line(), CLOSED_LINE);
-    EXPECT_EQ(host.s.lines.back().stamp, 1u);
-
-    // Applying a full session that is closed already says so again.
-    const std::size_t lines = host.s.lines.size();
-    ASSERT_TRUE(Confirm(host, 3, false));
-    EXPECT_EQ(host.s.lines.size(), lines + 1);
-    EXPECT_EQ(host.Line(), CLOSED_LINE);
-
-    // Raising the maximum with listen checked opens it again.
-    ASSERT_TRUE(Confirm(host, 5, true));
-    EXPECT_TRUE(host.net.accepting);
-    EXPECT_EQ(host.Line(), REOPENED_LINE);
-}
-
-TEST(SettingsTest, TheListenBoxClosesAndReopensASessionThatIsNotFull) {
-    Core host;
-    host.Host({"Bob"});
-    ASSERT_TRUE(Confirm(host, 20, false));
-    EXPECT_FALSE(host.net.accepting);
-    EXPECT_FALSE(host.cmd.OpenSettings().listen); // the dialog shows the closed door
-    EXPECT_EQ(host.Line(), CLOSED_LINE);
-
-    // Unchanged settings change nothing.
-    const std::size_t lines = host.s.lines.size();
-    ASSERT_TRUE(Confirm(host, 20, false));
-    EXPECT_EQ(host.s.lines.size(), lines);
-
-    ASSERT_TRUE(Confirm(host, 20, true));
-    EXPECT_TRUE(host.net.accepting);
-    EXPECT_EQ(host.Line(), REOPENED_LINE);
-    ASSERT_TRUE(Confirm(host, 20, true));
-    EXPECT_EQ(host.s.lines.size(), lines + 1);
+// One host with three members, the dialog confirmed again and again: the maximum kept, the
+// door and the line the user reads ("" for none).
+TEST(SettingsTest, TheMaximumAndTheListenBoxOpenAndCloseTheDoor) {
+    Core h;
+    h.Host({"Bob", "Cat", "Dan"});
+    h.s.settings.maxClients = 12;
+    const SettingsValues opened = h.cmd.OpenSettings();
+    EXPECT_EQ(std::tuple(opened.hosting, opened.listen, opened.currentClients, opened.maxClients),
+              std::tuple(true, true, 3, 12u));
+    h.s.settings.maxClients = 20;
+    const std::tuple<std::uint32_t, bool, int, bool, std::string> rows[] = {
+        {2, true, 20, true, ""},           // refused: fewer than present
+        {3, true, 3, false, CLOSED_LINE},  // full
+        {3, false, 3, false, CLOSED_LINE}, // full and closed already: said again
+        {5, true, 5, true, REOPENED_LINE}, // room again
+        {5, false, 5, false, CLOSED_LINE}, // not full, listen unchecked
+        {5, false, 5, false, ""},          // unchanged
+        {5, true, 5, true, REOPENED_LINE}, {5, true, 5, true, ""},
+    };
+    for (const auto& [max, listen, kept, accepting, line] : rows) {
+        SCOPED_TRACE(testing::Message() << max << " " << listen);
+        const std::size_t lines = h.s.lines.size();
+        SettingsValues values = h.cmd.OpenSettings();
+        EXPECT_EQ(values.listen, h.net.accepting); // the dialog shows the door as it is
+        std::tie(values.maxClients, values.listen) = std::tie(max, listen);
+        if (h.cmd.ValidateSettings(values))
+            h.cmd.ApplySettings(values);
+        EXPECT_EQ(std::tuple(h.s.settings.maxClients, h.net.accepting),
+                  std::tuple(kept, accepting));
+        EXPECT_EQ(h.LinesFrom(lines), line.empty() ? Lines{} : Lines{line});
+        if (!line.empty()) {
+            EXPECT_EQ(h.s.lines.back().stamp, 1u);
+        }
+    }
+    // Applied from a dialog that was open when the session ended, it leaves the door alone.
+    SettingsValues values = h.cmd.OpenSettings();
+    h.s.isHost = h.s.inSession = false;
+    values.listen = false;
+    h.cmd.ApplySettings(values);
+    EXPECT_TRUE(h.net.accepting);
 }
 
 TEST(SettingsTest, OutsideHostingOnlyTheDisplayAndSoundOptionsChange) {
-    FakeCore f;
-    test::SessionOf(f.core).settings.maxClients = 55;
-    f.transport.accepting = true;
-    const std::size_t lines = test::SessionOf(f.core).lines.size();
-    SettingsValues values = f.core.commands().OpenSettings();
-    EXPECT_FALSE(values.hosting || values.listen);
-    EXPECT_EQ(values.maxClients, 20u);
-    EXPECT_EQ(values.currentClients, 0);
+    Core h;
+    h.s.settings.maxClients = 55;
+    h.net.accepting = true;
+    const std::size_t lines = h.s.lines.size();
+    SettingsValues values = h.cmd.OpenSettings();
+    EXPECT_EQ(std::tuple(values.hosting, values.listen, values.maxClients, values.currentClients),
+              std::tuple(false, false, 20u, 0));
     values.showTimeOnChat = true;
-    values.showTimeOnMessages = false;
-    values.verify = false;
-    values.sound = false;
+    values.showTimeOnMessages = values.verify = values.sound = values.listen = false;
     values.maxClients = 7;
-    values.listen = false;
-    ASSERT_TRUE(f.core.commands().ValidateSettings(values));
-    const int chats = f.view.chat;
-    f.core.commands().ApplySettings(values);
-
-    const Session& s = test::SessionOf(f.core);
-    const auto& set = s.settings;
+    ASSERT_TRUE(h.cmd.ValidateSettings(values));
+    const int chats = h.f.view.chat;
+    h.cmd.ApplySettings(values);
+    const auto& set = h.s.settings;
     EXPECT_EQ(std::tie(set.showTimeOnChat, set.showTimeOnMessages, set.verifyMessages, set.soundOn,
                        set.maxClients),
               std::make_tuple(true, false, false, false, 7));
-    EXPECT_TRUE(f.transport.accepting);
-    EXPECT_EQ(s.lines.size(), lines);
-    EXPECT_GT(f.view.chat, chats);
-
-    // The next session starts with 20 again.
-    ASSERT_TRUE(f.core.commands().CreateBegin());
-    ASSERT_TRUE(f.core.commands().CreateFinish("L", "T"));
-    EXPECT_EQ(s.settings.maxClients, 20);
-}
-
-TEST(SettingsTest, ApplyingAfterTheSessionEndedLeavesTheDoorAlone) {
-    Core host;
-    host.Host({"Bob", "Cat"});
-    const SettingsValues values = host.cmd.OpenSettings();
-    // The dialog was open when the session ended.
-    host.s.isHost = false;
-    host.s.inSession = false;
-    SettingsValues changed = values;
-    changed.listen = false;
-    host.cmd.ApplySettings(changed);
-    EXPECT_TRUE(host.net.accepting);
+    EXPECT_TRUE(h.net.accepting);
+    EXPECT_EQ(h.s.lines.size(), lines);
+    EXPECT_GT(h.f.view.chat, chats);
+    h.Host(); // the next session starts with 20 again
+    EXPECT_EQ(h.s.settings.maxClients, 20);
 }
 
 } // namespace
