@@ -87,12 +87,11 @@ struct Core {
     }
     static std::string WelcomePacket() {
         std::vector<Buddy> roster;
-        for (const char* name : {"Leader", "Gone", "Bob", "Guest"}) {
-            Buddy b = Buddy::Make(name, "10.0.0.1",
-                                  roster.empty() ? BuddyRole::Leader : BuddyRole::Member);
-            b.id = static_cast<std::uint32_t>(roster.size() + 1);
-            roster.push_back(b);
-        }
+        for (const char* name : {"Leader", "Gone", "Bob", "Guest"})
+            roster.push_back(Buddy::Make(name, "10.0.0.1", BuddyRole::Member));
+        for (std::uint32_t id = 1; id <= 4; ++id)
+            roster[id - 1].id = id;
+        roster[0].role = BuddyRole::Leader;
         roster[1].state = BuddyState::Left;
         return *BuildWelcome("Topic", 992872987,
                              std::string(MessageWindowHeader()) + "Massage: hi\r\n", roster);
@@ -116,9 +115,7 @@ struct Core {
         net.sent.clear();
         return out;
     }
-    std::string Line(std::size_t fromEnd = 0) const {
-        return FromGbk(s.lines[s.lines.size() - 1 - fromEnd].text);
-    }
+    std::string Line() const { return FromGbk(s.lines.back().text); }
     // The chat pane's lines from the given one on, as UTF-8.
     std::vector<std::string> LinesFrom(std::size_t first) const {
         std::vector<std::string> out;
