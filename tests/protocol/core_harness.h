@@ -63,12 +63,10 @@ struct Core {
             Join(name);
         Forget();
     }
-    ConnectionId Join(const std::string& name) {
+    void Join(const std::string& name) {
         EXPECT_TRUE(f.core.OnConnectionPending());
-        const ConnectionId id = net.Connect("10.0.0." + std::to_string(net.nextId));
-        f.core.OnHostPacket(id, BuildLogin(name));
-        ids.push_back(id);
-        return id;
+        ids.push_back(net.Connect("10.0.0." + std::to_string(net.nextId)));
+        f.core.OnHostPacket(ids.back(), BuildLogin(name));
     }
     // Bob, Cat, Dan and Eve joined (BuddyIDs 2 to 5) and Cat left: Bob, Dan and Eve are
     // ActiveIndex 2, 3 and 4 on slots 1, 2 and 3.
