@@ -280,7 +280,7 @@ TEST(CommandsTest, CreateCutsNameAndTopicToTheirFieldsAndAsksBeforeClearing) {
     test::CoreAccess::Parts(h.f.core).show.Say("x");
     ASSERT_TRUE(h.cmd.CreateBegin());
     ASSERT_TRUE(h.cmd.CreateFinish(ToGbk("  " + Repeat("名", 11) + " "), ToGbk(Repeat("题", 25))));
-    EXPECT_EQ(h.Boxes()[0], CLEAR_BOX);
+    EXPECT_EQ(h.Boxes().at(0), CLEAR_BOX);
     EXPECT_EQ(h.s.lines.size(), BANNER_LINES + 2);
     const std::string cutName = ToGbk(Repeat("名", 10)); // 20 of 22 bytes, 40 of 50
     EXPECT_EQ(std::tuple(std::string(h.s.roster[0].Name()), h.s.topic),
@@ -301,7 +301,8 @@ TEST(CommandsTest, CreateAndJoinAreRefusedWhileInASessionOrJoining) {
         h.Joining() = !inSession;
         EXPECT_FALSE(create ? h.cmd.CreateBegin() : h.cmd.JoinBegin());
         EXPECT_EQ(h.Boxes(), Lines{box});
-        EXPECT_EQ(std::tuple(h.p.boxes[0].icon, h.net.inits), std::tuple(BoxIcon::Information, 0));
+        EXPECT_EQ(std::tuple(h.p.boxes.at(0).icon, h.net.inits),
+                  std::tuple(BoxIcon::Information, 0));
     }
 }
 
@@ -409,7 +410,7 @@ TEST(CommandsTest, LeaveAndSleepOutsideASessionOrCancelledChangeNothing) {
     Harness h;
     h.cmd.Leave();
     EXPECT_EQ(h.Boxes(), Lines{"退出出错|您还未进入会话?"});
-    EXPECT_EQ(h.p.boxes[0].icon, BoxIcon::Question);
+    EXPECT_EQ(h.p.boxes.at(0).icon, BoxIcon::Question);
     h.Host({"Bob"});
     h.p.answers = {BoxAnswer::Cancel, BoxAnswer::Cancel};
     h.cmd.Leave();
@@ -487,7 +488,7 @@ TEST(SettingsTest, ValidationRefusesOutOfRangeAndBelowTheMembersPresent) {
         EXPECT_EQ(h.cmd.ValidateSettings(values), accepted) << max;
         EXPECT_EQ(h.Boxes(), box.empty() ? Lines{} : Lines{box}) << max;
         if (accepted && !box.empty()) {
-            EXPECT_EQ(h.p.boxes[0].icon, BoxIcon::Information);
+            EXPECT_EQ(h.p.boxes.at(0).icon, BoxIcon::Information);
         }
     }
 }

@@ -223,8 +223,9 @@ TEST(Replay, EventsNamingUnknownMembersOrMalformedAreSkippedAndATickDuringABoxIg
     h.Forget();
     // The end-of-session box runs a nested loop in which the timer ticks again: it plays nothing.
     Lines duringBox;
+    int boxes = 0;
     h.p.duringInform = [&] {
-        if (duringBox.empty()) {
+        if (boxes++ == 0) {
             h.replay.Tick();
             duringBox = h.LinesFrom(4);
         }
