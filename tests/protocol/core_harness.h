@@ -4,10 +4,12 @@
 
 #include <initializer_list>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "protocol/packets.h"
+#include "protocol/sample_packets.h"
 #include "session/gbk.h"
 #include "support/core_access.h"
 #include "support/core_fakes.h"
@@ -16,6 +18,10 @@ namespace kolvena::test {
 
 // Every packet the endpoint sent, as (slot, bytes); slot 0 is the host, seen from a client.
 using SentList = std::vector<std::pair<std::size_t, std::string>>;
+using Lines = std::vector<std::string>;
+using Events = std::vector<SessionEvent>;
+// Sent, new chat lines, boxes, new events.
+using Effects = std::tuple<SentList, Lines, Lines, Events>;
 
 inline std::string Chat(PacketType type, std::uint16_t sender, std::uint16_t target,
                         bool whisper = false, std::string text = "hi") {
@@ -23,9 +29,19 @@ inline std::string Chat(PacketType type, std::uint16_t sender, std::uint16_t tar
         type, {"", target, sender, static_cast<std::uint8_t>(whisper ? 1 : 0), 0, std::move(text)});
 }
 
-inline std::string Relayed(std::string packet, PacketType type) {
-    Relay(packet, type);
-    return packet;
+inline SentList To(std::initializer_list<std::size_t> onSlots, const std::string& packet) {
+    SentList out;
+    for (std::size_t slot : onSlots)
+        out.emplace_back(slot, packet);
+    return out;
+}
+// The same packet on the three slots of HostWithDeparted.
+inline SentList ToAll(const std::string& packet) {
+    return To({1, 2, 3}, packet);
+}
+
+inline Events Rec(EventKind kind, const std::string& packet) {
+    return {{kind, 0, packet}};
 }
 
 // A core on fakes and the steps that bring it into a session.
@@ -47,12 +63,10 @@ struct Core {
             Join(name);
         Forget();
     }
-    ConnectionId Join(const std::string& name) {
+    void Join(const std::string& name) {
         EXPECT_TRUE(f.core.OnConnectionPending());
-        const ConnectionId id = net.Connect("10.0.0." + std::to_string(net.nextId));
-        f.core.OnHostPacket(id, BuildLogin(name));
-        ids.push_back(id);
-        return id;
+        ids.push_back(net.Connect("10.0.0." + std::to_string(net.nextId)));
+        f.core.OnHostPacket(ids.back(), BuildLogin(name));
     }
     // Bob, Cat, Dan and Eve joined (BuddyIDs 2 to 5) and Cat left: Bob, Dan and Eve are
     // ActiveIndex 2, 3 and 4 on slots 1, 2 and 3.
@@ -71,12 +85,11 @@ struct Core {
     }
     static std::string WelcomePacket() {
         std::vector<Buddy> roster;
-        for (const char* name : {"Leader", "Gone", "Bob", "Guest"}) {
-            Buddy b = Buddy::Make(name, "10.0.0.1",
-                                  roster.empty() ? BuddyRole::Leader : BuddyRole::Member);
-            b.id = static_cast<std::uint32_t>(roster.size() + 1);
-            roster.push_back(b);
-        }
+        for (const char* name : {"Leader", "Gone", "Bob", "Guest"})
+            roster.push_back(Buddy::Make(name, "10.0.0.1", BuddyRole::Member));
+        for (std::uint32_t id = 1; id <= 4; ++id)
+            roster[id - 1].id = id;
+        roster[0].role = BuddyRole::Leader;
         roster[1].state = BuddyState::Left;
         return *BuildWelcome("Topic", 992872987,
                              std::string(MessageWindowHeader()) + "Massage: hi\r\n", roster);
@@ -100,15 +113,7 @@ struct Core {
         net.sent.clear();
         return out;
     }
-    std::vector<std::size_t> Slots() const {
-        std::vector<std::size_t> out;
-        for (const auto& sent : net.sent)
-            out.push_back(sent.slot);
-        return out;
-    }
-    std::string Line(std::size_t fromEnd = 0) const {
-        return FromGbk(s.lines[s.lines.size() - 1 - fromEnd].text);
-    }
+    std::string Line() const { return FromGbk(s.lines.back().text); }
     // The chat pane's lines from the given one on, as UTF-8.
     std::vector<std::string> LinesFrom(std::size_t first) const {
         std::vector<std::string> out;
@@ -116,21 +121,22 @@ struct Core {
             out.push_back(FromGbk(s.lines[i].text));
         return out;
     }
-    std::vector<std::string> BoxTexts() const {
+    // Every box shown, as "caption|text" or as its text alone.
+    std::vector<std::string> Boxes(bool captions = true) const {
         std::vector<std::string> out;
         for (const auto& box : p.boxes)
-            out.push_back(box.text);
-        return out;
-    }
-    // Every box shown, as "caption|text".
-    std::vector<std::string> Boxes() const {
-        std::vector<std::string> out;
-        for (const auto& box : p.boxes)
-            out.push_back(box.caption + "|" + box.text);
+            out.push_back(captions ? box.caption + "|" + box.text : box.text);
         return out;
     }
     std::vector<SessionEvent> EventsFrom(std::size_t first) const {
         return {log.events.begin() + static_cast<std::ptrdiff_t>(first), log.events.end()};
+    }
+    // What one action sent, added to the chat pane, showed in boxes and recorded.
+    template <class Act> Effects Run(Act&& act, bool captions = false) {
+        Forget();
+        const std::size_t lines = s.lines.size(), events = log.events.size();
+        act();
+        return {TakeSent(), LinesFrom(lines), Boxes(captions), EventsFrom(events)};
     }
 };
 

@@ -23,6 +23,11 @@ inline std::string Repeat(std::string_view piece, std::size_t times) {
     return out;
 }
 
+inline std::string Relayed(std::string packet, PacketType type) {
+    Relay(packet, type);
+    return packet;
+}
+
 inline std::vector<Buddy> SampleRoster(std::size_t count) {
     std::vector<Buddy> roster;
     for (std::uint32_t id = 1; id <= count; ++id) {

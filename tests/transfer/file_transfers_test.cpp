@@ -165,8 +165,8 @@ TEST_F(Transfer, WholeTransfersSaveTheFileOrNothing) {
         from.Send(source, c.size, "127.0.0.1", c.offered);
         ASSERT_TRUE(WaitFor([&] { return from.Idle() && to.Idle(); }));
 
-        EXPECT_EQ(from.h.BoxTexts(), c.offererBoxes);
-        EXPECT_EQ(to.h.BoxTexts(), c.recipientBoxes);
+        EXPECT_EQ(from.h.Boxes(false), c.offererBoxes);
+        EXPECT_EQ(to.h.Boxes(false), c.recipientBoxes);
         EXPECT_EQ(to.Asked(), c.asked);
         const bool kept = c.recipientBoxes == Lines{save} && !c.saveAs.empty();
         EXPECT_EQ(test::ReadFileBytes(saved.string()), kept ? Pattern(c.size) : "");
@@ -198,7 +198,7 @@ TEST_F(Transfer, StartingFailsOrEndsQuietly) {
         Peer from(port);
         from.Send(Source(10), 10, address);
         ASSERT_TRUE(WaitFor([&] { return from.Idle(); }));
-        EXPECT_EQ(from.h.BoxTexts(), Lines{"与会话主机连接没有成功，请重新连接。"});
+        EXPECT_EQ(from.h.Boxes(false), Lines{"与会话主机连接没有成功，请重新连接。"});
         EXPECT_EQ(from.closes, 1);
     }
     {
@@ -206,7 +206,7 @@ TEST_F(Transfer, StartingFailsOrEndsQuietly) {
         to.Receive(10);
         to.transfers.GiveUp();
         ASSERT_TRUE(WaitFor([&] { return to.Idle(); }, 3s));
-        EXPECT_EQ(to.h.BoxTexts(), Lines{});
+        EXPECT_EQ(to.h.Boxes(false), Lines{});
         EXPECT_EQ(to.closes, 1);
     }
     const auto start = std::chrono::steady_clock::now();
@@ -221,7 +221,7 @@ TEST_F(Transfer, StartingFailsOrEndsQuietly) {
     Peer to(port);
     EXPECT_FALSE(to.Receive(10));
     EXPECT_FALSE(to.transfers.Running());
-    EXPECT_EQ(to.h.BoxTexts(), Lines{"Could not bind server socket."});
+    EXPECT_EQ(to.h.Boxes(false), Lines{"Could not bind server socket."});
     EXPECT_TRUE(to.opened.empty());
 }
 
@@ -256,7 +256,7 @@ TEST_F(Transfer, RecipientReadsTheStreamAsItComes) {
         }
         raw.Close();
         ASSERT_TRUE(WaitFor([&] { return to.Idle(); }));
-        EXPECT_EQ(to.h.BoxTexts(), c.boxes);
+        EXPECT_EQ(to.h.Boxes(false), c.boxes);
         const bool all = at == bytes.size();
         EXPECT_EQ(acks, (all ? Lines{Ack(ACK_CHUNK), Ack(ACK_CHUNK), Ack(ACK_DONE)}
                              : Lines{Ack(ACK_CHUNK)}));
@@ -288,7 +288,7 @@ TEST_F(Transfer, OffererHearsEachAnswer) {
             raw.Send(Ack(static_cast<std::uint8_t>(answer)));
         raw.Close();
         ASSERT_TRUE(WaitFor([&] { return from.Idle(); }));
-        EXPECT_EQ(from.h.BoxTexts(), answer < 0 ? Lines{} : Lines{"对方已经中断了传输."});
+        EXPECT_EQ(from.h.Boxes(false), answer < 0 ? Lines{} : Lines{"对方已经中断了传输."});
     }
 }
 
