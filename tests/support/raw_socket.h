@@ -4,18 +4,21 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace kolvena::test {
 
 // A plain TCP socket on 127.0.0.1 that puts exactly the bytes a test wants on the wire. It
-// blocks, but with send and receive timeouts, so that every call is bounded; it needs no event
-// loop and never raises SIGPIPE.
+// blocks, but with 5 s send and receive timeouts; it needs no event loop, never raises SIGPIPE.
 class RawSocket {
 public:
     RawSocket() = default;
     explicit RawSocket(int fd);
-    RawSocket(RawSocket&& other) noexcept;
-    RawSocket& operator=(RawSocket&& other) noexcept;
+    RawSocket(RawSocket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    RawSocket& operator=(RawSocket&& other) noexcept { // the other closes the old socket
+        std::swap(fd_, other.fd_);
+        return *this;
+    }
     ~RawSocket() { Close(); }
 
     // Without Nagle's delay; a receive window, if given, is set before the connect so it holds.
