@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <memory>
 #include <string>
@@ -10,24 +12,9 @@
 namespace kolvena::test {
 
 // One kolvena-peer process: commands go to its standard input, every line it prints is kept.
-class PeerProcess : public ChildProcess {
-public:
+struct PeerProcess : ChildProcess {
     explicit PeerProcess(const std::vector<std::string>& arguments) {
         Start(KOLVENA_PEER_PATH, arguments);
-    }
-
-    // A host on 127.0.0.1 at the port, and a member joining it there.
-    static std::unique_ptr<PeerProcess> Host(std::uint16_t port, const std::string& name,
-                                             std::vector<std::string> extra = {}) {
-        return Make({"host", "--name", name, "--topic", "测试会话", "--port", std::to_string(port),
-                     "--bind", "127.0.0.1", "--own-address", "127.0.0.1"},
-                    extra);
-    }
-    static std::unique_ptr<PeerProcess> Join(std::uint16_t port, const std::string& name,
-                                             std::vector<std::string> extra = {}) {
-        return Make({"join", "--address", "127.0.0.1", "--port", std::to_string(port), "--name",
-                     name, "--own-address", "127.0.0.1"},
-                    extra);
     }
 
     void Command(const std::string& line) { Write(line); }
@@ -38,13 +25,43 @@ public:
     int WaitForExit(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
         return ChildProcess::WaitForExit(timeout);
     }
-
-private:
-    static std::unique_ptr<PeerProcess> Make(std::vector<std::string> args,
-                                             const std::vector<std::string>& extra) {
-        args.insert(args.end(), extra.begin(), extra.end());
-        return std::make_unique<PeerProcess>(args);
-    }
 };
+
+// The arguments of a host on 127.0.0.1 at the port, or of a member joining it there.
+inline std::vector<std::string> SessionArguments(bool host, std::uint16_t port,
+                                                 const std::string& name,
+                                                 const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args = {"--name",        name,       "--port", std::to_string(port),
+                                     "--own-address", "127.0.0.1"};
+    if (host)
+        args.insert(args.begin(), {"host", "--topic", "测试会话", "--bind", "127.0.0.1"});
+    else
+        args.insert(args.begin(), {"join", "--address", "127.0.0.1"});
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+}
+
+// The first of `who` hosts, the others join in turn, awaited at themselves and every peer before;
+// the peers that got in, up to the first that did not.
+using Who = std::pair<std::string, std::vector<std::string>>;
+inline std::vector<std::unique_ptr<PeerProcess>> StartSession(std::uint16_t port,
+                                                              const std::vector<Who>& who) {
+    std::vector<std::unique_ptr<PeerProcess>> peers;
+    std::string members = "members: 全体";
+    for (const auto& [name, extra] : who) {
+        const bool host = peers.empty();
+        members += ", " + name + (host ? "(组长)" : "");
+        auto peer = std::make_unique<PeerProcess>(SessionArguments(host, port, name, extra));
+        bool in = peer->WaitFor(host ? "等待客人登陆中" : members + "(您)");
+        for (const auto& p : peers)
+            in = in && p->WaitFor(name + " 加入会话");
+        if (!in) {
+            ADD_FAILURE() << name << " did not get in:\n" << peer->Output();
+            break;
+        }
+        peers.push_back(std::move(peer));
+    }
+    return peers;
+}
 
 } // namespace kolvena::test
