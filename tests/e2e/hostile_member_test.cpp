@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
+#include <future>
 #include <numeric>
 #include <optional>
 #include <random>
@@ -279,33 +279,29 @@ TEST(HostileMember, HostSurvivesAndGoodMembersKeepChatting) {
     ASSERT_EQ(peers.size(), 3u);
     PeerProcess &host = *peers[0], &bob = *peers[1], &carol = *peers[2];
 
-    HostileReport report;
-    std::atomic<bool> done{false};
-    std::thread attacker([&] {
-        report = Attack(port, Clock::now() + 11s);
-        done = true;
-    });
+    auto attack = std::async(std::launch::async, Attack, port, Clock::now() + 11s);
+    const auto done = [&attack] { return attack.wait_for(0s) == std::future_status::ready; };
     // The good members chat all the while; each round must get through the host.
     int rounds = 0;
     bool stalled = false;
-    for (; rounds < 3000 && (!done || rounds < 5) && !stalled; ++rounds) {
+    for (; rounds < 3000 && (!done() || rounds < 5) && !stalled; ++rounds) {
         const std::string n = std::to_string(rounds);
-        bob.Command("say b" + n);
-        carol.Command("say c" + n);
+        bob.Write("say b" + n);
+        carol.Write("say c" + n);
         stalled = !host.WaitFor("<Carol> 对大家说: c" + n, 5s);
         // They print a line for every hostile join and leave: read on, or their pipes fill.
         bob.Collect();
         carol.Collect();
         std::this_thread::sleep_for(10ms);
     }
-    attacker.join();
+    HostileReport report = attack.get();
     EXPECT_FALSE(stalled) << "host stopped relaying at round " << rounds;
     for (const std::string& failure : report.failures)
         ADD_FAILURE() << failure;
     EXPECT_GE(report.garbageBytes, 10u << 20);
 
     // Everything each good member said reached the other and the host, in order.
-    bob.Command("say zfinal");
+    bob.Write("say zfinal");
     EXPECT_TRUE(host.WaitFor("<Bob> 对大家说: zfinal", 5s)) << host.Output();
     EXPECT_TRUE(carol.WaitFor("<Bob> 对大家说: zfinal", 5s));
     EXPECT_TRUE(bob.WaitFor("<Carol> 对大家说: c" + std::to_string(rounds - 1), 5s));
@@ -328,12 +324,12 @@ TEST(HostileMember, HostSurvivesAndGoodMembersKeepChatting) {
                                      Heard{&bob, "members: 全体, Ann(组长), Bob(您), Carol"}})
         EXPECT_EQ(LastMembers(*peer, left), left);
 
-    host.Command("leave");
-    EXPECT_EQ(host.WaitForExit(), 0) << "the host died or hung";
+    host.Write("leave");
+    EXPECT_EQ(host.WaitForExit(10s), 0) << "the host died or hung";
     for (auto* p : {&bob, &carol}) {
         EXPECT_TRUE(p->WaitFor("组长已经关闭会话。所有人都已经退出了。"));
         p->CloseInput();
-        EXPECT_EQ(p->WaitForExit(), 0);
+        EXPECT_EQ(p->WaitForExit(10s), 0);
     }
 }
 

@@ -13,17 +13,11 @@ namespace kolvena::test {
 
 // One kolvena-peer process: commands go to its standard input, every line it prints is kept.
 struct PeerProcess : ChildProcess {
-    explicit PeerProcess(const std::vector<std::string>& arguments) {
-        Start(KOLVENA_PEER_PATH, arguments);
-    }
-
-    void Command(const std::string& line) { Write(line); }
+    explicit PeerProcess(const std::vector<std::string>& args)
+        : ChildProcess(KOLVENA_PEER_PATH, args) {}
     bool WaitFor(const std::string& text,
                  std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
         return WaitForLine(text, timeout).has_value();
-    }
-    int WaitForExit(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-        return ChildProcess::WaitForExit(timeout);
     }
 };
 
@@ -31,12 +25,12 @@ struct PeerProcess : ChildProcess {
 inline std::vector<std::string> SessionArguments(bool host, std::uint16_t port,
                                                  const std::string& name,
                                                  const std::vector<std::string>& extra = {}) {
-    std::vector<std::string> args = {"--name",        name,       "--port", std::to_string(port),
-                                     "--own-address", "127.0.0.1"};
+    const std::string role = host ? "host" : "join", at = host ? "--bind" : "--address";
+    std::vector<std::string> args = {role,       at,       "127.0.0.1",          "--name",
+                                     name,       "--port", std::to_string(port), "--own-address",
+                                     "127.0.0.1"};
     if (host)
-        args.insert(args.begin(), {"host", "--topic", "测试会话", "--bind", "127.0.0.1"});
-    else
-        args.insert(args.begin(), {"join", "--address", "127.0.0.1"});
+        args.insert(args.end(), {"--topic", "测试会话"});
     args.insert(args.end(), extra.begin(), extra.end());
     return args;
 }

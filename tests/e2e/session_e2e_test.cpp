@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <regex>
+#include <set>
 
 #include "peer_process.h"
 #include "record/event_log.h"
@@ -12,6 +14,7 @@
 namespace kolvena {
 namespace {
 
+namespace fs = std::filesystem;
 using test::PeerProcess;
 using Lines = std::vector<std::string>;
 using namespace std::chrono_literals;
@@ -102,13 +105,13 @@ TEST(SessionE2E, LiveSessionDeliversRoutesAndRecords) {
     for (const auto& s : steps) {
         SCOPED_TRACE(s.line);
         if (s.who)
-            peers[s.who - 'A']->Command(s.command);
+            peers[s.who - 'A']->Write(s.command);
         for (const std::string_view seer = s.seenBy; const char c : seer)
             ASSERT_TRUE(peers[c - 'A']->WaitFor(as(s.line, c - 'A'))) << peers[c - 'A']->Output();
     }
     for (const auto& p : peers) {
         p->CloseInput();
-        EXPECT_EQ(p->WaitForExit(), 0);
+        EXPECT_EQ(p->WaitForExit(10s), 0);
     }
     for (std::size_t peer = 0; peer < std::size(peers); ++peer) {
         Lines saw;
@@ -123,18 +126,17 @@ TEST(SessionE2E, LiveSessionDeliversRoutesAndRecords) {
     for (auto [file, live] : {std::pair{"host.prs", &host}, std::pair{"bob.prs", &bob}}) {
         SCOPED_TRACE(file);
         PeerProcess replay({"replay", dir.File(file)});
-        EXPECT_EQ(replay.WaitForExit(), 0) << replay.Output();
+        EXPECT_EQ(replay.WaitForExit(10s), 0) << replay.Output();
         EXPECT_EQ(Shown(replay, RECORDED), Shown(*live, RECORDED));
         EXPECT_TRUE(replay.Printed("box: 播放结束 | 当前会话记录已经重放结束."));
     }
 
     const std::string text = dir.File("host.txt");
     PeerProcess transcript({"transcript", dir.File("host.prs"), text});
-    EXPECT_EQ(transcript.WaitForExit(), 0) << transcript.Output();
+    EXPECT_EQ(transcript.WaitForExit(10s), 0) << transcript.Output();
     const std::string bytes = test::ReadFileBytes(text);
-    const std::string banner =
-        ToGbk("--欢迎使用 网络会话(Kolvena)--\r\n\r\n//会话主题: 测试会话 \r\n");
-    EXPECT_EQ(bytes.substr(0, banner.size()), banner);
+    EXPECT_TRUE(bytes.starts_with(
+        ToGbk("--欢迎使用 网络会话(Kolvena)--\r\n\r\n//会话主题: 测试会话 \r\n")));
     EXPECT_TRUE(Contains(bytes, ToGbk("Carol: meeting at noon")));
     for (const std::string& line : Shown(host, RECORDED))
         EXPECT_TRUE(!line.starts_with("chat: ") || Contains(bytes, ToGbk(line.substr(6)) + "\r\n"))
@@ -147,12 +149,12 @@ TEST(SessionE2E, LiveSessionDeliversRoutesAndRecords) {
     for (const Lines& arguments : {Lines{"replay", dir.File("cut.prs")},
                                    Lines{"transcript", dir.File("cut.prs"), dir.File("cut.txt")}}) {
         PeerProcess cut(arguments);
-        EXPECT_EQ(cut.WaitForExit(), 1);
+        EXPECT_EQ(cut.WaitForExit(10s), 1);
         Lines expected = BANNER;
         expected.push_back("box: Kolvena | 文件格式错误.");
         EXPECT_EQ(Shown(cut), expected);
     }
-    EXPECT_FALSE(std::filesystem::exists(dir.File("cut.txt")));
+    EXPECT_FALSE(fs::exists(dir.File("cut.txt")));
 }
 
 // A leader started with --approve no refuses every notice: only its sender hears of it.
@@ -162,12 +164,12 @@ TEST(SessionE2E, ALeaderThatRefusesNoticesTellsOnlyTheSender) {
         test::StartSession(port, {{"Ann", {"--approve", "no"}}, {"Bob", {}}, {"Carol", {}}});
     ASSERT_EQ(peers.size(), 3u);
     PeerProcess &host = *peers[0], &bob = *peers[1], &carol = *peers[2];
-    bob.Command("notice 广告");
+    bob.Write("notice 广告");
     const auto asked = host.WaitForLine("box: 成员请求验证消息", std::chrono::seconds(10));
     ASSERT_TRUE(asked) << host.Output();
     EXPECT_TRUE(asked->ends_with("-> No")) << *asked;
     EXPECT_TRUE(bob.WaitFor("box: 消息未被验证通过")) << bob.Output();
-    carol.Command("say 收尾");
+    carol.Write("say 收尾");
     ASSERT_TRUE(bob.WaitFor("收尾")) << bob.Output();
     EXPECT_FALSE(carol.Printed("广告")) << carol.Output();
 }
@@ -175,15 +177,14 @@ TEST(SessionE2E, ALeaderThatRefusesNoticesTellsOnlyTheSender) {
 // Refused command lines and unusable files: the exit code and the start of the last line.
 TEST(SessionE2E, CommandLineRefusalsAndUnusableFiles) {
     const test::TempDir dir;
-    const std::string port = std::to_string(test::FreePort());
+    const std::uint16_t port = test::FreePort();
     const std::string empty = dir.File("empty.prs");
     test::WriteFileBytes(empty, RecordingHeader{}.Encode() + std::string("[END]\0", 6));
     const std::string usage = "  kolvena-peer transcript FILE.prs OUT.txt";
     const std::string failed = "chat: -->> 连接指定会话没有成功，请您重新登陆.";
     const std::string none = dir.File("none.prs");
-    const Lines host = {"host",   "--name",    "Ann",    "--topic", "t",
-                        "--bind", "127.0.0.1", "--port", port,      "--max"};
-    const Lines join = {"join", "--port", port, "--name", "Bob", "--address"};
+    const Lines host = test::SessionArguments(true, port, "Ann", {"--max"});
+    const Lines join = test::SessionArguments(false, port, "Bob", {"--address"});
     const auto with = [](Lines arguments, const char* last) {
         arguments.push_back(last);
         return arguments;
@@ -210,11 +211,178 @@ TEST(SessionE2E, CommandLineRefusalsAndUnusableFiles) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.front() + " " + c.arguments.back());
         PeerProcess peer(c.arguments);
-        EXPECT_EQ(peer.WaitForExit(), c.code);
+        EXPECT_EQ(peer.WaitForExit(10s), c.code);
         const Lines lines = peer.Lines("");
         EXPECT_EQ(lines.empty() ? "" : lines.back().substr(0, c.last.size()), c.last)
             << peer.Output();
     }
+}
+
+std::string Refused(const std::string& who) {
+    return "成员 '" + who + "' 拒绝接受你的发送文件, 无法传输文件.";
+}
+
+// The files in a folder: a partial or stray file shows.
+std::set<fs::path> Files(const fs::path& dir) {
+    return {fs::directory_iterator(dir), fs::directory_iterator()};
+}
+
+// The lines with the prefix that the peer printed after its first `mark` lines.
+Lines After(const PeerProcess& peer, std::size_t mark, const std::string& prefix) {
+    Lines out = peer.Lines("");
+    out.erase(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(mark));
+    std::erase_if(out, [&prefix](const std::string& line) { return !line.starts_with(prefix); });
+    return out;
+}
+
+// One session for every test, with one transfer port: Ann (the leader), Bob and Carol save files
+// each in their own folder; Dave refuses them with "--accept-files no", Eve by having no such flag.
+class TransferE2E : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        root = std::make_unique<test::TempDir>();
+        const std::string transferPort = std::to_string(test::FreePort());
+        std::vector<test::Who> who;
+        for (const char* name : NAMES) {
+            fs::create_directories(Dir(name));
+            who.push_back({name, {"--transfer-port", transferPort, "--accept-files", Dir(name)}});
+        }
+        who[3].second.back() = "no";
+        who[4].second.resize(2);
+        peers = test::StartSession(test::FreePort(), who);
+        ASSERT_EQ(peers.size(), std::size(NAMES));
+    }
+
+    static fs::path Dir(const std::string& name) { return root->File(name); }
+    static PeerProcess& P(const std::string& name) {
+        return *peers.at(std::ranges::find(NAMES, name) - std::begin(NAMES));
+    }
+    // Bytes that differ from one offset to the next, so a chunk stored at the wrong place shows.
+    static fs::path Source(const std::string& name, std::size_t size) {
+        std::string bytes(size, '\0');
+        std::uint32_t x = 2463534242u + static_cast<std::uint32_t>(size);
+        for (char& c : bytes)
+            c = static_cast<char>((x ^= x << 13, x ^= x >> 17, x ^= x << 5));
+        test::WriteFileBytes(root->File(name), bytes);
+        return root->File(name);
+    }
+    static bool Done(PeerProcess& peer, const fs::path& file,
+                     std::chrono::milliseconds limit = 10s) {
+        return peer.WaitFor("transfer: done " + file.string(), limit);
+    }
+
+    static constexpr const char* NAMES[] = {"Ann", "Bob", "Carol", "Dave", "Eve"};
+    // Destroyed at exit in the reverse order: the peers end before their folders go.
+    static inline std::unique_ptr<test::TempDir> root;
+    static inline std::vector<std::unique_ptr<PeerProcess>> peers;
+};
+
+// Every size around the chunk boundaries arrives intact, to and from the leader and through it.
+TEST_F(TransferE2E, FilesArriveIntactInEveryDirection) {
+    const struct {
+        const char *from, *to, *index; // the recipient's ActiveIndex
+    } routes[] = {{"Ann", "Bob", "2"}, {"Bob", "Ann", "1"}, {"Bob", "Carol", "3"}};
+    const std::size_t sizes[] = {0, 1, 10239, 10240, 10241, 20480, 25000};
+    for (const std::size_t size : sizes)
+        for (const auto& r : routes) {
+            const std::string name = std::string(r.from) + "-" + r.to + "-" + std::to_string(size);
+            SCOPED_TRACE(name);
+            const fs::path source = Source(name, size);
+            P(r.from).Write("offer " + std::string(r.index) + " " + source.string());
+            ASSERT_TRUE(Done(P(r.to), Dir(r.to) / name)) << P(r.to).Output();
+            ASSERT_TRUE(Done(P(r.from), source)) << P(r.from).Output();
+            EXPECT_EQ(test::ReadFileBytes(Dir(r.to) / name), test::ReadFileBytes(source));
+        }
+    EXPECT_EQ(P("Carol").Lines("box: 是否接受文件 | 成员' Bob '请求向您发送文件 ").size(),
+              std::size(sizes));
+    EXPECT_TRUE(P("Carol").Printed("box: Kolvena | 文件传输完毕! 请选择保存路径."));
+    EXPECT_TRUE(P("Bob").Printed("progress: Ann-Bob-25000      文件大小:25000字节"));
+    EXPECT_TRUE(P("Bob").Printed("progress: 3/3 100%"));
+    EXPECT_TRUE(P("Ann").Printed("box: Kolvena | 文件传输完毕!"));
+}
+
+// Refusals reach the offerer, as do the offer command's own; nothing arrives.
+TEST_F(TransferE2E, RefusalsReachTheOfferer) {
+    const fs::path source = Source("refused.bin", 100);
+    const struct {
+        const char *from, *index, *to;
+    } cases[] = {{"Ann", "4", "Dave"}, {"Bob", "5", "Eve"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.to);
+        P(c.from).Write("offer " + std::string(c.index) + " " + source.string());
+        EXPECT_TRUE(P(c.to).WaitFor(std::string("box: 是否接受文件 | 成员' ") + c.from +
+                                    " '请求向您发送文件 refused.bin (100字节), 接受文件吗?  -> No"))
+            << P(c.to).Output();
+        EXPECT_TRUE(P(c.from).WaitFor("box: 无法传输文件 | " + Refused(c.to)));
+        EXPECT_TRUE(P(c.from).WaitFor("transfer: " + Refused(c.to))) << P(c.from).Output();
+    }
+    const std::size_t mark = P("Ann").Lines("").size();
+    for (const char* index : {"0", "1", "9"})
+        P("Ann").Write("offer " + std::string(index) + " " + source.string());
+    ASSERT_TRUE(P("Ann").WaitFor("error: no member 9")) << P("Ann").Output();
+    EXPECT_EQ(After(P("Ann"), mark, "box: 无法传输文件"),
+              Lines(2, "box: 无法传输文件 | 传输文件目标不正确."));
+    EXPECT_EQ(After(P("Ann"), mark, "transfer: "), Lines(2, "transfer: 传输文件目标不正确."));
+    for (const char* name : {"Dave", "Eve"}) {
+        EXPECT_TRUE(fs::is_empty(Dir(name))) << name;
+        EXPECT_FALSE(P(name).Printed("transfer: done")) << name;
+    }
+}
+
+// A busy recipient refuses a second offer without asking; the first goes on. Stopping the first
+// offerer meanwhile makes the overlap independent of the machine's speed.
+TEST_F(TransferE2E, OfferWhileBusyIsRefusedAndTheRunningTransferCompletes) {
+    const fs::path big = Source("big.bin", 30u << 20);
+    const fs::path small = Source("small.bin", 5000);
+    const std::size_t mark = P("Carol").Lines("").size();
+    P("Bob").Write("offer 3 " + big.string());
+    ASSERT_TRUE(P("Carol").WaitFor("请求向您发送文件 big.bin")) << P("Carol").Output();
+    P("Bob").Signal(SIGSTOP);
+    P("Ann").Write("offer 3 " + small.string());
+    EXPECT_TRUE(P("Carol").WaitFor("box: Kolvena v1.0 | 目前正在进行文件传输."));
+    EXPECT_TRUE(P("Ann").WaitFor("transfer: " + Refused("Carol"))) << P("Ann").Output();
+    P("Bob").Signal(SIGCONT);
+
+    ASSERT_TRUE(Done(P("Carol"), Dir("Carol") / "big.bin", 15s)) << P("Carol").Output();
+    EXPECT_TRUE(Done(P("Bob"), big)) << P("Bob").Output();
+    EXPECT_TRUE(test::ReadFileBytes(Dir("Carol") / "big.bin") == test::ReadFileBytes(big));
+    EXPECT_FALSE(fs::exists(Dir("Carol") / "small.bin"));
+    EXPECT_EQ(After(P("Carol"), mark, "box: 是否接受文件").size(), 1u);
+    EXPECT_LT(After(P("Carol"), mark, "progress: ").size(), 200u); // not one per chunk
+
+    // Once idle, the recipient takes offers again.
+    P("Ann").Write("offer 3 " + small.string());
+    EXPECT_TRUE(Done(P("Carol"), Dir("Carol") / "small.bin")) << P("Carol").Output();
+}
+
+// Either side gives up mid-stream (the other held stopped, so it always lands mid-transfer);
+// nothing is saved.
+TEST_F(TransferE2E, GivingUpEndsBothSidesAndSavesNothing) {
+    const fs::path big = Source("given-up.bin", 30u << 20);
+    const auto before = Files(Dir("Carol"));
+    const struct {
+        const char *quitter, *other, *told, *quitterEnd;
+    } cases[] = {{"Carol", "Bob", "对方已经中断了传输.", "transfer: given up"},
+                 {"Bob", "Carol", "对方已经终止传输.", nullptr}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.quitter);
+        const std::size_t mark = P("Carol").Lines("").size();
+        P("Bob").Write("offer 3 " + big.string());
+        ASSERT_TRUE(P(c.quitter).WaitFor("progress: 1/3072 ")) << P(c.quitter).Output();
+        P(c.other).Signal(SIGSTOP);
+        P(c.quitter).Write("giveup");
+        EXPECT_TRUE(P(c.quitter).WaitFor("box: 终止文件传输 | 您确认要终止传输文件? -> Yes"));
+        P(c.other).Signal(SIGCONT);
+        EXPECT_TRUE(P(c.other).WaitFor(std::string("box: Kolvena | ") + c.told))
+            << P(c.other).Output();
+        EXPECT_TRUE(P(c.other).WaitFor(std::string("transfer: ") + c.told));
+        EXPECT_TRUE(!c.quitterEnd || P(c.quitter).WaitFor(c.quitterEnd)) << P(c.quitter).Output();
+        EXPECT_EQ(After(P("Carol"), mark, "transfer: done"), Lines{});
+        EXPECT_EQ(After(P("Carol"), mark, "progress: 3072/3072"), Lines{});
+        EXPECT_EQ(Files(Dir("Carol")), before);
+    }
+    P("Carol").Write("giveup");
+    EXPECT_TRUE(P("Carol").WaitFor("error: no transfer running"));
 }
 
 } // namespace

@@ -216,19 +216,16 @@ std::string ChildProcess::Finish(std::chrono::milliseconds timeout) {
         return {};
     CloseInput();
     WaitForExit(timeout);
-    std::string outcome;
-    if (!reaped_) {
-        ::kill(pid_, SIGKILL);
+    const bool quit = reaped_;
+    if (!quit && ::kill(pid_, SIGKILL) == 0)
         Reap(true);
-        outcome = "did not quit; killed";
-    } else if (WIFSIGNALED(status_)) {
-        outcome = "died of signal " + std::to_string(WTERMSIG(status_));
-    } else if (WEXITSTATUS(status_) != 0) {
-        outcome = "exited with " + std::to_string(WEXITSTATUS(status_));
-    }
     pid_ = -1;
     Close(out_);
-    return outcome;
+    if (!quit)
+        return "did not quit; killed";
+    if (WIFSIGNALED(status_))
+        return "died of signal " + std::to_string(WTERMSIG(status_));
+    return WEXITSTATUS(status_) == 0 ? "" : "exited with " + std::to_string(WEXITSTATUS(status_));
 }
 
 } // namespace kolvena::test
