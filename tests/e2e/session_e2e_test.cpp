@@ -16,6 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::PeerProcess;
+using test::SessionArguments;
 using Lines = std::vector<std::string>;
 using namespace std::chrono_literals;
 
@@ -67,7 +68,7 @@ TEST(SessionE2E, LiveSessionDeliversRoutesAndRecords) {
     PeerProcess &host = *peers[0], &bob = *peers[1];
     EXPECT_TRUE(host.Printed("当前会话人数已满，会话暂时对外关闭。"));
     {
-        PeerProcess eve(test::SessionArguments(false, port, "Eve"));
+        PeerProcess eve(SessionArguments(false, port, "Eve"));
         EXPECT_FALSE(eve.WaitFor("Eve(您)", 1500ms)) << eve.Output();
     }
     // Who acts (none: a further line of the step before), the command, the peers that show its
@@ -183,22 +184,16 @@ TEST(SessionE2E, CommandLineRefusalsAndUnusableFiles) {
     const std::string usage = "  kolvena-peer transcript FILE.prs OUT.txt";
     const std::string failed = "chat: -->> 连接指定会话没有成功，请您重新登陆.";
     const std::string none = dir.File("none.prs");
-    const Lines host = test::SessionArguments(true, port, "Ann", {"--max"});
-    const Lines join = test::SessionArguments(false, port, "Bob", {"--address"});
-    const auto with = [](Lines arguments, const char* last) {
-        arguments.push_back(last);
-        return arguments;
-    };
     const struct {
         std::vector<std::string> arguments;
         int code;
         std::string last;
     } cases[] = {
-        {host, 2, usage},
-        {with(host, "0"), 2, ""},
-        {with(host, "101"), 2, ""},
-        {with(join, "127.0.0.1"), 1, failed},
-        {with(join, "10.0.0.300"), 1, failed},
+        {SessionArguments(true, port, "Ann", {"--max"}), 2, usage},
+        {SessionArguments(true, port, "Ann", {"--max", "0"}), 2, ""},
+        {SessionArguments(true, port, "Ann", {"--max", "101"}), 2, ""},
+        {SessionArguments(false, port, "Bob"), 1, failed},
+        {SessionArguments(false, port, "Bob", {"--address", "10.0.0.300"}), 1, failed},
         {{"replay", none}, 1, "box: Kolvena | 无法打开文件: " + none},
         {{"replay", empty}, 0, "box: 播放结束 | 当前会话记录已经重放结束."},
         // An empty session leaves nothing to write: refused as in the window.
