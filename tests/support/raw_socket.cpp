@@ -64,7 +64,7 @@ RawSocket RawSocket::Accept(std::chrono::milliseconds wait) const {
 bool RawSocket::Send(std::string_view bytes) {
     while (!bytes.empty() && fd_ >= 0) {
         const ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (n < 0 && errno != EINTR)
+        if (n == 0 || (n < 0 && errno != EINTR))
             return false;
         bytes.remove_prefix(n > 0 ? static_cast<std::size_t>(n) : 0);
     }

@@ -15,8 +15,9 @@ public:
     RawSocket() = default;
     explicit RawSocket(int fd);
     RawSocket(RawSocket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    RawSocket& operator=(RawSocket&& other) noexcept { // the other closes the old socket
-        std::swap(fd_, other.fd_);
+    RawSocket& operator=(RawSocket&& other) noexcept {
+        RawSocket taken(std::move(other)); // leaves the other empty, and closes the old socket
+        std::swap(fd_, taken.fd_);
         return *this;
     }
     ~RawSocket() { Close(); }
