@@ -14,6 +14,7 @@ namespace {
 
 using test::ChildProcess;
 using test::PeerProcess;
+using test::SessionArguments;
 using namespace std::chrono_literals;
 
 bool Contains(std::string_view text, std::string_view part) {
@@ -95,9 +96,9 @@ bool Has(const std::vector<QJsonObject>& events, const char* fields) {
 
 TEST(PeerJson, SessionEventsCarryTheirFields) {
     const std::uint16_t port = test::FreePort();
-    auto host = PeerProcess::Host(port, "组长", {"--json"});
+    auto host = std::make_unique<PeerProcess>(SessionArguments(true, port, "组长", {"--json"}));
     ASSERT_TRUE(host->WaitFor(R"("event":"members")")) << host->Output();
-    auto member = PeerProcess::Join(port, "游客", {"--json"});
+    auto member = std::make_unique<PeerProcess>(SessionArguments(false, port, "游客", {"--json"}));
     ASSERT_TRUE(member->WaitFor(R"("event":"joined")")) << member->Output();
     // Each command, and what the other side sees of it.
     const std::tuple<PeerProcess*, const char*, const char*> steps[] = {
@@ -110,13 +111,13 @@ TEST(PeerJson, SessionEventsCarryTheirFields) {
         {member.get(), "leave", R"("event":"left")"},
     };
     for (const auto& [from, command, seen] : steps) {
-        from->Command(command);
+        from->Write(command);
         PeerProcess* other = from == host.get() ? member.get() : host.get();
         ASSERT_TRUE(other->WaitFor(seen)) << command << "\n" << other->Output();
     }
-    EXPECT_EQ(member->WaitForExit(), 0);
-    host->Command("leave");
-    EXPECT_EQ(host->WaitForExit(), 0);
+    EXPECT_EQ(member->WaitForExit(10s), 0);
+    host->Write("leave");
+    EXPECT_EQ(host->WaitForExit(10s), 0);
 
     const auto atHost = Events(*host);
     const auto atMember = Events(*member);
@@ -146,7 +147,7 @@ TEST(PeerJson, SessionEventsCarryTheirFields) {
 TEST(Examples, BotAnswersAndLoggerAppends) {
     const test::TempDir dir;
     const std::uint16_t port = test::FreePort();
-    auto host = PeerProcess::Host(port, "组长");
+    auto host = std::make_unique<PeerProcess>(SessionArguments(true, port, "组长"));
     ASSERT_TRUE(host->WaitFor("members: "));
     const auto run = [&](const char* script, std::vector<std::string> arguments, const char* name) {
         arguments.insert(arguments.begin(), {std::string(KOLVENA_EXAMPLES) + "/" + script, "--peer",
@@ -161,19 +162,19 @@ TEST(Examples, BotAnswersAndLoggerAppends) {
     test::WriteFileBytes(log, "earlier line\n"); // appended to, never replaced
     auto logger = run("logger.py", {"--log", log}, "记录员");
     ASSERT_TRUE(host->WaitFor("-->> 记录员 加入会话"));
-    auto guest = PeerProcess::Join(port, "游客");
+    auto guest = std::make_unique<PeerProcess>(SessionArguments(false, port, "游客"));
     ASSERT_TRUE(guest->WaitFor("现在您便可以与您的朋友进行对话了"));
 
-    guest->Command("say !who");
+    guest->Write("say !who");
     EXPECT_TRUE(guest->WaitFor("<机器人> 对大家说: 成员: 组长, 机器人, 记录员, 游客"))
         << guest->Output() << bot->Output();
-    guest->Command("whisper 2 !time");
+    guest->Write("whisper 2 !time");
     const auto time = guest->WaitForLine("<机器人> 对 <你> 说(悄悄话): 现在时间: ", 10s);
     ASSERT_TRUE(time) << guest->Output();
     EXPECT_TRUE(std::regex_search(*time, std::regex(R"(: \d{4}-\d\d-\d\d \d\d:\d\d:\d\d$)")));
 
     // The session's end ends both scripts.
-    host->Command("leave");
+    host->Write("leave");
     EXPECT_EQ(bot->WaitForExit(10s), 0) << bot->Output();
     EXPECT_EQ(logger->WaitForExit(10s), 0) << logger->Output();
     const std::string logged = test::ReadFileBytes(log);

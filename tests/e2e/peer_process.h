@@ -1,7 +1,6 @@
 #pragma once
 
 #include <chrono>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,41 +9,27 @@
 namespace kolvena::test {
 
 // One kolvena-peer process: commands go to its standard input, every line it prints is kept.
-class PeerProcess : public ChildProcess {
-public:
-    explicit PeerProcess(const std::vector<std::string>& arguments) {
-        Start(KOLVENA_PEER_PATH, arguments);
-    }
-
-    // A host on 127.0.0.1 at the port, and a member joining it there.
-    static std::unique_ptr<PeerProcess> Host(std::uint16_t port, const std::string& name,
-                                             std::vector<std::string> extra = {}) {
-        return Make({"host", "--name", name, "--topic", "测试会话", "--port", std::to_string(port),
-                     "--bind", "127.0.0.1", "--own-address", "127.0.0.1"},
-                    extra);
-    }
-    static std::unique_ptr<PeerProcess> Join(std::uint16_t port, const std::string& name,
-                                             std::vector<std::string> extra = {}) {
-        return Make({"join", "--address", "127.0.0.1", "--port", std::to_string(port), "--name",
-                     name, "--own-address", "127.0.0.1"},
-                    extra);
-    }
-
-    void Command(const std::string& line) { Write(line); }
+struct PeerProcess : ChildProcess {
+    explicit PeerProcess(const std::vector<std::string>& args)
+        : ChildProcess(KOLVENA_PEER_PATH, args) {}
     bool WaitFor(const std::string& text,
                  std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
         return WaitForLine(text, timeout).has_value();
     }
-    int WaitForExit(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-        return ChildProcess::WaitForExit(timeout);
-    }
-
-private:
-    static std::unique_ptr<PeerProcess> Make(std::vector<std::string> args,
-                                             const std::vector<std::string>& extra) {
-        args.insert(args.end(), extra.begin(), extra.end());
-        return std::make_unique<PeerProcess>(args);
-    }
 };
+
+// The arguments of a host on 127.0.0.1 at the port, or of a member joining it there.
+inline std::vector<std::string> SessionArguments(bool host, std::uint16_t port,
+                                                 const std::string& name,
+                                                 const std::vector<std::string>& extra = {}) {
+    const std::string role = host ? "host" : "join", at = host ? "--bind" : "--address";
+    std::vector<std::string> args = {role,       at,       "127.0.0.1",          "--name",
+                                     name,       "--port", std::to_string(port), "--own-address",
+                                     "127.0.0.1"};
+    if (host)
+        args.insert(args.end(), {"--topic", "测试会话"});
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+}
 
 } // namespace kolvena::test

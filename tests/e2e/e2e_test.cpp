@@ -1,0 +1,723 @@
+// kolvena-peer processes end to end: sessions, recordings, transfers and a hostile member.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <future>
+#include <memory>
+#include <optional>
+#include <random>
+#include <regex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "peer_process.h"
+#include "protocol/packets.h"
+#include "record/event_log.h"
+#include "record/record_test_util.h"
+#include "session/buddy.h"
+#include "session/gbk.h"
+#include "support/raw_socket.h"
+
+namespace kolvena {
+namespace {
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+using test::PeerProcess;
+using test::SessionArguments;
+
+// The first of `who` hosts, the others join in turn, awaited at themselves and every peer before;
+// the peers that got in, up to the first that did not.
+using Who = std::pair<std::string, Lines>;
+std::vector<std::unique_ptr<PeerProcess>> StartSession(std::uint16_t port,
+                                                       const std::vector<Who>& who) {
+    std::vector<std::unique_ptr<PeerProcess>> peers;
+    std::string members = "members: 全体";
+    for (const auto& [name, extra] : who) {
+        const bool host = peers.empty();
+        members += ", " + name + (host ? "(组长)" : "");
+        auto peer = std::make_unique<PeerProcess>(SessionArguments(host, port, name, extra));
+        bool in = peer->WaitFor(host ? "等待客人登陆中" : members + "(您)");
+        for (const auto& p : peers)
+            in = in && p->WaitFor(name + " 加入会话");
+        if (!in) {
+            ADD_FAILURE() << name << " did not get in:\n" << peer->Output();
+            break;
+        }
+        peers.push_back(std::move(peer));
+    }
+    return peers;
+}
+
+// Shown at start and again when a leaving peer clears its chat area.
+const Lines BANNER = {
+    "chat:             ================================================= ",
+    "chat:             =       欢迎加入 网络会话(Kolvena) v1.0       = ",
+    "chat:             ================================================= ", "chat: "};
+
+bool Contains(std::string_view text, std::string_view part) {
+    return text.find(part) != std::string_view::npos;
+}
+
+// What the peer printed that matches `keep`, without the wall clock's time suffixes.
+Lines Shown(const PeerProcess& peer, const std::string& keep = ".*") {
+    static const std::regex time(R"( *\(\d\d:\d\d:\d\d\))");
+    const std::regex kept(keep);
+    Lines out;
+    for (const std::string& line : peer.Lines(""))
+        if (std::string shown = std::regex_replace(line, time, ""); std::regex_match(shown, kept))
+            out.push_back(shown);
+    return out;
+}
+
+// The chat and notice lines from the first containing "hello all".
+Lines Steps(const PeerProcess& peer) {
+    Lines out = Shown(peer, "(chat|notice): .*");
+    out.erase(out.begin(), std::ranges::find_if(out, [](const std::string& line) {
+                  return Contains(line, "hello all");
+              }));
+    return out;
+}
+
+// The lines a recording replays as shown live (the leader's join lines differ by design).
+const std::string RECORDED =
+    "chat: <.*|chat: -->> .*(改名为|休眠了|苏醒了|离开会话).*|notice: (?!.*(关闭|退出)).*";
+
+// A full session of a leader and three members (a fourth is kept out): every peer shows exactly
+// its own view; both recordings replay as seen live, and the leader's becomes a GBK transcript.
+TEST(SessionE2E, LiveSessionDeliversRoutesAndRecords) {
+    const test::TempDir dir;
+    const std::uint16_t port = test::FreePort();
+    const auto peers =
+        StartSession(port, {{"Ann", {"--record", dir.File("host.prs"), "--max", "3"}},
+                            {"Bob", {"--record", dir.File("bob.prs")}},
+                            {"Carol", {}},
+                            {"Dave", {}}});
+    ASSERT_EQ(peers.size(), 4u);
+    PeerProcess &host = *peers[0], &bob = *peers[1];
+    EXPECT_TRUE(host.Printed("当前会话人数已满，会话暂时对外关闭。"));
+    {
+        PeerProcess eve(SessionArguments(false, port, "Eve"));
+        EXPECT_FALSE(eve.WaitFor("Eve(您)", 1500ms)) << eve.Output();
+    }
+    // Who acts (none: a further line of the step before), the command, the peers that show its
+    // line (awaited there) and the line, in which one's own name shows as "<你>".
+    const struct {
+        char who;
+        const char *command, *seenBy;
+        std::string line;
+    } steps[] = {
+        {'B', "say hello all", "ABCD", "chat: <Bob> 对大家说: hello all"},
+        {'B', "to 3 for carol", "ABCD", "chat: <Bob> 对 <Carol> 说: for carol"},
+        {'B', "whisper 4 secret", "BD", "chat: <Bob> 对 <Dave> 说(悄悄话): secret"},
+        {'B', "whisper 1 to the leader", "AB", "chat: <Bob> 对 <Ann> 说(悄悄话): to the leader"},
+        {'C', "notice meeting at noon", "ABCD", "notice: Massage: Carol: meeting at noon"},
+        {'D', "rename Dan", "ABCD", "chat: -->> Dave 改名为 'Dan ' "},
+        {'C', "sleep", "ABCD", "chat: -->> Carol 休眠了."},
+        {'C', "wake", "ABCD", "chat: -->> Carol 苏醒了."},
+        {'A', "settings max=5 listen=1", "A", "chat: -->> 会话重新对外开放。"},
+        {'A', "say 大家好", "ABCD", "chat: <Ann> 对大家说: 大家好"},
+        {'B', "leave", "ACD", "chat: -->> 成员 Bob 离开会话."},
+        {0, nullptr, "B", "chat: -->> 您已经退出了会话 '测试会话 ' 。"},
+        {0, nullptr, "B", "notice: Massage: 您已经退出会话 '测试会话 ' 。"},
+        {'D', "whisper 2 after bob", "CD", "chat: <Dan> 对 <Carol> 说(悄悄话): after bob"},
+        {'A', "leave", "A", "chat: -->> 会话 '测试会话 ' 关闭, 所有成员退出。"},
+        {0, nullptr, "CD", "chat: -->> 组长已经关闭会话。所有人都已经退出了。"},
+        {0, nullptr, "ACD", "notice: Massage: 会话 '测试会话 ' 关闭"},
+    };
+    const Lines names[] = {{"<Ann>"}, {"<Bob>"}, {"<Carol>"}, {"<Dave>", "<Dan>"}};
+    const auto as = [&names](std::string line, std::size_t peer) {
+        for (const std::string& name : names[peer])
+            if (const auto at = line.find(name); at != std::string::npos)
+                line.replace(at, name.size(), "<你>");
+        return line;
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.line);
+        if (s.who)
+            peers[s.who - 'A']->Write(s.command);
+        for (const std::string_view seer = s.seenBy; const char c : seer)
+            ASSERT_TRUE(peers[c - 'A']->WaitFor(as(s.line, c - 'A'))) << peers[c - 'A']->Output();
+    }
+    for (const auto& p : peers) {
+        p->CloseInput();
+        EXPECT_EQ(p->WaitForExit(10s), 0);
+    }
+    for (std::size_t peer = 0; peer < std::size(peers); ++peer) {
+        Lines saw;
+        for (const auto& s : steps)
+            if (Contains(s.seenBy, std::string_view("ABCD").substr(peer, 1)))
+                saw.push_back(as(s.line, peer));
+        if (peer < 2)
+            saw.insert(saw.end(), BANNER.begin(), BANNER.end());
+        EXPECT_EQ(Steps(*peers[peer]), saw) << "ABCD"[peer];
+    }
+
+    for (auto [file, live] : {std::pair{"host.prs", &host}, std::pair{"bob.prs", &bob}}) {
+        SCOPED_TRACE(file);
+        PeerProcess replay({"replay", dir.File(file)});
+        EXPECT_EQ(replay.WaitForExit(10s), 0) << replay.Output();
+        EXPECT_EQ(Shown(replay, RECORDED), Shown(*live, RECORDED));
+        EXPECT_TRUE(replay.Printed("box: 播放结束 | 当前会话记录已经重放结束."));
+    }
+
+    const std::string text = dir.File("host.txt");
+    PeerProcess transcript({"transcript", dir.File("host.prs"), text});
+    EXPECT_EQ(transcript.WaitForExit(10s), 0) << transcript.Output();
+    const std::string bytes = test::ReadFileBytes(text);
+    EXPECT_TRUE(bytes.starts_with(
+        ToGbk("--欢迎使用 网络会话(Kolvena)--\r\n\r\n//会话主题: 测试会话 \r\n")));
+    EXPECT_TRUE(Contains(bytes, ToGbk("Carol: meeting at noon")));
+    for (const std::string& line : Shown(host, RECORDED))
+        EXPECT_TRUE(!line.starts_with("chat: ") || Contains(bytes, ToGbk(line.substr(6)) + "\r\n"))
+            << line;
+    EXPECT_FALSE(Contains(bytes, "测试会话")) << "UTF-8 in the transcript";
+    // Cut off inside its end mark, the copy is malformed: nothing is replayed or written.
+    const std::string recording = test::ReadFileBytes(dir.File("host.prs"));
+    test::WriteFileBytes(dir.File("cut.prs"), recording.substr(0, recording.size() - 3));
+    for (const Lines& arguments : {Lines{"replay", dir.File("cut.prs")},
+                                   Lines{"transcript", dir.File("cut.prs"), dir.File("cut.txt")}}) {
+        PeerProcess cut(arguments);
+        EXPECT_EQ(cut.WaitForExit(10s), 1);
+        Lines expected = BANNER;
+        expected.push_back("box: Kolvena | 文件格式错误.");
+        EXPECT_EQ(Shown(cut), expected);
+    }
+    EXPECT_FALSE(fs::exists(dir.File("cut.txt")));
+}
+
+// A leader started with --approve no refuses every notice: only its sender hears of it.
+TEST(SessionE2E, ALeaderThatRefusesNoticesTellsOnlyTheSender) {
+    const std::uint16_t port = test::FreePort();
+    const auto peers =
+        StartSession(port, {{"Ann", {"--approve", "no"}}, {"Bob", {}}, {"Carol", {}}});
+    ASSERT_EQ(peers.size(), 3u);
+    PeerProcess &host = *peers[0], &bob = *peers[1], &carol = *peers[2];
+    bob.Write("notice 广告");
+    const auto asked = host.WaitForLine("box: 成员请求验证消息", std::chrono::seconds(10));
+    ASSERT_TRUE(asked) << host.Output();
+    EXPECT_TRUE(asked->ends_with("-> No")) << *asked;
+    EXPECT_TRUE(bob.WaitFor("box: 消息未被验证通过")) << bob.Output();
+    carol.Write("say 收尾");
+    ASSERT_TRUE(bob.WaitFor("收尾")) << bob.Output();
+    EXPECT_FALSE(carol.Printed("广告")) << carol.Output();
+}
+
+// Refused command lines and unusable files: the exit code and the start of the last line.
+TEST(SessionE2E, CommandLineRefusalsAndUnusableFiles) {
+    const test::TempDir dir;
+    const std::uint16_t port = test::FreePort();
+    const std::string empty = dir.File("empty.prs");
+    test::WriteFileBytes(empty, RecordingHeader{}.Encode() + std::string("[END]\0", 6));
+    const std::string usage = "  kolvena-peer transcript FILE.prs OUT.txt";
+    const std::string failed = "chat: -->> 连接指定会话没有成功，请您重新登陆.";
+    const std::string none = dir.File("none.prs");
+    const struct {
+        std::vector<std::string> arguments;
+        int code;
+        std::string last;
+    } cases[] = {
+        {SessionArguments(true, port, "Ann", {"--max"}), 2, usage},
+        {SessionArguments(true, port, "Ann", {"--max", "0"}), 2, ""},
+        {SessionArguments(true, port, "Ann", {"--max", "101"}), 2, ""},
+        {SessionArguments(false, port, "Bob"), 1, failed},
+        {SessionArguments(false, port, "Bob", {"--address", "10.0.0.300"}), 1, failed},
+        {{"replay", none}, 1, "box: Kolvena | 无法打开文件: " + none},
+        {{"replay", empty}, 0, "box: 播放结束 | 当前会话记录已经重放结束."},
+        // An empty session leaves nothing to write: refused as in the window.
+        {{"transcript", empty, dir.File("none.txt")}, 1, "box: Kolvena | 没有任何会话记录."},
+        {{"replay"}, 2, usage},
+        {{"replay", "a.prs", "b.txt"}, 2, usage},
+        {{"transcript", "a.prs"}, 2, usage},
+        {{"transcript", "a.prs", ""}, 2, usage},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.front() + " " + c.arguments.back());
+        PeerProcess peer(c.arguments);
+        EXPECT_EQ(peer.WaitForExit(10s), c.code);
+        const Lines lines = peer.Lines("");
+        EXPECT_EQ(lines.empty() ? "" : lines.back().substr(0, c.last.size()), c.last)
+            << peer.Output();
+    }
+}
+
+std::string Refused(const std::string& who) {
+    return "成员 '" + who + "' 拒绝接受你的发送文件, 无法传输文件.";
+}
+
+// The files in a folder: a partial or stray file shows.
+std::set<fs::path> Files(const fs::path& dir) {
+    return {fs::directory_iterator(dir), fs::directory_iterator()};
+}
+
+// The lines with the prefix that the peer printed after its first `mark` lines.
+Lines After(const PeerProcess& peer, std::size_t mark, const std::string& prefix) {
+    Lines out = peer.Lines("");
+    out.erase(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(mark));
+    std::erase_if(out, [&prefix](const std::string& line) { return !line.starts_with(prefix); });
+    return out;
+}
+
+// One session for every test, with one transfer port: Ann (the leader), Bob and Carol save files
+// each in their own folder; Dave refuses them with "--accept-files no", Eve by having no such flag.
+class TransferE2E : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        root = std::make_unique<test::TempDir>();
+        const std::string transferPort = std::to_string(test::FreePort());
+        std::vector<Who> who;
+        for (const char* name : NAMES) {
+            fs::create_directories(Dir(name));
+            who.push_back({name, {"--transfer-port", transferPort, "--accept-files", Dir(name)}});
+        }
+        who[3].second.back() = "no";
+        who[4].second.resize(2);
+        peers = StartSession(test::FreePort(), who);
+        ASSERT_EQ(peers.size(), std::size(NAMES));
+    }
+
+    static fs::path Dir(const std::string& name) { return root->File(name); }
+    static PeerProcess& P(const std::string& name) {
+        return *peers.at(std::ranges::find(NAMES, name) - std::begin(NAMES));
+    }
+    // Bytes that differ from one offset to the next, so a chunk stored at the wrong place shows.
+    static fs::path Source(const std::string& name, std::size_t size) {
+        std::string bytes(size, '\0');
+        std::uint32_t x = 2463534242u + static_cast<std::uint32_t>(size);
+        for (char& c : bytes)
+            c = static_cast<char>((x ^= x << 13, x ^= x >> 17, x ^= x << 5));
+        test::WriteFileBytes(root->File(name), bytes);
+        return root->File(name);
+    }
+    static bool Done(PeerProcess& peer, const fs::path& file,
+                     std::chrono::milliseconds limit = 10s) {
+        return peer.WaitFor("transfer: done " + file.string(), limit);
+    }
+
+    static constexpr const char* NAMES[] = {"Ann", "Bob", "Carol", "Dave", "Eve"};
+    // Destroyed at exit in the reverse order: the peers end before their folders go.
+    static inline std::unique_ptr<test::TempDir> root;
+    static inline std::vector<std::unique_ptr<PeerProcess>> peers;
+};
+
+// Every size around the chunk boundaries arrives intact, to and from the leader and through it.
+TEST_F(TransferE2E, FilesArriveIntactInEveryDirection) {
+    const struct {
+        const char *from, *to, *index; // the recipient's ActiveIndex
+    } routes[] = {{"Ann", "Bob", "2"}, {"Bob", "Ann", "1"}, {"Bob", "Carol", "3"}};
+    const std::size_t sizes[] = {0, 1, 10239, 10240, 10241, 20480, 25000};
+    for (const std::size_t size : sizes)
+        for (const auto& r : routes) {
+            const std::string name = std::string(r.from) + "-" + r.to + "-" + std::to_string(size);
+            SCOPED_TRACE(name);
+            const fs::path source = Source(name, size);
+            P(r.from).Write("offer " + std::string(r.index) + " " + source.string());
+            ASSERT_TRUE(Done(P(r.to), Dir(r.to) / name)) << P(r.to).Output();
+            ASSERT_TRUE(Done(P(r.from), source)) << P(r.from).Output();
+            EXPECT_EQ(test::ReadFileBytes(Dir(r.to) / name), test::ReadFileBytes(source));
+        }
+    EXPECT_EQ(P("Carol").Lines("box: 是否接受文件 | 成员' Bob '请求向您发送文件 ").size(),
+              std::size(sizes));
+    EXPECT_TRUE(P("Carol").Printed("box: Kolvena | 文件传输完毕! 请选择保存路径."));
+    EXPECT_TRUE(P("Bob").Printed("progress: Ann-Bob-25000      文件大小:25000字节"));
+    EXPECT_TRUE(P("Bob").Printed("progress: 3/3 100%"));
+    EXPECT_TRUE(P("Ann").Printed("box: Kolvena | 文件传输完毕!"));
+}
+
+// Refusals reach the offerer, as do the offer command's own; nothing arrives.
+TEST_F(TransferE2E, RefusalsReachTheOfferer) {
+    const fs::path source = Source("refused.bin", 100);
+    const struct {
+        const char *from, *index, *to;
+    } cases[] = {{"Ann", "4", "Dave"}, {"Bob", "5", "Eve"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.to);
+        P(c.from).Write("offer " + std::string(c.index) + " " + source.string());
+        EXPECT_TRUE(P(c.to).WaitFor(std::string("box: 是否接受文件 | 成员' ") + c.from +
+                                    " '请求向您发送文件 refused.bin (100字节), 接受文件吗?  -> No"))
+            << P(c.to).Output();
+        EXPECT_TRUE(P(c.from).WaitFor("box: 无法传输文件 | " + Refused(c.to)));
+        EXPECT_TRUE(P(c.from).WaitFor("transfer: " + Refused(c.to))) << P(c.from).Output();
+    }
+    const std::size_t mark = P("Ann").Lines("").size();
+    for (const char* index : {"0", "1", "9"})
+        P("Ann").Write("offer " + std::string(index) + " " + source.string());
+    ASSERT_TRUE(P("Ann").WaitFor("error: no member 9")) << P("Ann").Output();
+    EXPECT_EQ(After(P("Ann"), mark, "box: 无法传输文件"),
+              Lines(2, "box: 无法传输文件 | 传输文件目标不正确."));
+    EXPECT_EQ(After(P("Ann"), mark, "transfer: "), Lines(2, "transfer: 传输文件目标不正确."));
+    for (const char* name : {"Dave", "Eve"}) {
+        EXPECT_TRUE(fs::is_empty(Dir(name))) << name;
+        EXPECT_FALSE(P(name).Printed("transfer: done")) << name;
+    }
+}
+
+// A busy recipient refuses a second offer without asking; the first goes on. Stopping the first
+// offerer meanwhile makes the overlap independent of the machine's speed.
+TEST_F(TransferE2E, OfferWhileBusyIsRefusedAndTheRunningTransferCompletes) {
+    const fs::path big = Source("big.bin", 30u << 20);
+    const fs::path small = Source("small.bin", 5000);
+    const std::size_t mark = P("Carol").Lines("").size();
+    P("Bob").Write("offer 3 " + big.string());
+    ASSERT_TRUE(P("Carol").WaitFor("请求向您发送文件 big.bin")) << P("Carol").Output();
+    P("Bob").Signal(SIGSTOP);
+    P("Ann").Write("offer 3 " + small.string());
+    EXPECT_TRUE(P("Carol").WaitFor("box: Kolvena v1.0 | 目前正在进行文件传输."));
+    EXPECT_TRUE(P("Ann").WaitFor("transfer: " + Refused("Carol"))) << P("Ann").Output();
+    P("Bob").Signal(SIGCONT);
+
+    ASSERT_TRUE(Done(P("Carol"), Dir("Carol") / "big.bin", 15s)) << P("Carol").Output();
+    EXPECT_TRUE(Done(P("Bob"), big)) << P("Bob").Output();
+    EXPECT_TRUE(test::ReadFileBytes(Dir("Carol") / "big.bin") == test::ReadFileBytes(big));
+    EXPECT_FALSE(fs::exists(Dir("Carol") / "small.bin"));
+    EXPECT_EQ(After(P("Carol"), mark, "box: 是否接受文件").size(), 1u);
+    EXPECT_LT(After(P("Carol"), mark, "progress: ").size(), 200u); // not one per chunk
+    // Once idle, the recipient takes offers again.
+    P("Ann").Write("offer 3 " + small.string());
+    EXPECT_TRUE(Done(P("Carol"), Dir("Carol") / "small.bin")) << P("Carol").Output();
+}
+
+// Either side gives up mid-stream (the other held stopped, so it always lands mid-transfer);
+// nothing is saved.
+TEST_F(TransferE2E, GivingUpEndsBothSidesAndSavesNothing) {
+    const fs::path big = Source("given-up.bin", 30u << 20);
+    const auto before = Files(Dir("Carol"));
+    const struct {
+        const char *quitter, *other, *told, *quitterEnd;
+    } cases[] = {{"Carol", "Bob", "对方已经中断了传输.", "transfer: given up"},
+                 {"Bob", "Carol", "对方已经终止传输.", nullptr}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.quitter);
+        const std::size_t mark = P("Carol").Lines("").size();
+        P("Bob").Write("offer 3 " + big.string());
+        ASSERT_TRUE(P(c.quitter).WaitFor("progress: 1/3072 ")) << P(c.quitter).Output();
+        P(c.other).Signal(SIGSTOP);
+        P(c.quitter).Write("giveup");
+        EXPECT_TRUE(P(c.quitter).WaitFor("box: 终止文件传输 | 您确认要终止传输文件? -> Yes"));
+        P(c.other).Signal(SIGCONT);
+        EXPECT_TRUE(P(c.other).WaitFor(std::string("box: Kolvena | ") + c.told))
+            << P(c.other).Output();
+        EXPECT_TRUE(P(c.other).WaitFor(std::string("transfer: ") + c.told));
+        EXPECT_TRUE(!c.quitterEnd || P(c.quitter).WaitFor(c.quitterEnd)) << P(c.quitter).Output();
+        EXPECT_EQ(After(P("Carol"), mark, "transfer: done"), Lines{});
+        EXPECT_EQ(After(P("Carol"), mark, "progress: 3072/3072"), Lines{});
+        EXPECT_EQ(Files(Dir("Carol")), before);
+    }
+    P("Carol").Write("giveup");
+    EXPECT_TRUE(P("Carol").WaitFor("error: no transfer running"));
+}
+
+void PutU16(std::string& out, std::uint16_t v) {
+    out += {static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
+}
+
+// A member that puts exactly the bytes it wants on the wire; its socket's timeouts make a host
+// that stops reading a failed send, not a hung test.
+struct RawMember {
+    bool Connect(std::uint16_t port, const std::string& name) {
+        socket = test::RawSocket::Connect(port);
+        received.clear();
+        closed = !socket.Send(BuildLogin(name));
+        return !closed;
+    }
+    // Reads until done() holds, the host closes or the time is up; then done().
+    template <class Done> bool Await(Done done, std::chrono::milliseconds limit) {
+        for (const auto end = Clock::now() + limit; !done() && !closed && Clock::now() < end;)
+            closed = !socket.ReceiveSome(received, 20ms);
+        return done();
+    }
+    bool AwaitReceived(std::string_view text, std::chrono::milliseconds limit) {
+        return Await([&] { return received.find(text) != std::string::npos; }, limit);
+    }
+    std::optional<std::uint16_t> AwaitWelcome() { // our BuddyID: the roster's last
+        std::optional<WelcomePacket> w;
+        if (Await([&] { return (w = ReadWelcome(received)) && !w->roster.empty(); }, 3s))
+            return static_cast<std::uint16_t>(w->roster.back().id);
+        return std::nullopt;
+    }
+
+    test::RawSocket socket;
+    std::string received;
+    bool closed = true;
+};
+
+// What the host must do after a probe; Echo is no packet but a rename that must come back.
+enum class Must { Keep, Close, Any, Echo };
+
+// A packet, perhaps in pieces cut after the type and its varied count, its last `late` bytes late.
+struct Probe {
+    std::string bytes;
+    std::size_t countEnd = 1, late = 0;
+    bool pieces = false;
+    Must must = Must::Keep;
+};
+
+// A counted packet whose field `field` holds `count` and carries `sent` bytes for it (the
+// other count holds 1, with its byte), left off after a count that claims more than was
+// written. Body bytes are 'A', no packet type, so a fragment read as a packet start is dropped.
+Probe Counted(PacketLayout layout, std::uint8_t type, std::size_t field, std::uint16_t count,
+              std::size_t sent, std::uint16_t sender) {
+    Probe p;
+    std::string& o = p.bytes;
+    o.push_back(static_cast<char>(type));
+    auto counted = [&](std::size_t which, std::size_t unit) {
+        PutU16(o, which == field ? count : 1);
+        if (which == field)
+            p.countEnd = o.size();
+        o.append((which == field ? sent : 1) * unit, unit == 1 ? 'A' : '\0');
+        return which != field || count <= sent;
+    };
+    if (layout == PacketLayout::Chat && counted(0, 1)) {
+        PutU16(o, 0);      // target: everyone
+        PutU16(o, sender); // then not a whisper, and the stamp
+        o.append(5, '\0');
+        counted(1, 1);
+    } else if (layout == PacketLayout::Notice) {
+        PutU16(o, sender);
+        counted(0, 1);
+    } else if (layout == PacketLayout::File) {
+        o.append(4, '\0'); // offerer, recipient: nobody
+        if (counted(0, 1))
+            o.append(4, '\0');
+    } else if (layout == PacketLayout::Welcome) {
+        o.append(TOPIC_SIZE + 4, '\0');
+        if (counted(0, 1) && counted(1, Buddy::RECORD_SIZE))
+            o.append(WELCOME_TRAILER_SIZE, '\0');
+    }
+    return p;
+}
+
+// A type's probes for one connection: complete packets (counts 0, 1 and 8, or the fixed size;
+// also with the last byte late), whole and in pieces; for a few discarded types a rename echo;
+// then counts of 0xFFFF, past every cap, which the host must close on if it takes the type.
+// Layouts and sizes come from the protocol's tables, which the packet tests pin for every byte.
+std::vector<Probe> Probes(std::uint8_t type, std::uint16_t id) {
+    const auto known = PacketTypeOf(type);
+    const auto layout = known ? LayoutOf(*known) : PacketLayout::Login;
+    const auto fixedSize = PacketLength(std::string(1, static_cast<char>(type)));
+    const bool twoCounts = layout == PacketLayout::Chat || layout == PacketLayout::Welcome;
+    const std::size_t counts = !known || fixedSize ? 0 : twoCounts ? 2 : 1;
+    const bool hostTakes = known && Handles(Side::Host, *known);
+    // Only the types the host takes check their sender; elsewhere 'A' keeps fragments inert.
+    const std::uint16_t sender = hostTakes ? id : 0x4141;
+    std::vector<Probe> kept, out;
+    if (counts == 0) {
+        Probe whole;
+        whole.bytes.push_back(static_cast<char>(type));
+        if (!known)
+            kept.push_back(whole);
+        PutU16(whole.bytes, sender);
+        whole.bytes.resize(fixedSize.value_or(8), 'A'); // any other type is 8 bytes
+        whole.countEnd = 3;
+        kept.push_back(whole);
+        whole.late = 1;
+        kept.push_back(whole);
+    }
+    for (std::size_t field = 0; field < counts; ++field)
+        for (std::uint16_t count : {0, 1, 8}) {
+            kept.push_back(Counted(layout, type, field, count, count, sender));
+            if (count > 0) {
+                kept.push_back(kept.back());
+                kept.back().late = 1;
+            }
+        }
+    for (const bool pieces : {false, true})
+        for (Probe p : kept) {
+            p.pieces = pieces;
+            out.push_back(p);
+        }
+    if (type == 0 || type == 13 || type == 21 || type == 24 || type == 255)
+        out.emplace_back().must = Must::Echo;
+    for (std::size_t field = 0; field < counts; ++field)
+        for (const bool pieces : {false, true}) {
+            out.push_back(Counted(layout, type, field, 0xFFFF, 16, sender));
+            out.back().pieces = pieces;
+            out.back().must = hostTakes ? Must::Close : Must::Any;
+        }
+    return out;
+}
+
+// The pieces go out as separate segments with a pause between, so the host reads them apart.
+bool Send(RawMember& m, const Probe& p) {
+    const std::string_view bytes(p.bytes);
+    const std::size_t early = bytes.size() - p.late;
+    const std::size_t cuts[] = {p.pieces ? std::min<std::size_t>(1, early) : 0,
+                                p.pieces ? std::min(p.countEnd, early) : 0, early, bytes.size()};
+    std::size_t from = 0;
+    for (const std::size_t cut : cuts) {
+        if (cut <= from)
+            continue;
+        if (from > 0)
+            std::this_thread::sleep_for(from >= early ? 2ms : 1ms);
+        if (!m.socket.Send(bytes.substr(from, cut - from)))
+            return false;
+        from = cut;
+    }
+    return true;
+}
+
+struct HostileReport {
+    std::vector<std::string> failures;
+    std::size_t garbageBytes = 0;
+    std::vector<RawMember> kept; // logged in and left open to the end
+};
+
+// Every malformed packet it can make, a flood of logins and 10 MB of random bytes.
+HostileReport Attack(std::uint16_t port, Clock::time_point deadline) {
+    HostileReport r;
+    const auto fail = [&r](std::string what) {
+        if (r.failures.size() < 20)
+            r.failures.push_back(std::move(what));
+    };
+    const auto member = [&](RawMember& m, const std::string& name) {
+        std::optional<std::uint16_t> id;
+        if (!m.Connect(port, name) || !(id = m.AwaitWelcome()))
+            fail("no Welcome for " + name);
+        return id;
+    };
+
+    for (int t = 0; t < 256 && Clock::now() < deadline; ++t) {
+        const std::string name = "T" + std::to_string(t);
+        RawMember m;
+        auto id = member(m, name);
+        if (!id)
+            continue;
+        int attempt = 0;
+        for (const Probe& p : Probes(static_cast<std::uint8_t>(t), *id)) {
+            if (m.closed && !(id = member(m, name)))
+                break;
+            const std::string what = "type " + name + " probe " + std::to_string(attempt++);
+            bool echoed = p.must != Must::Echo;
+            for (int i = 0; i < 5 && !echoed; ++i) {
+                std::this_thread::sleep_for(30ms);
+                const std::string newName = "R" + std::to_string(t) + "_" + std::to_string(i);
+                m.socket.Send(BuildRename(PacketType::RenameToHost, {*id, newName}));
+                echoed = m.AwaitReceived(newName, 400ms);
+            }
+            if (!echoed)
+                fail("no rename echo after discarded " + what);
+            else if (!Send(m, p) && p.must == Must::Keep) {
+                fail("host closed on well-formed " + what);
+                m.closed = true;
+            } else if (p.must == Must::Close) {
+                if (!m.Await([&] { return m.closed; }, 2s))
+                    fail(what + " with a count of 0xFFFF did not close");
+                m.closed = true;
+            }
+        }
+    }
+
+    RawMember flood;
+    if (member(flood, "Flood")) {
+        std::string logins;
+        for (int i = 0; i < 2000; ++i)
+            logins += BuildLogin("X" + std::to_string(i));
+        if (!flood.socket.Send(logins))
+            fail("host closed on repeated logins");
+        r.kept.push_back(std::move(flood));
+    }
+    std::vector<RawMember> many(50);
+    for (std::size_t i = 0; i < many.size() && Clock::now() < deadline; ++i)
+        if (!many[i].Connect(port, (i < 10 ? "F0" : "F") + std::to_string(i)))
+            fail("login of flood member " + std::to_string(i));
+    for (const std::size_t i : {0u, 49u}) {
+        if (!many[i].AwaitWelcome())
+            fail("no Welcome for flood login " + std::to_string(i));
+        r.kept.push_back(std::move(many[i]));
+    }
+
+    std::mt19937 random(20261207);
+    std::string chunk(64 * 1024, '\0');
+    RawMember noise;
+    for (int reconnects = 0; r.garbageBytes < (10u << 20) && Clock::now() < deadline;) {
+        if (noise.closed && (++reconnects > 500 || !member(noise, "Noise")))
+            break;
+        std::ranges::generate(chunk, [&] { return static_cast<char>(random() & 0xFF); });
+        noise.closed = !noise.socket.Send(chunk);
+        r.garbageBytes += noise.closed ? 0 : chunk.size();
+        noise.socket.ReceiveSome(noise.received, 0ms); // drained: the host never queues for us
+        noise.received.clear();
+    }
+    return r;
+}
+
+// The last member list the peer printed, once it is the expected one or after ten seconds.
+std::string LastMembers(PeerProcess& peer, const std::string& expected) {
+    const auto last = [&peer] {
+        const auto lines = peer.Lines("members: ");
+        return lines.empty() ? std::string() : lines.back();
+    };
+    for (int i = 0; i < 100 && last() != expected; ++i)
+        peer.WaitFor("members: ", 100ms);
+    return last();
+}
+
+TEST(HostileMember, HostSurvivesAndGoodMembersKeepChatting) {
+    const std::uint16_t port = test::FreePort();
+    const auto peers = StartSession(port, {{"Ann", {"--max", "100"}}, {"Bob", {}}, {"Carol", {}}});
+    ASSERT_EQ(peers.size(), 3u);
+    PeerProcess &host = *peers[0], &bob = *peers[1], &carol = *peers[2];
+
+    auto attack = std::async(std::launch::async, Attack, port, Clock::now() + 11s);
+    const auto done = [&attack] { return attack.wait_for(0s) == std::future_status::ready; };
+    // The good members chat all the while; each round must get through the host.
+    int rounds = 0;
+    bool stalled = false;
+    for (; rounds < 3000 && (!done() || rounds < 5) && !stalled; ++rounds) {
+        const std::string n = std::to_string(rounds);
+        bob.Write("say b" + n);
+        carol.Write("say c" + n);
+        stalled = !host.WaitFor("<Carol> 对大家说: c" + n, 5s);
+        // They print a line for every hostile join and leave: read on, or their pipes fill.
+        bob.Collect();
+        carol.Collect();
+        std::this_thread::sleep_for(10ms);
+    }
+    HostileReport report = attack.get();
+    EXPECT_FALSE(stalled) << "host stopped relaying at round " << rounds;
+    for (const std::string& failure : report.failures)
+        ADD_FAILURE() << failure;
+    EXPECT_GE(report.garbageBytes, 10u << 20);
+    // Everything each good member said reached the other and the host, in order.
+    bob.Write("say zfinal");
+    EXPECT_TRUE(host.WaitFor("<Bob> 对大家说: zfinal", 5s)) << host.Output();
+    EXPECT_TRUE(carol.WaitFor("<Bob> 对大家说: zfinal", 5s));
+    EXPECT_TRUE(bob.WaitFor("<Carol> 对大家说: c" + std::to_string(rounds - 1), 5s));
+    using Heard = std::pair<PeerProcess*, std::string>;
+    for (const auto& [peer, prefix] :
+         {Heard{&host, "chat: <Bob> 对大家说: b"}, Heard{&carol, "chat: <Bob> 对大家说: b"},
+          Heard{&host, "chat: <Carol> 对大家说: c"}, Heard{&bob, "chat: <Carol> 对大家说: c"},
+          Heard{&bob, "chat: <你> 对大家说: b"}}) {
+        Lines all;
+        for (int i = 0; i < rounds; ++i)
+            all.push_back(prefix + std::to_string(i));
+        EXPECT_EQ(peer->Lines(prefix), all) << prefix;
+    }
+    // The logins still open are members once each and still served; then only the good remain.
+    ASSERT_EQ(report.kept.size(), 3u);
+    EXPECT_TRUE(report.kept.back().AwaitReceived("zfinal", 5s));
+    const std::string kept = "members: 全体, Ann(组长), Bob, Carol, Flood, F00, F49";
+    EXPECT_EQ(LastMembers(host, kept), kept);
+    report.kept.clear();
+    for (const auto& [peer, left] : {Heard{&host, "members: 全体, Ann(组长), Bob, Carol"},
+                                     Heard{&bob, "members: 全体, Ann(组长), Bob(您), Carol"}})
+        EXPECT_EQ(LastMembers(*peer, left), left);
+
+    host.Write("leave");
+    EXPECT_EQ(host.WaitForExit(10s), 0) << "the host died or hung";
+    for (auto* p : {&bob, &carol}) {
+        EXPECT_TRUE(p->WaitFor("组长已经关闭会话。所有人都已经退出了。"));
+        p->CloseInput();
+        EXPECT_EQ(p->WaitForExit(10s), 0);
+    }
+}
+
+} // namespace
+} // namespace kolvena
