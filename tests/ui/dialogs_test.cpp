@@ -37,8 +37,7 @@ QString Describe(const SettingsValues& v) {
 // In Describe's order: hosting, verify, not timing chat lines, sound, 20 members at most, ...
 const SettingsValues HOSTING = {true, true, false, true, 20, true, true, 3};
 
-// A dialog that asks a validator on OK, noting each question in `asked` and answering `answer`;
-// `out` is what the dialog returns, in the form of the questions.
+// A dialog whose validator notes each question in `asked`; `out` reads the dialog alike.
 struct Validated {
     std::unique_ptr<QDialog> dialog;
     std::function<QString()> out;
@@ -66,14 +65,12 @@ Validated Make(const std::string& which, QStringList& asked, bool answer) {
     return {std::unique_ptr<QDialog>(d), [d] { return Describe(d->Values()); }};
 }
 
-// OK asks the validator with the fields as GBK, cut at whole characters, and closes only on its
-// yes; Cancel and Escape ('e') close without asking. Which controls are greyed outside hosting
-// is the window's test.
+// The fields reach the validator as GBK, cut at whole characters; which controls are greyed
+// outside hosting is the window's test.
 TEST(ValidatedDialogs, OkAsksTheValidatorWithTheFieldsCancelAndEscapeDoNot) {
     const QString ten = "一二三四五六七八九十", nine = ten.left(9);
     const QString topic = QString("周末聚会").repeated(6), fit = topic.left(20);
-    // The dialog, the validator's answer, what is typed where, the button ('e': Escape) and what
-    // the dialog returns.
+    // Dialog, validator's answer, what is typed where, button ('e': Escape), what it returns.
     using Typed = std::vector<std::pair<const char*, QString>>;
     const std::tuple<const char*, bool, Typed, char, QString> rows[] = {
         {"host", false, {{"1041", "   "}}, '1', "   |自由主题"},
@@ -192,8 +189,6 @@ TEST(JoinSessionDialog, RequestFollowsTheFieldsAndTheMode) {
 const auto STATUS_IDS = {"1041", "1066", "1042", "1058", "1062", "1063",
                          "1069", "1070", "1071", "1072", "1073", "1060"};
 
-// The status window shows the session as a snapshot: present members and everyone who took
-// part, the own name by BuddyID, the totals, the code.
 TEST(StatusDialog, ShowsTheSessionAsASnapshot) {
     FakeClock clock;
     ScriptedPrompter prompter;
@@ -223,8 +218,7 @@ TEST(StatusDialog, ShowsTheSessionAsASnapshot) {
     ASSERT_TRUE(Click(dialog, "1"));
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
 
-    // The own name follows selfId as a BuddyID, departed members included; an id past the
-    // roster (still arriving) names nobody.
+    // The own name is found by BuddyID, departed members included; one still arriving: none.
     for (const auto& [self, name] : {std::pair{3, "王五"}, {5, ""}}) {
         session.selfId = static_cast<std::uint16_t>(self);
         EXPECT_EQ(TextOf(*std::make_unique<StatusDialog>(session, 0), "1066"), name);
@@ -250,9 +244,7 @@ TEST(MemberInfoDialog, ShowsStayUpToNow) {
     EXPECT_NE(TextOf(*std::make_unique<MemberInfoDialog>(member, 0), "1005"), "");
 }
 
-// A malformed address is refused with a warning; Cancel does nothing; OK copies the text and,
-// unless the address is blank, opens a mail with it to the friend.
-TEST(RecommendDialog, CopiesTheTextAndMailsItToTheFriend) {
+TEST(RecommendDialog, CopiesTheTextAndMailsItToAWellFormedAddress) {
     ScriptedPrompter prompter;
     std::vector<QUrl> opened;
     RecommendDialog dialog(prompter, [&opened](const QUrl& url) { opened.push_back(url); });
@@ -324,8 +316,7 @@ TEST_F(ProgressDialogTest, StepsShowBarTextAndCaption) {
     EXPECT_EQ(View(), "传输文件进度   % 67|传输进度   % 67 2|" + file + "|0..3 2");
 }
 
-// The give-up button, the close box and Escape each ask first; only Yes gives up, and the
-// window stays: the transfer closes it when it has stopped.
+// The button, the close box and Escape ask; the window stays until the transfer has stopped.
 TEST_F(ProgressDialogTest, GivingUpAsksFirstAndCallsBackOnlyOnYes) {
     // Questions asked, give-ups confirmed, whether abort is requested, whether still shown.
     const auto after = [this](BoxAnswer answer, const std::function<void()>& act) {
@@ -346,8 +337,7 @@ TEST_F(ProgressDialogTest, GivingUpAsksFirstAndCallsBackOnlyOnYes) {
         EXPECT_EQ(box.caption, "终止文件传输");
 }
 
-// The transfer ends during the question's own event loop: the window goes, and the late Yes
-// gives up nothing.
+// The transfer ends in the question's own event loop: the late Yes gives up nothing.
 TEST_F(ProgressDialogTest, TransferEndingWhileTheQuestionIsOpen) {
     prompter.duringAsk = [this] {
         dialog->Dismiss();

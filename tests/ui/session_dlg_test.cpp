@@ -63,8 +63,7 @@ protected:
         window.RefreshChat();
         ExpectPanesMatchSession();
     }
-    // What the action did: the dialogs it opened, the boxes it showed (their texts are the
-    // core's tests), the files it asked for, the chat lines it added, the addresses it opened.
+    // The dialogs, boxes (by caption), file dialogs, chat lines and addresses the act opened.
     QStringList Effect(const std::function<void()>& act) {
         const std::size_t dialogs = runner.shown.size(), boxes = prompter.boxes.size(),
                           files = prompter.fileRequests.size(), lines = S().lines.size();
@@ -130,8 +129,7 @@ TEST_F(SessionDlgTest, StartsIdleWithBannerAndHelpAndEscapeClosesNothing) {
     EXPECT_TRUE(prompter.boxes.empty());
 }
 
-// Every command reaches its own handler from its menu item, from its button (where it has
-// one) and from the member pop-up menu; the effects are the handlers' first visible steps.
+// From its menu item, its button and its pop-up item, each command shows its handler's effect.
 TEST_F(SessionDlgTest, EveryCommandIsWiredToItsItemButtonAndPopUp) {
     window.openUrl = [this](const QUrl& url) { opened.push_back(url); };
     // The command, its effect, and its item in the member pop-up menu (if any).
@@ -184,8 +182,7 @@ TEST_F(SessionDlgTest, EveryCommandIsWiredToItsItemButtonAndPopUp) {
     EXPECT_TRUE(window.Link().IsServing());
 }
 
-// The create dialogs start from the core's values and a cancelled one gives the port back; a
-// blank name is refused with the dialog kept open; the rename dialog asks the core too.
+// A cancelled create gives the port back; a refused name keeps the dialog open.
 TEST_F(SessionDlgTest, CreateAndRenameDialogsStartFromAndAskTheCore) {
     Open(ID_CREATE, [](QDialog& create) { EXPECT_TRUE(Click(create, "2")); });
     runner.steps.push_back([](QDialog& create) { EXPECT_TRUE(Click(create, "1")); });
@@ -219,12 +216,10 @@ TEST_F(SessionDlgTest, CreateAndRenameDialogsStartFromAndAskTheCore) {
     EXPECT_EQ(Rows(), (QStringList{"全体", "Bea(组长)"}));
 }
 
-// The send command takes the input line and the two boxes, and puts back what the core
-// returns; Enter sends too; while a recording is loaded the input is left as typed.
+// Enter sends too; while a recording is loaded the input is left as typed.
 TEST_F(SessionDlgTest, SendTakesTheInputAndTheBoxesAndPutsBackTheOutcome) {
     Create();
-    // Typed, whisper, notice, the answer to the question, the effect, the input and the notice
-    // box after.
+    // Typed, whisper, notice, answer, effect, and the input and notice box after.
     using Case = std::tuple<QString, bool, bool, BoxAnswer, QString, QString, bool>;
     const Case cases[] = {
         {"大家好", true, false, BoxAnswer::Yes, "chat <你> 对大家说(悄悄话): 大家好", "", false},
@@ -257,9 +252,7 @@ TEST_F(SessionDlgTest, SendTakesTheInputAndTheBoxesAndPutsBackTheOutcome) {
     test::RecorderOf(window.Core()).state = ReplayState::NoReplay;
 }
 
-// The panes, the member list, the target, the title and the two buttons show what the
-// session holds, however it changed: lines appended (with whatever bytes came from the wire),
-// the time suffix switched, the area cleared.
+// However the session changed: lines with any bytes from the wire, times switched, cleared.
 TEST_F(SessionDlgTest, PanesListTitleAndButtonsShowTheSession) {
     Create();
     S().AddBuddy(Buddy::Make("Bob", "127.0.0.2", BuddyRole::Member));
@@ -309,8 +302,7 @@ TEST_F(SessionDlgTest, ExitPromptHasThreeWordingsAndYesClosesTheLink) {
     EXPECT_FALSE(window.Link().IsServing());
 }
 
-// The settings dialog greys the host's controls outside hosting; while hosting, its checks are
-// the core's and what it applies reaches the link.
+// While hosting, the dialog's checks are the core's and what it applies reaches the link.
 TEST_F(SessionDlgTest, SettingsGreyHostControlsOutsideHostingAndApplyWhileHosting) {
     const auto all = {"1074", "1081", "1076", "1080", "1011", "1077", "1079"};
     Open(ID_SETTINGS, [&](QDialog& settings) {
@@ -409,8 +401,7 @@ TEST_F(SessionDlgTest, ProgressWindowFollowsTheTransferView) {
 
 constexpr CalendarTime START = 1000000000; // 2001-09-09 01:46:40 UTC
 
-// A leader's recording: the session created, then `lines` chat lines "line 1".. of the
-// leader, `gap` seconds apart, saved `gap` seconds after the last. Returns the path.
+// The session created, then chat lines "line 1".., `gap` s apart; saved `gap` s after the last.
 std::string WriteRecording(const TempDir& dir, int lines, int gap = 2) {
     FakeClock clock(START);
     ScriptedPrompter prompter;
@@ -459,27 +450,27 @@ protected:
                (Action(ID_PAUSE)->isChecked() ? "|paused" : "|");
     }
     EventLog& Log() { return test::RecorderOf(window.Core()).log; }
-    // Checked state of the two control-window marks, which must agree.
-    bool ControlMarks() {
-        EXPECT_EQ(Action(ID_REPLAY_WINDOW)->isChecked(), Box("1054")->isChecked());
-        return Action(ID_REPLAY_WINDOW)->isChecked();
+    // Whether the control window is open; its two check marks must say the same.
+    bool ControlOpen() {
+        const bool open = window.ReplayWindow() != nullptr;
+        EXPECT_EQ(Action(ID_REPLAY_WINDOW)->isChecked(), open);
+        EXPECT_EQ(Box("1054")->isChecked(), open);
+        return open;
     }
 
     TempDir dir;
 };
 
-// The control window, the title and the check marks follow playing, pausing, seeking with
-// the slider and the end; the timer runs at the core's interval.
 TEST_F(ReplayWindowTest, ControlWindowFollowsPlayPauseSeekAndEnd) {
     const QString banner = TextOf(window, "1001");
     // 1 + 19 events, 2 s apart, saved 2 s after the last: 40 s recorded.
     Load(WriteRecording(dir, 19));
     EXPECT_TRUE(Control().isVisible());
+    EXPECT_TRUE(ControlOpen());
     EXPECT_EQ(View(), " (暂停播放)|播放| <闲聊>  00:00:00-00:00:40|1|paused");
     EXPECT_EQ(window.windowTitle(), "Kolvena v1.0  主题:  ---- 在线人数: 0 (会话重放--暂停)");
     EXPECT_EQ(window.Mode(), WindowMode::ReplayLoaded);
     EXPECT_TRUE(Box("1054")->isEnabled());
-    EXPECT_TRUE(ControlMarks());
     Open(ID_RECORDING_PROPERTIES, [](QDialog& properties) {
         EXPECT_EQ(TextsOf(properties, {"1042", "1086", "1101", "1103", "1104", "1105"}),
                   "闲聊|01:46:40 (9/9/2001)-01:47:20 (9/9/2001)|20|1|19|0");
@@ -549,40 +540,34 @@ TEST_F(ReplayWindowTest, ClosingTheControlWindowClearsItsMarks) {
         window.Core().replay().Tick();
     QPointer<CReplayDlg> first = window.ReplayWindow();
     first->close();
-    EXPECT_EQ(window.ReplayWindow(), nullptr);
-    EXPECT_FALSE(ControlMarks());
-    EXPECT_FALSE(first->isVisible());
+    EXPECT_FALSE(ControlOpen());
     // The replay goes on without the window.
     window.Core().replay().Tick();
     EXPECT_EQ(ChatLines().back(), "<你> 对大家说: line 4");
 
     // The menu item opens a new one at the current position.
     Trigger(ID_REPLAY_WINDOW);
-    ASSERT_NE(window.ReplayWindow(), nullptr);
+    ASSERT_TRUE(ControlOpen());
     EXPECT_NE(window.ReplayWindow(), first.data());
-    EXPECT_TRUE(ControlMarks());
     EXPECT_EQ(Slider()->value(), static_cast<int>(Log().cursor));
     EXPECT_EQ(TextOf(Control(), "1096"), "暂停");
 
     // The check box closes and opens it too; Escape closes like the close box.
     Box("1054")->click();
-    EXPECT_EQ(window.ReplayWindow(), nullptr);
-    EXPECT_FALSE(ControlMarks());
+    EXPECT_FALSE(ControlOpen());
     Box("1054")->click();
-    ASSERT_NE(window.ReplayWindow(), nullptr);
-    EXPECT_TRUE(ControlMarks());
+    ASSERT_TRUE(ControlOpen());
     QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QCoreApplication::sendEvent(window.ReplayWindow(), &escape);
-    EXPECT_EQ(window.ReplayWindow(), nullptr);
-    EXPECT_FALSE(ControlMarks());
+    EXPECT_FALSE(ControlOpen());
 
     // The closed windows are destroyed once control returns to the event loop.
+    EXPECT_FALSE(first.isNull());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(first.isNull());
 }
 
-// The replay items are greyed with nothing loaded; the speed items keep one mark, and the
-// chosen speed reaches the timer at the next gap.
+// The chosen speed reaches the timer at the next gap.
 TEST_F(ReplayWindowTest, ReplayItemsGreyedUntilLoadedAndSpeedMarks) {
     const auto replayItems = {32828, 32801, 32805, 32803, 32804, 32806, 32830};
     EXPECT_EQ(Marks(replayItems), "-------");
@@ -610,9 +595,8 @@ TEST_F(ReplayWindowTest, NewSessionClosesTheControlWindowAndTheWindowOwnsIt) {
     QPointer<CReplayDlg> control = window.ReplayWindow();
     Create();
     EXPECT_EQ(test::RecorderOf(window.Core()).state, ReplayState::NoReplay);
-    EXPECT_EQ(window.ReplayWindow(), nullptr);
+    EXPECT_FALSE(ControlOpen());
     EXPECT_FALSE(control->isVisible());
-    EXPECT_FALSE(ControlMarks());
     EXPECT_FALSE(Box("1054")->isEnabled());
     EXPECT_FALSE(window.ReplayTimerOf().IsActive());
 
@@ -629,8 +613,7 @@ TEST_F(ReplayWindowTest, NewSessionClosesTheControlWindowAndTheWindowOwnsIt) {
 TEST_F(ReplayWindowTest, TheWindowTimerPlaysOnItsOwn) {
     Load(WriteRecording(dir, 1, 0));
     EXPECT_TRUE(Click(Control(), "1096"));
-    // The first event follows about a second after pressing play; two events of one second
-    // follow each other after 150 ms.
+    // About a second to the first event, 150 ms between two a second apart.
     EXPECT_TRUE(WaitFor([this] { return Log().ended; }));
     EXPECT_EQ(ChatLines().back(), "<你> 对大家说: line 1");
     EXPECT_EQ(prompter.boxes.back().text, "当前会话记录已经重放结束.");

@@ -18,8 +18,7 @@ using namespace test;
 
 const QString IDLE_TITLE = "Kolvena v1.0 未与会话连接";
 
-// Ann hosts on loopback, Bob joins her by address through the join dialog; both windows live in
-// this process, on one transfer port.
+// Ann hosts on loopback and Bob joins by address; both windows share one transfer port.
 class TwoWindowsTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -36,8 +35,7 @@ protected:
     std::unique_ptr<TestWindow> bob;
 };
 
-// What the windows add to the core over real sockets: the link the window owns carries the
-// session, the transfer port it was given carries a file, and what arrives reaches the panes.
+// Over real sockets: the window's link carries the session, its transfer port a file.
 TEST_F(TwoWindowsTest, SessionAndFileTravelBetweenTwoWindows) {
     EXPECT_EQ(bob->Rows(), (QStringList{"全体", "Ann(组长)", "Bob(您)"}));
     EXPECT_EQ(ann->window.windowTitle(), "Kolvena v1.0  主题: 闲聊 ---- 在线人数: 2 ");

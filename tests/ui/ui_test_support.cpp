@@ -22,8 +22,7 @@ void PrintTo(const QString& text, std::ostream* out) {
 namespace kolvena::test {
 namespace {
 
-// One application object for the whole binary, offscreen; time texts are local time, so the
-// zone is pinned even outside ctest.
+// One offscreen application for the binary; time texts are local, so the zone is pinned.
 class WidgetsEnvironment final : public ::testing::Environment {
 public:
     void SetUp() override {
@@ -107,13 +106,11 @@ QStringList EnabledOf(QWidget& parent, std::initializer_list<const char*> ids) {
 bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
     QElapsedTimer timer;
     timer.start();
-    while (!done()) {
-        if (timer.elapsed() > limit.count())
-            return false;
+    while (!done() && timer.elapsed() <= limit.count()) {
         QApplication::processEvents(QEventLoop::AllEvents, 5);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    return true;
+    return done();
 }
 
 TestWindow::TestWindow(std::uint16_t port, std::uint16_t transferPort)
@@ -144,9 +141,7 @@ void TestWindow::Open(int command, ScriptedRunner::Step step) {
 }
 
 void TestWindow::Send(const QString& text) {
-    auto* input = window.findChild<QLineEdit*>("1008");
-    ASSERT_NE(input, nullptr);
-    input->setText(text);
+    Type(window, "1008", text);
     EXPECT_TRUE(Click(window, "32778"));
 }
 

@@ -20,8 +20,7 @@ void PrintTo(const QString& text, std::ostream* out);
 
 namespace kolvena::test {
 
-// Answers dialogs from a script instead of running them modally: each step may fill the
-// dialog's fields and press its buttons; a dialog with no step left is rejected.
+// Runs each dialog through the next scripted step instead of modally; none left: rejected.
 class ScriptedRunner final : public ui::DialogRunner {
 public:
     using Step = std::function<void(QDialog&)>;
@@ -43,8 +42,7 @@ QStringList EnabledOf(QWidget& parent, std::initializer_list<const char*> ids);
 bool WaitFor(const std::function<bool()>& done,
              std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
 
-// One user's window on loopback, started and shown. The transfer port is a free one unless
-// given.
+// One user's window on loopback, started and shown; ports are free ones unless given.
 struct TestWindow {
     explicit TestWindow(std::uint16_t port = 0, std::uint16_t transferPort = 0);
 
