@@ -38,9 +38,6 @@ namespace {
 
 using namespace test;
 
-const QString IDLE_TITLE = "Kolvena v1.0 未与会话连接";
-const QString HOST_TITLE = "Kolvena v1.0  主题: 闲聊 ---- 在线人数: 1 ";
-
 class SessionDlgTest : public ::testing::Test, public TestWindow {
 protected:
     QCheckBox* Box(const char* id) { return window.findChild<QCheckBox*>(id); }
@@ -89,7 +86,7 @@ protected:
 TEST_F(SessionDlgTest, StartsIdleWithBannerAndHelpAndEscapeClosesNothing) {
     EXPECT_EQ(runner.shown, std::vector<QString>{"141"});
     EXPECT_TRUE(prompter.boxes.empty());
-    EXPECT_EQ(window.windowTitle(), IDLE_TITLE);
+    EXPECT_EQ(window.windowTitle(), "Kolvena v1.0 未与会话连接");
     EXPECT_EQ(Rows(), QStringList{});
     EXPECT_EQ(TextsOf(window, {"1005", "32774", "32773"}), "|退出会话|离开一会");
     EXPECT_EQ(S().lines.size(), 4u);
@@ -182,7 +179,7 @@ TEST_F(SessionDlgTest, EveryCommandIsWiredToItsItemButtonAndPopUp) {
     EXPECT_TRUE(window.Link().IsServing());
 }
 
-// A cancelled create gives the port back; a refused name keeps the dialog open.
+// A cancelled create starts no session; a refused name keeps the dialog open.
 TEST_F(SessionDlgTest, CreateAndRenameDialogsStartFromAndAskTheCore) {
     Open(ID_CREATE, [](QDialog& create) { EXPECT_TRUE(Click(create, "2")); });
     runner.steps.push_back([](QDialog& create) { EXPECT_TRUE(Click(create, "1")); });
@@ -203,7 +200,7 @@ TEST_F(SessionDlgTest, CreateAndRenameDialogsStartFromAndAskTheCore) {
         EXPECT_TRUE(Click(details, "1"));
     });
     EXPECT_EQ(window.Link().Code(), MakeAddressCode("127.0.0.1"));
-    EXPECT_EQ(window.windowTitle(), HOST_TITLE);
+    EXPECT_EQ(window.windowTitle(), "Kolvena v1.0  主题: 闲聊 ---- 在线人数: 1 ");
     EXPECT_EQ(window.Mode(), WindowMode::Live);
 
     Open(ID_RENAME, [](QDialog& rename) {
