@@ -7,7 +7,6 @@
 #include <memory>
 
 #include "record/record_test_util.h"
-#include "support/core_access.h"
 #include "ui/command_ids.h"
 #include "ui/ui_test_support.h"
 
@@ -19,8 +18,7 @@ using namespace test;
 
 const QString IDLE_TITLE = "Kolvena v1.0 未与会话连接";
 
-// Ann hosts on loopback, Bob joins her by address through the join dialog; both windows live in
-// this process, on one transfer port.
+// Ann hosts on loopback and Bob joins by address; both windows share one transfer port.
 class TwoWindowsTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -32,62 +30,49 @@ protected:
         ASSERT_TRUE(WaitFor([this] { return bob->Rows().size() == 3 && ann->Rows().size() == 3; }))
             << bob->Rows().join('|').toStdString();
     }
-    void TearDown() override {
-        // The member goes first, so that the host does not outlive its own link's users.
-        bob.reset();
-        ann.reset();
-    }
-
+    // Destroyed in reverse order of declaration: the member before the host.
     std::unique_ptr<TestWindow> ann;
     std::unique_ptr<TestWindow> bob;
 };
 
-// What the windows add to the core over real sockets: the link the window owns carries the
-// session, the transfer port it was given carries a file, and what arrives reaches the panes.
+// Over real sockets: the window's link carries the session, its transfer port a file.
 TEST_F(TwoWindowsTest, SessionAndFileTravelBetweenTwoWindows) {
     EXPECT_EQ(bob->Rows(), (QStringList{"全体", "Ann(组长)", "Bob(您)"}));
     EXPECT_EQ(ann->window.windowTitle(), "Kolvena v1.0  主题: 闲聊 ---- 在线人数: 2 ");
-    {
-        SCOPED_TRACE("chat");
-        bob->Send("你好");
-        ASSERT_TRUE(WaitFor([this] { return ann->ChatHas("<Bob> 对大家说: 你好"); }));
-        ann->window.SelectTarget(2);
-        ann->window.findChild<QCheckBox*>("1011")->setChecked(true);
-        ann->Send("悄悄");
-        ASSERT_TRUE(WaitFor([this] { return bob->ChatHas("<Ann> 对 <你> 说(悄悄话): 悄悄"); }));
-        bob->Trigger(ID_SLEEP);
-        ASSERT_TRUE(WaitFor([this] { return ann->Rows().value(2) == "Bob(休眠)"; }));
-    }
-    {
-        SCOPED_TRACE("file");
-        TempDir dir;
-        std::string bytes(25000, '\0');
-        for (std::size_t i = 0; i < bytes.size(); ++i)
-            bytes[i] = static_cast<char>((i * 131 + i / 7) & 0xff);
-        WriteFileBytes(dir.File("big.bin"), bytes);
-        const std::string saved = dir.File("saved.bin");
-        ann->prompter.paths = {dir.File("big.bin")};
-        bob->prompter.paths = {saved};
-        ann->Trigger(ID_OFFER);
-        ASSERT_TRUE(WaitFor(
-            [&] {
-                return std::filesystem::exists(saved) && ann->TransferIdle() && bob->TransferIdle();
-            },
-            10s));
-        EXPECT_TRUE(ReadFileBytes(saved) == bytes);
-        EXPECT_EQ(bob->prompter.fileRequests.back().initialName, "big.bin");
-    }
-    {
-        SCOPED_TRACE("leave");
-        bob->Leave();
-        EXPECT_EQ(bob->window.windowTitle(), IDLE_TITLE);
-        ASSERT_TRUE(WaitFor([this] { return ann->Rows().size() == 2; }));
-        bob->Join("127.0.0.1", "Bob");
-        ASSERT_TRUE(WaitFor([this] { return bob->Rows().size() == 3; }));
-        ann->Leave();
-        ASSERT_TRUE(WaitFor([this] { return bob->Rows().isEmpty(); }));
-        EXPECT_EQ(bob->window.windowTitle(), IDLE_TITLE);
-    }
+    bob->Send("你好");
+    ASSERT_TRUE(WaitFor([this] { return ann->ChatHas("<Bob> 对大家说: 你好"); }));
+    ann->window.SelectTarget(2);
+    ann->window.findChild<QCheckBox*>("1011")->setChecked(true);
+    ann->Send("悄悄");
+    ASSERT_TRUE(WaitFor([this] { return bob->ChatHas("<Ann> 对 <你> 说(悄悄话): 悄悄"); }));
+    bob->Trigger(ID_SLEEP);
+    ASSERT_TRUE(WaitFor([this] { return ann->Rows().value(2) == "Bob(休眠)"; }));
+
+    TempDir dir;
+    std::string bytes(25000, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>((i * 131 + i / 7) & 0xff);
+    WriteFileBytes(dir.File("big.bin"), bytes);
+    const std::string saved = dir.File("saved.bin");
+    ann->prompter.paths = {dir.File("big.bin")};
+    bob->prompter.paths = {saved};
+    ann->Trigger(ID_OFFER);
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return std::filesystem::exists(saved) && ann->TransferIdle() && bob->TransferIdle();
+        },
+        10s));
+    EXPECT_TRUE(ReadFileBytes(saved) == bytes);
+    EXPECT_EQ(bob->prompter.fileRequests.back().initialName, "big.bin");
+
+    bob->Leave();
+    EXPECT_EQ(bob->window.windowTitle(), IDLE_TITLE);
+    ASSERT_TRUE(WaitFor([this] { return ann->Rows().size() == 2; }));
+    bob->Join("127.0.0.1", "Bob");
+    ASSERT_TRUE(WaitFor([this] { return bob->Rows().size() == 3; }));
+    ann->Leave();
+    ASSERT_TRUE(WaitFor([this] { return bob->Rows().isEmpty(); }));
+    EXPECT_EQ(bob->window.windowTitle(), IDLE_TITLE);
 }
 
 // The member pop-up menu stays open while the event loop runs; its member may leave meanwhile.

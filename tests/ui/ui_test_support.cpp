@@ -4,7 +4,6 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
-#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,19 +19,10 @@ void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
 }
 
-void PrintTo(const QStringList& list, std::ostream* out) {
-    *out << '{';
-    for (const QString& text : list)
-        *out << '"' << text.toStdString() << "\", ";
-    *out << '}';
-}
-
 namespace kolvena::test {
 namespace {
 
-// Widgets need an application object; one for the whole test binary, on the offscreen
-// platform so that the tests run without a display. Time texts are local time: the zone is
-// pinned even outside ctest.
+// One offscreen application for the binary; time texts are local, so the zone is pinned.
 class WidgetsEnvironment final : public ::testing::Environment {
 public:
     void SetUp() override {
@@ -40,15 +30,14 @@ public:
         tzset();
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
-        if (!QApplication::instance())
-            app_ = std::make_unique<QApplication>(argc_, argv_);
+        static int argc = 1;
+        static char name[] = "ui_tests";
+        static char* argv[] = {name, nullptr};
+        app_ = std::make_unique<QApplication>(argc, argv);
     }
     void TearDown() override { app_.reset(); }
 
 private:
-    int argc_ = 1;
-    char name_[9] = "ui_tests";
-    char* argv_[2] = {name_, nullptr};
     std::unique_ptr<QApplication> app_;
 };
 
@@ -60,11 +49,11 @@ private:
 int ScriptedRunner::Run(QDialog& dialog) {
     shown.push_back(dialog.objectName().isEmpty() ? dialog.windowTitle() : dialog.objectName());
     dialog.setResult(QDialog::Rejected);
-    if (steps.empty())
-        return QDialog::Rejected;
-    Step step = std::move(steps.front());
-    steps.pop_front();
-    step(dialog);
+    if (!steps.empty()) {
+        const Step step = std::move(steps.front());
+        steps.pop_front();
+        step(dialog);
+    }
     return dialog.result();
 }
 
@@ -77,10 +66,9 @@ void Type(QWidget& parent, const char* objectName, const QString& text) {
 
 bool Click(QWidget& parent, const char* objectName) {
     auto* button = parent.findChild<QAbstractButton*>(objectName);
-    if (button == nullptr)
-        return false;
-    button->click();
-    return true;
+    if (button != nullptr)
+        button->click();
+    return button != nullptr;
 }
 
 QString TextOf(QWidget& parent, const char* objectName) {
@@ -96,11 +84,11 @@ QString TextOf(QWidget& parent, const char* objectName) {
     return {};
 }
 
-QStringList TextsOf(QWidget& parent, std::initializer_list<const char*> ids) {
+QString TextsOf(QWidget& parent, std::initializer_list<const char*> ids) {
     QStringList texts;
     for (const char* id : ids)
-        texts << QString(id) + "=" + TextOf(parent, id);
-    return texts;
+        texts << TextOf(parent, id);
+    return texts.join('|');
 }
 
 QStringList EnabledOf(QWidget& parent, std::initializer_list<const char*> ids) {
@@ -118,38 +106,20 @@ QStringList EnabledOf(QWidget& parent, std::initializer_list<const char*> ids) {
 bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
     QElapsedTimer timer;
     timer.start();
-    while (!done()) {
-        if (timer.elapsed() > limit.count())
-            return false;
+    while (!done() && timer.elapsed() <= limit.count()) {
         QApplication::processEvents(QEventLoop::AllEvents, 5);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    return true;
+    return done();
 }
-
-namespace {
-
-// A link on loopback only, at the port (a free one when 0).
-LinkOptions LoopbackLink(std::uint16_t port) {
-    LinkOptions link;
-    link.port = port != 0 ? port : FreePort();
-    link.bindAddress = QHostAddress::LocalHost;
-    link.ownAddress = "127.0.0.1";
-    link.connectTimeout = std::chrono::milliseconds(3000);
-    return link;
-}
-
-} // namespace
 
 TestWindow::TestWindow(std::uint16_t port, std::uint16_t transferPort)
-    : window(clock, prompter, runner, LoopbackLink(port),
+    : window(clock, prompter, runner,
+             {.port = port != 0 ? port : FreePort(),
+              .bindAddress = QHostAddress::LocalHost,
+              .ownAddress = "127.0.0.1",
+              .connectTimeout = std::chrono::milliseconds(3000)},
              transferPort != 0 ? transferPort : FreePort()) {
-    runner.steps.push_back([this](QDialog& help) {
-        for (const QCheckBox* box : help.findChildren<QCheckBox*>()) {
-            if (box->text() == "每次启动时显示")
-                helpShownAtEveryStart = box->isChecked() && !box->isEnabled();
-        }
-    });
     window.Start();
     window.show();
 }
@@ -171,9 +141,7 @@ void TestWindow::Open(int command, ScriptedRunner::Step step) {
 }
 
 void TestWindow::Send(const QString& text) {
-    auto* input = window.findChild<QLineEdit*>("1008");
-    ASSERT_NE(input, nullptr);
-    input->setText(text);
+    Type(window, "1008", text);
     EXPECT_TRUE(Click(window, "32778"));
 }
 
@@ -188,7 +156,6 @@ void TestWindow::Create() {
 
 void TestWindow::Join(const QString& address, const QString& name) {
     Open(32772, [address, name](QDialog& join) {
-        EXPECT_EQ(join.objectName(), "132");
         EXPECT_TRUE(Click(join, "1030"));
         Type(join, "1032", address);
         if (!name.isEmpty())
@@ -205,6 +172,13 @@ void TestWindow::Leave() {
 bool TestWindow::TransferIdle() {
     return !window.Core().TransferBusy() && !window.Transfers().Running() &&
            window.TransferWindow() == nullptr;
+}
+
+QString TestWindow::Marks(std::initializer_list<int> ids, bool checked) {
+    QString marks;
+    for (int id : ids)
+        marks += (checked ? Action(id)->isChecked() : Action(id)->isEnabled()) ? 'x' : '-';
+    return marks;
 }
 
 QStringList TestWindow::Rows(int columns) {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QDialog>
-#include <QString>
 #include <QStringList>
 #include <chrono>
 #include <cstdint>
@@ -9,56 +8,41 @@
 #include <functional>
 #include <initializer_list>
 #include <ostream>
-#include <string>
-#include <utility>
 #include <vector>
 
-#include "net/session_link.h"
 #include "support/child_process.h"
 #include "support/fakes.h"
 #include "ui/dialog_runner.h"
 #include "ui/session_dlg.h"
 
-class QWidget;
-
-// Readable failures for Qt's strings.
+// Readable failures for Qt's strings (and, through gtest's container printer, their lists).
 void PrintTo(const QString& text, std::ostream* out);
-void PrintTo(const QStringList& list, std::ostream* out);
 
 namespace kolvena::test {
 
-// Answers the window's dialogs from a script instead of running them modally: each step gets
-// the dialog, may fill its fields and press its buttons, and returns nothing; the dialog's
-// result is then what its buttons made it. A dialog with no step left is rejected.
+// Runs each dialog through the next scripted step instead of modally; none left: rejected.
 class ScriptedRunner final : public ui::DialogRunner {
 public:
     using Step = std::function<void(QDialog&)>;
-
     int Run(QDialog& dialog) override;
-
-    // Object names (or window titles, when unnamed) of every dialog run, in order.
-    std::vector<QString> shown;
+    std::vector<QString> shown; // object names (or titles) of the dialogs run, in order
     std::deque<Step> steps;
 };
 
-// Sets a line edit's text as if typed (the edit's own limits apply).
+// Sets a line edit's text as if typed, so that the edit's own limits apply.
 void Type(QWidget& parent, const char* objectName, const QString& text);
-// Clicks the button with that object name; false when there is none.
 bool Click(QWidget& parent, const char* objectName);
-// The text of the QLineEdit, QPlainTextEdit, QLabel or button with that object name.
+// The text of the line edit, text pane, label or button with that object name.
 QString TextOf(QWidget& parent, const char* objectName);
-// "id=text" for each of the controls, in the order given.
-QStringList TextsOf(QWidget& parent, std::initializer_list<const char*> ids);
+// The texts of the controls, in the order given, joined by "|".
+QString TextsOf(QWidget& parent, std::initializer_list<const char*> ids);
 // Those of the controls that are enabled, in the order given.
 QStringList EnabledOf(QWidget& parent, std::initializer_list<const char*> ids);
-
 // Runs the event loop until done() holds or the limit passes; whether it held.
 bool WaitFor(const std::function<bool()>& done,
              std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
 
-// One user's window on loopback with its own clock, boxes and dialogs, started and shown; the
-// help window that opens at start is answered by noting its "每次启动时显示" box. The transfer
-// port is a free one unless given.
+// One user's window on loopback, started and shown; ports are free ones unless given.
 struct TestWindow {
     explicit TestWindow(std::uint16_t port = 0, std::uint16_t transferPort = 0);
 
@@ -66,16 +50,15 @@ struct TestWindow {
     void Trigger(int id);
     // Runs the dialog that the command opens with the step.
     void Open(int command, ScriptedRunner::Step step);
-    // Types the text into the input line and presses send.
     void Send(const QString& text);
-    // Creates a session as "Ann" on "闲聊", confirming both dialogs.
+    // Creates a session as "Ann" on "闲聊".
     void Create();
-    // Joins by address, with the name unless empty.
     void Join(const QString& address, const QString& name = {});
-    // No transfer running nor its window open.
     bool TransferIdle();
-    // Leaves (or closes) the session without saving, keeping the chat area.
+    // Leaves (or closes) the session without saving.
     void Leave();
+    // One mark per action: 'x' when it is enabled (or, when `checked`, checked), else '-'.
+    QString Marks(std::initializer_list<int> ids, bool checked = false);
     // The member list's rows, their first columns joined by "|".
     QStringList Rows(int columns = 1);
     bool ChatHas(const QString& line);
@@ -83,7 +66,6 @@ struct TestWindow {
     FakeClock clock;
     ScriptedPrompter prompter;
     ScriptedRunner runner;
-    bool helpShownAtEveryStart = false;
     ui::CSessionDlg window;
 };
 
