@@ -5,15 +5,6 @@
 namespace kolvena {
 namespace {
 
-using test::Chat;
-using test::Core;
-using test::Events;
-using test::Lines;
-using test::Relayed;
-using test::SentList;
-using E = EventKind;
-using P = PacketType;
-
 TEST(ClientHandler, NothingCountsBeforeTheWelcomeWhichBringsTopicRosterAndBacklog) {
     Core h;
     h.Connect();

@@ -141,3 +141,17 @@ struct Core {
 };
 
 } // namespace kolvena::test
+
+namespace kolvena {
+using test::Chat;
+using test::Core;
+using test::Events;
+using test::Lines;
+using test::Rec;
+using test::Relayed;
+using test::SentList;
+using test::To;
+using test::ToAll;
+using E = EventKind;
+using P = PacketType;
+} // namespace kolvena

@@ -6,18 +6,6 @@
 namespace kolvena {
 namespace {
 
-using test::Chat;
-using test::Core;
-using test::Events;
-using test::Lines;
-using test::Rec;
-using test::Relayed;
-using test::SentList;
-using test::To;
-using test::ToAll;
-using E = EventKind;
-using P = PacketType;
-
 constexpr std::size_t BOB = 0, DAN = 2, EVE = 3; // join order; Cat (1) has left
 
 TEST(HostHandler, LoginGetsTheWholeRosterAndTheOthersHearOfIt) {

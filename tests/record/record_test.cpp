@@ -277,24 +277,6 @@ TEST_F(ReadLogTest, RefusesMalformedFilesAndTheValidFileCutAnywhere) {
     }
 }
 
-TEST_F(ReadLogTest, LoadRecordingReportsEachFailureOnce) {
-    test::WriteFileBytes(dir.File("bad.prs"), Header(0) + "[end]\0"s);
-    test::WriteFileBytes(dir.File("good.prs"), VALID);
-    // Whether it loads, and whether the caller has a text to show (ReadLog shows its own box).
-    const std::tuple<std::string, bool, bool> rows[] = {{dir.File("missing.prs"), false, true},
-                                                        {dir.Path(), false, true},
-                                                        {dir.File("bad.prs"), false, false},
-                                                        {dir.File("good.prs"), true, false}};
-    for (const auto& [path, ok, errorText] : rows) {
-        SCOPED_TRACE(path);
-        prompter.boxes.clear();
-        const FileResult result = LoadRecording(log, path);
-        EXPECT_EQ(std::tuple(result.ok, !result.ok && !result.shown, prompter.boxes.size(),
-                             log.events == before),
-                  std::tuple(ok, errorText, ok || errorText ? 0u : 1u, !ok));
-    }
-}
-
 constexpr CalendarTime CREATED_AT = 992872987; // 2001-06-18 14:03:07 UTC
 constexpr CalendarTime SAVED = 992873400;      // 14:10:00
 
