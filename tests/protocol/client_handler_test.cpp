@@ -51,7 +51,6 @@ TEST(ClientHandler, ScenarioNamesSendersByBuddyIdAndTargetsByActiveIndex) {
         Step("own notice refused", BuildNotice(P::NoticeRefused, {4, "nope"}), {},
              {"您待发送的消息: <nope> 验证没有通过，无法被发送。"}),
         Shown("own rename", BuildRename(P::Rename, {4, "Caz"}), E::EvNameChanged),
-        Shown("own sleep", BuildPresence(P::Sleep, {4}), E::EvAsleep),
         Shown("own wake", BuildPresence(P::Wake, {4}), E::EvAwake),
         Shown("rename", BuildRename(P::Rename, {3, "Robert"}), E::EvNameChanged,
               {"-->> Bob 改名为 'Robert ' "}),

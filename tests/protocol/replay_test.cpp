@@ -284,35 +284,28 @@ TEST(Replay, ALiveRecordingReplaysToWhatTheLeaderSaw) {
     EXPECT_NE(h.s.messageText.find("Massage: Leader: a notice "), std::string::npos);
 }
 
-TEST(Transcript, SavingTellsTheUserAndClearsTheUnsavedMark) {
+TEST(Transcript, SavingTellsTheUserAndClearsTheUnsavedMarkAndATextRecordIsShownAsOneLine) {
     test::TempDir dir;
     test::Core h;
     h.cmd.SaveTranscript();
     EXPECT_EQ(h.Boxes(false), Lines{"没有任何会话记录."});
     h.Host();
-    h.p.paths = {dir.File("t.txt"), dir.File("no/such/t.txt")};
+    h.p.paths = {dir.File("t.txt"), dir.File("no/such/t.txt"), dir.File("t.txt")};
     for (const bool saved : {true, false}) {
         h.s.unsaved = true;
         h.cmd.SaveTranscript();
         EXPECT_EQ(h.s.unsaved, !saved);
     }
     EXPECT_EQ(h.p.fileRequests.back().defaultExtension, "txt");
-    EXPECT_EQ(test::ReadFileBytes(dir.File("t.txt"))
-                  .rfind(ToGbk("--欢迎使用 网络会话(Kolvena)--\r\n\r\n"), 0),
-              0u);
     // A folder that does not exist: the file and the reason, and the mark stays.
     EXPECT_EQ(h.Boxes(false),
               (Lines{"会话记录保存完毕!",
                      "无法创建文件: " + dir.File("no/such/t.txt") + " (文件或文件夹不存在)"}));
-}
-
-TEST(Transcript, ATextRecordIsShownAsOneLineUpToItsFirstNul) {
-    test::TempDir dir;
-    test::Core h;
-    std::ofstream(dir.File("a.txt"), std::ios::binary) << std::string("one\r\ntwo\0three", 14);
-    h.p.paths = {dir.File("a.txt")};
+    const std::string text = test::ReadFileBytes(dir.File("t.txt"));
+    EXPECT_EQ(text.rfind(ToGbk("--欢迎使用 网络会话(Kolvena)--\r\n\r\n"), 0), 0u);
+    // Opened as a text record, the file is one unstamped line, neither sent nor recorded.
     const auto [sent, lines, boxes, events] = h.Run([&] { h.cmd.OpenTextRecord(); });
-    EXPECT_EQ(lines, Lines{"one\r\ntwo"});
+    EXPECT_EQ(lines, Lines{FromGbk(text)});
     EXPECT_EQ(h.s.lines.back().stamp, 0u);
     EXPECT_TRUE(sent.empty() && boxes.empty() && events.empty());
 }
