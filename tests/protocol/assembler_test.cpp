@@ -9,8 +9,7 @@ namespace {
 using Status = PacketAssembler::Status;
 using test::Bytes;
 
-// Feeds each piece, drains the assembler after each and returns the packets in order; the
-// status that ended the last drain goes to last. Before each drain at most `most` bytes are held.
+// The packets of the pieces fed in turn, at most `most` bytes held; the last status to `last`.
 std::vector<std::string> FeedAll(PacketAssembler& assembler,
                                  const std::vector<std::string_view>& pieces,
                                  Status* last = nullptr, std::size_t most = SIZE_MAX) {

@@ -5,6 +5,7 @@
 namespace kolvena {
 namespace {
 
+using namespace test::harness;
 TEST(ClientHandler, NothingCountsBeforeTheWelcomeWhichBringsTopicRosterAndBacklog) {
     Core h;
     h.Connect();
@@ -102,9 +103,8 @@ TEST(ClientHandler, HostGoneEndsTheSession) {
     h.Client();
     h.f.clock.Advance(5);
     h.f.core.OnHostGone();
-    EXPECT_TRUE(h.s.roster.empty());
-    EXPECT_FALSE(h.s.inSession);
-    EXPECT_EQ(h.net.shutdowns, 1);
+    EXPECT_EQ(std::tuple(h.s.roster.size(), h.s.inSession, h.net.shutdowns),
+              std::tuple(0u, false, 1));
     EXPECT_EQ(h.Line(), "-->> 组长已经关闭会话。所有人都已经退出了。");
     EXPECT_NE(FromGbk(h.s.messageText).find("Massage: 会话 'Topic ' 关闭"), std::string::npos);
     EXPECT_EQ(h.s.endedAt, h.f.clock.Now());

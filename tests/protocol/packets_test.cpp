@@ -7,7 +7,6 @@
 
 #include "protocol/packets.h"
 #include "protocol/sample_packets.h"
-#include "session/bytes.h"
 #include "session/gbk.h"
 
 namespace kolvena {
@@ -136,7 +135,7 @@ TEST(Readers, TruncationsAndCountsPastTheBytesAreRefusedAndBytesAfterThePacketIg
     }
 }
 
-TEST(NameFields, NamesFillTwentyBytesAtMostAreNotReadPastAndKeepWholeCharacters) {
+TEST(Builders, NamesAndTextsAreCutToTheirFieldsOrThePacketWithoutSplittingACharacter) {
     const std::string zhong = ToGbk("中");
     const std::string twenty = "ABCDEFGHIJKLMNOPQRST";
     const std::pair<std::string, std::string> rows[] = {
@@ -154,10 +153,7 @@ TEST(NameFields, NamesFillTwentyBytesAtMostAreNotReadPastAndKeepWholeCharacters)
     std::string login = BuildLogin("Bob");
     login[10] = 'Z'; // bytes after the NUL carry nothing
     EXPECT_EQ(ReadLogin(login)->name, "Bob");
-}
-
-TEST(Builders, OverlongTextsAreCutToFitThePacketWithoutSplittingACharacter) {
-    const std::string zhong = ToGbk("中");
+    // Overlong texts are cut to fit the packet, without splitting a character either.
     const std::string longText = "a" + Repeat(zhong, 3000);
     const std::string notice = BuildNotice(PacketType::NoticeToHost, {1, longText});
     EXPECT_EQ(notice.size(), MAX_PACKET_SIZE); // "a" and 2045 characters fill 4091 bytes
@@ -180,12 +176,10 @@ TEST(Welcome, TwoRecordsByteExactAndTheTrailerMayBeMissing) {
     const auto packet =
         BuildWelcome(topic, 1000000000, std::string(MessageWindowHeader()) + backlog, roster);
     ASSERT_TRUE(packet);
-    std::string expected = "\x15" + topic + std::string(TOPIC_SIZE - topic.size(), '\0');
-    ByteWriter w(expected);
-    w.U32(1000000000);
-    w.U16(static_cast<std::uint16_t>(backlog.size()));
-    w.Raw(backlog);
-    w.U16(2);
+    ASSERT_LT(backlog.size(), 256u);
+    const std::string expected = "\x15" + topic + std::string(TOPIC_SIZE - topic.size(), '\0') +
+                                 Bytes({0x00, 0xCA, 0x9A, 0x3B, int(backlog.size()), 0}) + backlog +
+                                 Bytes({2, 0});
     const std::string records = roster[0].Encode() + roster[1].Encode();
     EXPECT_EQ(*packet, expected + records + std::string(WELCOME_TRAILER_SIZE, '\0'));
 

@@ -165,15 +165,12 @@ TEST(ByteReader, ReadsLittleEndianAndAFailedReadPoisonsLaterReads) {
     EXPECT_FALSE(r.Ok());
 }
 
-TEST(Gbk, ConvertsBothWaysAndMarksWhatItCannotConvert) {
+TEST(Gbk, ConvertsMarksWhatItCannotAndFitsWithoutSplittingACharacter) {
     EXPECT_EQ(ToGbk("会话组长 Bob"), "\xBB\xE1\xBB\xB0\xD7\xE9\xB3\xA4 Bob");
     EXPECT_EQ(ToGbk("a\xF0\x9F\x98\x80z"), "a?z"); // an emoji
     EXPECT_EQ(ToGbk("a\xC3z"), "a?z");             // broken UTF-8
     // A lead byte without its trail, a byte GBK never uses, one cut off at the end: each shown.
     EXPECT_EQ(FromGbk("a\x81 \xFFz\xB0"), "a\uFFFD \uFFFDz\uFFFD");
-}
-
-TEST(Gbk, FitLengthNeverSplitsATwoByteCharacter) {
     const std::string text = ToGbk("组长ab王");
     const std::pair<std::size_t, std::size_t> rows[] = {{100, 8}, {7, 6}, {4, 4}, {3, 2}, {1, 0}};
     for (const auto& [most, fit] : rows)
@@ -183,8 +180,7 @@ TEST(Gbk, FitLengthNeverSplitsATwoByteCharacter) {
 }
 
 TEST(Text, FillAndTrim) {
-    // The handlers' and commands' lines pin %s, %lu and %d. Missing values and stray marks stay as
-    // written; a value is never scanned for marks.
+    // Missing values and stray marks stay as written; a value is never scanned for marks.
     EXPECT_EQ(Fill("%s and %s", {"%s"}), "%s and %s");
     EXPECT_EQ(Fill("100%", {}), "100%");
     EXPECT_EQ(Fill("%x%s", {"v"}), "%xv");
@@ -204,8 +200,7 @@ TEST(TimeText, ClockDurationAndDate) {
 }
 
 TEST(AddressCode, ValueCodeAndBackAgain) {
-    // The dotted text, its value and its code (10.0.0.0's wraps around); text that does not convert
-    // gives the none value.
+    // The dotted text, its value and its code (10.0.0.0's wraps around, a bad text's is none).
     const std::tuple<const char*, std::uint32_t, AddressCode> rows[] = {
         {"192.168.0.1", 16820416u, 16779059u},
         {"127.0.0.1", 16777343u, 16735986u},
