@@ -9,15 +9,15 @@ namespace {
 using Status = PacketAssembler::Status;
 using test::Bytes;
 
-// Feeds each piece, drains the assembler after each and returns the packets in order; the
-// status that ended the last drain goes to last.
+// The packets of the pieces fed in turn, at most `most` bytes held; the last status to `last`.
 std::vector<std::string> FeedAll(PacketAssembler& assembler,
                                  const std::vector<std::string_view>& pieces,
-                                 Status* last = nullptr) {
+                                 Status* last = nullptr, std::size_t most = SIZE_MAX) {
     std::vector<std::string> packets;
     Status status = Status::NeedMore;
     for (std::string_view piece : pieces) {
         assembler.Feed(piece);
+        EXPECT_LE(assembler.Buffered(), most);
         for (auto r = assembler.Next(); (status = r.status) == Status::Packet; r = assembler.Next())
             packets.push_back(std::move(r.packet));
     }
@@ -127,16 +127,9 @@ TEST(Assembler, PacketsUpToTheirCapAreTakenAndBufferingStaysWithinCapAndOneRead)
     std::vector<Buddy> roster(MAX_WELCOME_RECORDS, test::SampleRoster(1)[0]);
     const std::string welcome = *BuildWelcome("t", 0, "", roster); // just under 1 MiB
     const std::string stream = welcome + chat + BuildMemberLeft(2);
-    constexpr std::size_t READ = 1000;
     PacketAssembler assembler(Side::Client);
-    std::vector<std::string> packets;
-    for (std::string_view piece : Pieces(stream, READ)) {
-        assembler.Feed(piece);
-        EXPECT_LE(assembler.Buffered(), MAX_WELCOME_SIZE + READ);
-        for (auto r = assembler.Next(); r.status == Status::Packet; r = assembler.Next())
-            packets.push_back(std::move(r.packet));
-    }
-    EXPECT_EQ(packets, (std::vector<std::string>{welcome, chat, BuildMemberLeft(2)}));
+    EXPECT_EQ(FeedAll(assembler, Pieces(stream, 1000), nullptr, MAX_WELCOME_SIZE + 1000),
+              (std::vector<std::string>{welcome, chat, BuildMemberLeft(2)}));
 }
 
 TEST(Assembler, ManySmallPacketsInOneReadAllComeOutInOrder) {

@@ -5,15 +5,7 @@
 namespace kolvena {
 namespace {
 
-using test::Chat;
-using test::Core;
-using test::Events;
-using test::Lines;
-using test::Relayed;
-using test::SentList;
-using E = EventKind;
-using P = PacketType;
-
+using namespace test::harness;
 TEST(ClientHandler, NothingCountsBeforeTheWelcomeWhichBringsTopicRosterAndBacklog) {
     Core h;
     h.Connect();
@@ -60,7 +52,6 @@ TEST(ClientHandler, ScenarioNamesSendersByBuddyIdAndTargetsByActiveIndex) {
         Step("own notice refused", BuildNotice(P::NoticeRefused, {4, "nope"}), {},
              {"您待发送的消息: <nope> 验证没有通过，无法被发送。"}),
         Shown("own rename", BuildRename(P::Rename, {4, "Caz"}), E::EvNameChanged),
-        Shown("own sleep", BuildPresence(P::Sleep, {4}), E::EvAsleep),
         Shown("own wake", BuildPresence(P::Wake, {4}), E::EvAwake),
         Shown("rename", BuildRename(P::Rename, {3, "Robert"}), E::EvNameChanged,
               {"-->> Bob 改名为 'Robert ' "}),
@@ -112,9 +103,8 @@ TEST(ClientHandler, HostGoneEndsTheSession) {
     h.Client();
     h.f.clock.Advance(5);
     h.f.core.OnHostGone();
-    EXPECT_TRUE(h.s.roster.empty());
-    EXPECT_FALSE(h.s.inSession);
-    EXPECT_EQ(h.net.shutdowns, 1);
+    EXPECT_EQ(std::tuple(h.s.roster.size(), h.s.inSession, h.net.shutdowns),
+              std::tuple(0u, false, 1));
     EXPECT_EQ(h.Line(), "-->> 组长已经关闭会话。所有人都已经退出了。");
     EXPECT_NE(FromGbk(h.s.messageText).find("Massage: 会话 'Topic ' 关闭"), std::string::npos);
     EXPECT_EQ(h.s.endedAt, h.f.clock.Now());

@@ -128,16 +128,31 @@ struct Core {
             out.push_back(captions ? box.caption + "|" + box.text : box.text);
         return out;
     }
-    std::vector<SessionEvent> EventsFrom(std::size_t first) const {
-        return {log.events.begin() + static_cast<std::ptrdiff_t>(first), log.events.end()};
-    }
     // What one action sent, added to the chat pane, showed in boxes and recorded.
     template <class Act> Effects Run(Act&& act, bool captions = false) {
         Forget();
         const std::size_t lines = s.lines.size(), events = log.events.size();
         act();
-        return {TakeSent(), LinesFrom(lines), Boxes(captions), EventsFrom(events)};
+        return {TakeSent(),
+                LinesFrom(lines),
+                Boxes(captions),
+                {log.events.begin() + static_cast<std::ptrdiff_t>(events), log.events.end()}};
     }
 };
 
 } // namespace kolvena::test
+
+// The harness's names, for a test that takes them with `using namespace test::harness`.
+namespace kolvena::test::harness {
+using test::Chat;
+using test::Core;
+using test::Events;
+using test::Lines;
+using test::Rec;
+using test::Relayed;
+using test::SentList;
+using test::To;
+using test::ToAll;
+using E = EventKind;
+using P = PacketType;
+} // namespace kolvena::test::harness

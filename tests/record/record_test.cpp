@@ -26,8 +26,7 @@ using namespace std::string_literals;
 constexpr CalendarTime START = 1000000000; // 0x3B9ACA00
 constexpr std::int32_t I32_MAX = std::numeric_limits<std::int32_t>::max();
 
-// The leader's 36-byte creation payload (name field, address field), and a 17-byte chat line to
-// everyone from BuddyID 1 with the text "hi!".
+// The leader's 36-byte creation payload and a 17-byte chat line to everyone from BuddyID 1.
 const std::string CREATED = "alice"s + std::string(15, '\0') + "192.168.0.7" + std::string(5, '\0');
 const std::string CHAT = "\x18\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x03\x00hi!"s;
 
@@ -102,8 +101,8 @@ TEST_F(RecordTest, CapStopsRecordingAndTellsTheUserOnce) {
     for (std::size_t i = 0; i < MAX_EVENTS; ++i)
         ASSERT_TRUE(log.AppendEvent(EventKind::EvChatLine, "x"));
     EXPECT_TRUE(prompter.boxes.empty());
-    EXPECT_FALSE(log.AppendEvent(EventKind::EvChatLine, "y"));
-    EXPECT_FALSE(log.AppendEvent(EventKind::EvSessionEnded));
+    EXPECT_FALSE(log.AppendEvent(EventKind::EvChatLine, "y") ||
+                 log.AppendEvent(EventKind::EvSessionEnded));
     EXPECT_EQ(log.events.size(), MAX_EVENTS);
     ASSERT_EQ(prompter.boxes.size(), 1u);
     EXPECT_EQ(prompter.boxes[0].text, "会话录象已达到 65535 个事件的上限，此后的事件将不再录入。");
@@ -124,8 +123,7 @@ TEST_F(RecordTest, ReplayAccessorsAreSafeAtEveryPosition) {
     for (const std::int32_t delay : {0, 4, 6})
         log.events.push_back({EventKind::EvChatLine, delay, ""});
     const std::uint32_t huge = std::numeric_limits<std::uint32_t>::max();
-    // The cursor, the delay of CurrentEvent (-1 for none), NextDelay, ElapsedAtCursor and the
-    // cursor after AdvanceCursor.
+    // The cursor; CurrentEvent's delay (-1: none), NextDelay, ElapsedAtCursor; AdvanceCursor's.
     const std::tuple<std::uint32_t, int, int, int, std::uint32_t> rows[] = {
         {0, -1, 0, 0, 1}, {1, 0, 4, 0, 2},   {2, 4, 6, 4, 3},
         {3, 6, 0, 10, 4}, {4, -1, 0, 10, 4}, {huge, -1, 0, 10, huge}};
@@ -168,11 +166,9 @@ TEST(RecordingHeaderTest, DecodeKeepsEveryFieldAndTheTopicUpToItsNul) {
                              "\x7F\x7F\x7F\x7F"s;
     const std::string cutLead = std::string(39, 'a') + "\xB0";
     // The 40-byte field in the file and the topic read from it; the second has no terminator.
-    const std::pair<std::string, std::string> rows[] = {
-        {"abc"s + std::string(37, '\0'), "abc"},
-        {std::string(40, 'T'), std::string(40, 'T')},
-        {"ab\0"s + std::string(37, 'J'), "ab"},
-        {cutLead, cutLead}};
+    const std::pair<std::string, std::string> rows[] = {{"abc"s + std::string(37, '\0'), "abc"},
+                                                        {"ab\0"s + std::string(37, 'J'), "ab"},
+                                                        {cutLead, cutLead}};
     for (const auto& [field, topic] : rows) {
         RecordingHeader header;
         ASSERT_TRUE(header.Decode("\x05\x00\x01\x00"s + field + tail));
@@ -255,7 +251,6 @@ TEST_F(ReadLogTest, AcceptsValidFilesAndReplacesTheLog) {
 TEST_F(ReadLogTest, RefusesMalformedFilesAndTheValidFileCutAnywhere) {
     const std::pair<const char*, std::string> cases[] = {
         {"lower-case end mark", Header(2) + RECORDS + "[end]\0"s},
-        {"end mark without its NUL", Header(0) + "[END]"},
         {"end mark with another last byte", Header(0) + "[END]X"},
         {"more events counted than present", Header(3) + RECORDS + END_MARK},
         {"fewer events counted than present", Header(1) + RECORDS + END_MARK},
@@ -277,29 +272,10 @@ TEST_F(ReadLogTest, RefusesMalformedFilesAndTheValidFileCutAnywhere) {
     }
 }
 
-TEST_F(ReadLogTest, LoadRecordingReportsEachFailureOnce) {
-    test::WriteFileBytes(dir.File("bad.prs"), Header(0) + "[end]\0"s);
-    test::WriteFileBytes(dir.File("good.prs"), VALID);
-    // Whether it loads, and whether the caller has a text to show (ReadLog shows its own box).
-    const std::tuple<std::string, bool, bool> rows[] = {{dir.File("missing.prs"), false, true},
-                                                        {dir.Path(), false, true},
-                                                        {dir.File("bad.prs"), false, false},
-                                                        {dir.File("good.prs"), true, false}};
-    for (const auto& [path, ok, errorText] : rows) {
-        SCOPED_TRACE(path);
-        prompter.boxes.clear();
-        const FileResult result = LoadRecording(log, path);
-        EXPECT_EQ(std::tuple(result.ok, !result.ok && !result.shown, prompter.boxes.size(),
-                             log.events == before),
-                  std::tuple(ok, errorText, ok || errorText ? 0u : 1u, !ok));
-    }
-}
-
 constexpr CalendarTime CREATED_AT = 992872987; // 2001-06-18 14:03:07 UTC
 constexpr CalendarTime SAVED = 992873400;      // 14:10:00
 
-// A leader's session on 18 June 2001 with the topic abc: three members (one of them gone), one
-// notice at 14:05:00 and two chat lines.
+// A session of 18 June 2001, topic abc: three members (one gone), a notice, two chat lines.
 class TranscriptTest : public RecordTest {
 protected:
     void SetUp() override {
@@ -334,10 +310,6 @@ TEST_F(TranscriptTest, ExactBytesWhileInSessionAndTheEndTimeAfterIt) {
     session.inSession = false;
     session.endedAt = CREATED_AT + 86400 + 3600;
     EXPECT_NE(BuildTranscript(session, 0).find(" - 15:03:07 (6/19/2001)\r\n"), std::string::npos);
-    EXPECT_EQ(DefaultFileName(session), "abc(6-18-2001)");
-    EXPECT_TRUE(HasSessionRecord(session));
-    session.messageText = std::string(MessageWindowHeader());
-    EXPECT_FALSE(HasSessionRecord(session));
     // The default name keeps GBK and avoids slashes; the dialog gets it as UTF-8.
     session.topic = ToGbk("周会/计划");
     EXPECT_EQ(DefaultFileName(session), ToGbk("周会_计划(6-18-2001)"));
@@ -364,8 +336,7 @@ TEST_F(TranscriptTest, FileHoldsLongPaneTextsWholeAndAFailureNamesTheFile) {
 TEST_F(RecordTest, TextRecordIsTheFileUpToItsFirstNulAndAFailedReadKeepsTheText) {
     const std::string big = std::string(200 * 1024, 'b') + "E";
     const std::pair<std::string, std::string> rows[] = {
-        {"", ""},       {"one\r\ntwo\r\n", "one\r\ntwo\r\n"},     {"abc\0def"s, "abc"},
-        {"\0abc"s, ""}, {"\xC4\xE3\xBA\xC3", "\xC4\xE3\xBA\xC3"}, {big, big}};
+        {"", ""}, {"one\r\ntwo\r\n", "one\r\ntwo\r\n"}, {"abc\0def"s, "abc"}, {big, big}};
     for (const auto& [bytes, text] : rows) {
         test::WriteFileBytes(dir.File("record.txt"), bytes);
         std::string read = "stale";

@@ -51,8 +51,6 @@ TEST_F(SessionTest, DepartedMembersKeepTheirBuddyIdAndShiftActiveIndexes) {
                          session.GetBuddy(3)->Name(), session.GetSelfIndex(),
                          session.ActiveIndexOf(4), session.ActiveIndexOf(3)),
               std::tuple(4u, 3, "D", ActiveIndex(3), ActiveIndex(3), ActiveIndex()));
-    EXPECT_TRUE(session.StreamHasSelf("\x01\x03"));
-    EXPECT_FALSE(session.StreamHasSelf("\x01\x04"));
     EXPECT_EQ(std::tuple(session.roster[2].state, session.roster[2].leaveTime),
               std::tuple(BuddyState::Left, 1003u));
     EXPECT_EQ(session.AddBuddy(Buddy::Make("E", "", BuddyRole::Member)), 4);
@@ -70,9 +68,8 @@ TEST_F(SessionTest, DepartedMembersKeepTheirBuddyIdAndShiftActiveIndexes) {
 }
 
 TEST_F(SessionTest, IndexesOutOfRangeNeverCrash) {
-    EXPECT_EQ(std::tuple(session.GetBuddy(1), session.GetSelfIndex(), session.BuddyById(1),
-                         session.StreamHasSelf("")),
-              std::tuple(nullptr, ActiveIndex(), nullptr, false));
+    EXPECT_EQ(std::tuple(session.GetBuddy(1), session.GetSelfIndex(), session.BuddyById(1)),
+              std::tuple(nullptr, ActiveIndex(), nullptr));
     prompter.boxes.clear();
     // With members, an index out of range shows the box and yields the last record.
     FourMembers(1);
@@ -107,29 +104,11 @@ TEST_F(SessionTest, TimeSuffixesOnlyWhereAllowedAndNoticesAreCounted) {
     EXPECT_EQ(session.RenderLines(), "\r\n");
 }
 
-TEST_F(SessionTest, ComposesLinesFromTheUsersPointOfViewAndCountsThem) {
+// The handler and command tests pin each form of line, its routing and its counting.
+TEST_F(SessionTest, ComposedLinesKeepTheStampAndShowTheTextUpToItsFirstNul) {
     FourMembers(1);
-    // Sender BuddyID, target ActiveIndex, whisper, the line; nothing (and nothing counted) for a
-    // member the roster lacks.
-    const std::tuple<std::uint16_t, std::uint16_t, std::uint8_t, const char*> rows[] = {
-        {2, 1, 0, "<B> 对 <你> 说: hello"},
-        {2, 3, 1, "<B> 对 <C> 说(悄悄话): hello"},
-        {1, 1, 0, "<你> 对自己说: hello"},
-        {3, 0, 1, "<C> 对大家说(悄悄话): hello"}};
-    for (const auto& [sender, target, whisper, line] : rows)
-        EXPECT_EQ(Compose(sender, target, whisper), line);
-    for (const auto& [sender, target] : {std::pair{9, 0}, {2, 5}, {0, 0}})
-        EXPECT_EQ(Compose(sender, target), "<none>");
-    EXPECT_EQ(Compose(1, 0, 0, "hello", 0x01020304), "<你> 对大家说: hello"); // the stamp is kept
-    EXPECT_EQ(Compose(2, 0, 0, std::string("hi\0there", 8)), "<B> 对大家说: hi");
-    // B leaves: a sender is a BuddyID, a target an ActiveIndex among those present.
-    session.RemoveBuddy(2);
-    EXPECT_EQ(Compose(2, 0), "<B> 对大家说: hello");
-    EXPECT_EQ(Compose(4, 2), "<D> 对 <C> 说: hello");
-    EXPECT_EQ(session.counters.chatLineTotal, 8);
-    EXPECT_EQ(session.counters.ownSayTotal, 2);
-    EXPECT_EQ(session.counters.relatedSayTotal, 2); // to the user, and to oneself
-    EXPECT_TRUE(prompter.boxes.empty());
+    EXPECT_EQ(Compose(2, 3, 1, std::string("hi\0there", 8), 0x01020304),
+              "<B> 对 <C> 说(悄悄话): hi");
 }
 
 TEST(Buddy, ReceivedRecordIsKeptByteForByteWhateverItsState) {
@@ -159,10 +138,7 @@ TEST(Buddy, ReceivedRecordIsKeptByteForByteWhateverItsState) {
 
 TEST(Buddy, NamesAreCutToTwentyBytesAtACharacterBoundary) {
     const std::pair<std::string, std::string> rows[] = {
-        {std::string(20, 'n'), std::string(20, 'n')}, // no terminator, the id follows
-        {std::string(25, 'n'), std::string(20, 'n')},
-        // Eleven two-byte characters are 22 bytes: ten fit.
-        {ToGbk("一二三四五六七八九十百"), ToGbk("一二三四五六七八九十")},
+        {std::string(25, 'n'), std::string(20, 'n')}, // no terminator, the id follows
         // An odd byte first leaves 19 bytes for characters: nine fit, byte 20 stays NUL.
         {"x" + ToGbk("一二三四五六七八九十"), "x" + ToGbk("一二三四五六七八九")},
     };
@@ -189,19 +165,14 @@ TEST(ByteReader, ReadsLittleEndianAndAFailedReadPoisonsLaterReads) {
     EXPECT_FALSE(r.Ok());
 }
 
-TEST(Gbk, ConvertsBothWaysAndMarksWhatItCannotConvert) {
+TEST(Gbk, ConvertsMarksWhatItCannotAndFitsWithoutSplittingACharacter) {
     EXPECT_EQ(ToGbk("会话组长 Bob"), "\xBB\xE1\xBB\xB0\xD7\xE9\xB3\xA4 Bob");
-    EXPECT_EQ(FromGbk("\xBB\xE1\xBB\xB0\xD7\xE9\xB3\xA4 Bob"), "会话组长 Bob");
     EXPECT_EQ(ToGbk("a\xF0\x9F\x98\x80z"), "a?z"); // an emoji
     EXPECT_EQ(ToGbk("a\xC3z"), "a?z");             // broken UTF-8
     // A lead byte without its trail, a byte GBK never uses, one cut off at the end: each shown.
     EXPECT_EQ(FromGbk("a\x81 \xFFz\xB0"), "a\uFFFD \uFFFDz\uFFFD");
-}
-
-TEST(Gbk, FitLengthNeverSplitsATwoByteCharacter) {
     const std::string text = ToGbk("组长ab王");
-    const std::pair<std::size_t, std::size_t> rows[] = {{100, 8}, {8, 8}, {7, 6}, {4, 4},
-                                                        {3, 2},   {1, 0}, {0, 0}};
+    const std::pair<std::size_t, std::size_t> rows[] = {{100, 8}, {7, 6}, {4, 4}, {3, 2}, {1, 0}};
     for (const auto& [most, fit] : rows)
         EXPECT_EQ(GbkFitLength(text, most), fit) << most;
     // A cut-off lead byte at the end is one byte of its own.
@@ -209,9 +180,6 @@ TEST(Gbk, FitLengthNeverSplitsATwoByteCharacter) {
 }
 
 TEST(Text, FillAndTrim) {
-    EXPECT_EQ(Fill(KOLVENA_TEXT("-->> %s 加入会话"), {ToGbk("王五")}), ToGbk("-->> 王五 加入会话"));
-    EXPECT_EQ(Fill("code: %lu, host: %s, port: %d", {"7", "a", "6636"}),
-              "code: 7, host: a, port: 6636");
     // Missing values and stray marks stay as written; a value is never scanned for marks.
     EXPECT_EQ(Fill("%s and %s", {"%s"}), "%s and %s");
     EXPECT_EQ(Fill("100%", {}), "100%");
@@ -224,26 +192,20 @@ TEST(Text, FillAndTrim) {
 
 TEST(TimeText, ClockDurationAndDate) {
     constexpr CalendarTime kJune18th2001 = 992872987; // 14:03:07 UTC; the suite runs with TZ=UTC
-    EXPECT_EQ(FormatClock(9 * 3600 + 5 * 60 + 3), "09:05:03");
     EXPECT_EQ(FormatClock(kJune18th2001), "14:03:07");
     EXPECT_EQ(FormatDuration(90061), "01:01:01");
-    EXPECT_EQ(FormatDuration(0), "00:00:00");
     EXPECT_EQ(FormatDuration(86399), "23:59:59");
     EXPECT_EQ(FormatClockAndDate(kJune18th2001), "14:03:07 (6/18/2001)");
     EXPECT_EQ(FormatFileDate(kJune18th2001), "6-18-2001");
 }
 
 TEST(AddressCode, ValueCodeAndBackAgain) {
-    // The dotted text, its value and its code (10.0.0.0's wraps around); text that does not convert
-    // gives the none value.
+    // The dotted text, its value and its code (10.0.0.0's wraps around, a bad text's is none).
     const std::tuple<const char*, std::uint32_t, AddressCode> rows[] = {
         {"192.168.0.1", 16820416u, 16779059u},
-        {"0.0.0.1", 16777216u, 16735859u},
         {"127.0.0.1", 16777343u, 16735986u},
         {"10.0.0.0", 10u, 4294925949u},
-        {"not an address", 0xFFFFFFFFu, 4294925938u},
-        {"999.1.1.1", 0xFFFFFFFFu, 4294925938u},
-        {"", 0xFFFFFFFFu, 4294925938u}};
+        {"999.1.1.1", 0xFFFFFFFFu, 4294925938u}};
     for (const auto& [dotted, value, code] : rows) {
         SCOPED_TRACE(dotted);
         EXPECT_EQ(std::tuple(Ipv4Value(dotted), MakeAddressCode(dotted), AddressFromCode(code)),
