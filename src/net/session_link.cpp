@@ -6,6 +6,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include "session/text.h"
+
 namespace kolvena {
 
 namespace {
@@ -29,6 +31,8 @@ constexpr const char* NOT_HOST = "不是主机，无法广播。";
 constexpr const char* CONNECTED = "与会话主机连接成功!";
 constexpr const char* CONNECT_FAILED = "与会话主机连接没有成功，请重新连接。";
 constexpr const char* BAD_ADDRESS = "IPAddress is error!\nPlease input again!";
+constexpr const char* NOT_SEARCHABLE = "UDP 端口 %d 已被占用，局域网搜索找不到这个会话。\n"
+                                       "会话照常进行，朋友仍可以用地址编码加入。";
 
 std::string Dotted(const QHostAddress& address) {
     bool isIpv4 = false;
@@ -98,6 +102,7 @@ bool SessionLink::Init() {
 }
 
 void SessionLink::CloseEverything() {
+    responder_.reset();
     net_.CloseAll();
     active_ = false;
     isServer_ = false;
@@ -118,7 +123,27 @@ bool SessionLink::Serve() {
     isServer_ = true;
     accepting_ = true;
     code_ = MakeAddressCode(OwnAddressText());
+    StartResponder();
     return true;
+}
+
+void SessionLink::StartResponder() {
+    responder_ = std::make_unique<SearchResponder>([this](std::uint32_t queryId) {
+        return listener_ ? listener_->AnswerSearch(queryId) : std::nullopt;
+    });
+    if (responder_->Listen(options_.bindAddress, ownPort_))
+        return;
+    responder_.reset();
+    // Told after the news of the session itself, which the caller is about to give.
+    const std::uint64_t generation = generation_;
+    const std::string text = Fill(NOT_SEARCHABLE, {std::to_string(ownPort_)});
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, text] {
+            if (generation == generation_ && IsServing())
+                prompter_.Inform(Notice::NotSearchable, "", text, BoxIcon::Warning);
+        },
+        Qt::QueuedConnection);
 }
 
 void SessionLink::WatchServer() {

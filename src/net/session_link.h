@@ -12,6 +12,7 @@
 #include "connect_thread.h"
 #include "net_socket.h"
 #include "protocol/transport.h"
+#include "search_responder.h"
 #include "session/prompter.h"
 #include "thread_mailbox.h"
 
@@ -36,7 +37,9 @@ std::string DiscoverOwnAddress();
 
 // The session endpoint of the window (or of the headless peer), on that object's thread. It
 // serves as host or connects as client, cuts every connection's stream into packets and
-// reports them, closes and departures to the listener. Listener calls may run a nested event
+// reports them, closes and departures to the listener. While it hosts it also answers searches
+// of the local network on UDP at the session's port number and address, from what the
+// listener answers. Listener calls may run a nested event
 // loop (a modal box), so every connection is looked up again by its id after each call.
 class SessionLink final : public QObject, public Transport {
 public:
@@ -82,6 +85,9 @@ public:
 private:
     // Host.
     void WatchServer();
+    // Answers searches while hosting; a port that is taken costs only the searches, and the
+    // leader hears of it once.
+    void StartResponder();
     void OnNewConnection();
     void OnAcceptError(QAbstractSocket::SocketError error);
     void AdmitWaiting(QTcpSocket* socket);
@@ -124,6 +130,7 @@ private:
     // The latest connect attempt; the outcome of an older one is dropped.
     std::uint64_t connectAttempt_ = 0;
     // Declared before the worker, so that it outlives the worker's join.
+    std::unique_ptr<SearchResponder> responder_; // while hosting
     ThreadMailbox mailbox_;
     std::unique_ptr<CConnectThread> connectThread_;
 };

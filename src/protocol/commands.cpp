@@ -574,6 +574,7 @@ SettingsValues Commands::OpenSettings() const {
     values.showTimeOnMessages = s.settings.showTimeOnMessages;
     values.verify = s.settings.verifyMessages;
     values.sound = s.settings.soundOn;
+    values.search = s.settings.searchAllowed;
     if (values.hosting) {
         const std::uint16_t present = s.GetBuddyCount();
         values.currentClients = present > 0 ? present - 1 : 0;
@@ -614,6 +615,7 @@ void Commands::ApplySettings(const SettingsValues& values) {
     s.settings.maxClients =
         static_cast<std::uint16_t>(std::clamp(values.maxClients, MIN_MAX_CLIENTS, MAX_MAX_CLIENTS));
     s.settings.soundOn = values.sound;
+    s.settings.searchAllowed = values.search;
 
     // The door is the host's only while it still hosts the session the dialog was opened for.
     if (values.hosting && s.isHost) {

@@ -59,6 +59,7 @@ struct SettingsValues {
     bool showTimeOnMessages = false;
     bool listen = false;
     std::uint16_t currentClients = 0;
+    bool search = true; // "允许局域网搜索"
 };
 
 // The user's commands, shared by the window and the headless peer. Each checks its

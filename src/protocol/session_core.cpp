@@ -15,6 +15,7 @@ void SessionCore::Start() {
     session.settings.showTimeOnMessages = true;
     session.settings.verifyMessages = true;
     session.settings.soundOn = true;
+    session.settings.searchAllowed = true;
     session.messageText += MessageWindowHeader();
     parts_.view.RefreshMessages();
     parts_.show.ShowWelcomeBanner();

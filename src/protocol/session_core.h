@@ -37,6 +37,9 @@ public:
     void OnClientPacket(std::string packet) override;
     void OnHostGone() override;
     void OnConnectResult(bool connected) override;
+    std::optional<SearchAnswer> AnswerSearch(std::uint32_t queryId) const override {
+        return AnswerFor(parts_.session, parts_.transport, queryId);
+    }
 
     const Session& session() const { return parts_.session; }
     const Recorder& recorder() const { return parts_.recorder; }

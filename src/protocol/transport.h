@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "search_datagrams.h"
 #include "session/address_code.h"
 #include "session/member_numbers.h"
 
@@ -110,6 +111,13 @@ public:
 
     // Client: the background connect ended (its success or failure box already shown).
     virtual void OnConnectResult(bool connected) = 0;
+
+    // Host: a well-formed search query arrived. The answer as the session stands at this
+    // moment, or nothing (not hosting, searching turned off); it changes nothing, and a
+    // listener without a session answers nothing.
+    virtual std::optional<SearchAnswer> AnswerSearch(std::uint32_t /*queryId*/) const {
+        return std::nullopt;
+    }
 };
 
 } // namespace kolvena

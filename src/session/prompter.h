@@ -41,6 +41,7 @@ enum class Notice {
     ReplayEnded,    // the replay has played the last event
     SessionEnded,   // the replayed session ends here
     LogFull,        // the recording holds no more events
+    NotSearchable,  // the session runs, but searches of the local network cannot find it
     Fault,          // the program met a state it should never be in
 };
 

@@ -165,6 +165,7 @@ public:
         bool verifyMessages = true;
         bool soundOn = true;
         std::uint16_t maxClients = 20;
+        bool searchAllowed = true; // a hosted session answers searches of the local network
     } settings;
 
     // --- the file transfer: the own offer's path, the offered name (own or received), its

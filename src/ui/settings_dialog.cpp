@@ -40,6 +40,7 @@ SettingsDialog::SettingsDialog(const SettingsValues& start, Validator validate, 
     showTimeOnMessages_ =
         MakeCheckBox(this, "1079", "消息记录后显示时间", start.showTimeOnMessages);
     listen_ = MakeCheckBox(this, "1081", "监听客户连接", start.listen);
+    search_ = MakeCheckBox(this, "1083", "允许局域网搜索", start.search);
 
     maxClients_ = new QLineEdit(this);
     maxClients_->setObjectName(QStringLiteral("1076"));
@@ -86,6 +87,7 @@ SettingsDialog::SettingsDialog(const SettingsValues& start, Validator validate, 
     layout->addLayout(maxRow);
     layout->addWidget(showTimeOnMessages_);
     layout->addWidget(listen_);
+    layout->addWidget(search_);
     layout->addSpacing(8);
     layout->addWidget(buttons);
 }
@@ -97,6 +99,7 @@ SettingsValues SettingsDialog::Values() const {
     values.sound = sound_->isChecked();
     values.showTimeOnMessages = showTimeOnMessages_->isChecked();
     values.listen = listen_->isChecked();
+    values.search = search_->isChecked();
     bool ok = false;
     const qulonglong typed = maxClients_->text().toULongLong(&ok);
     values.maxClients = ok && typed <= std::numeric_limits<std::uint32_t>::max()

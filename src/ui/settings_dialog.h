@@ -12,7 +12,8 @@ class QLineEdit;
 namespace kolvena::ui {
 
 // Dialog 140 "Kolvena - 设置". The host-only controls (1074, 1081, 1076 and its label 1080)
-// are greyed when the dialog opens outside hosting.
+// are greyed when the dialog opens outside hosting; 1083 (answering searches) lasts for the
+// run, so it can be chosen before a session is created.
 class SettingsDialog final : public QDialog {
 public:
     // Gets the dialog's values on OK; false keeps the dialog open.
@@ -31,6 +32,7 @@ private:
     QLabel* maxLabel_;
     QCheckBox* showTimeOnMessages_;
     QCheckBox* listen_;
+    QCheckBox* search_;
 };
 
 } // namespace kolvena::ui

@@ -5,6 +5,7 @@
 #include "peer.h"
 #include "peer_options.h"
 #include "replay_run.h"
+#include "search_run.h"
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
@@ -26,6 +27,8 @@ int main(int argc, char* argv[]) {
     }
     if (options->role == Role::Replay || options->role == Role::Transcript)
         return kolvena::peer::RunReplay(*options);
+    if (options->role == Role::Search)
+        return kolvena::peer::RunSearch(*options);
     kolvena::peer::Peer peer(*options);
     if (const int code = peer.Start(); code != 0)
         return code;

@@ -61,6 +61,7 @@ int Peer::Start() {
             values.maxClients = *options_.maxClients;
         if (options_.approve == Approval::Off)
             values.verify = false;
+        values.search = options_.search;
         if (!commands.ValidateSettings(values))
             return 1;
         commands.ApplySettings(values);
@@ -179,6 +180,8 @@ void Peer::ApplySettings(std::string_view arguments) {
             values.listen = number != 0;
         else if (key == "verify")
             values.verify = number != 0;
+        else if (key == "search")
+            values.search = number != 0;
         else {
             output_.Error("unknown setting " + std::string(key));
             return;

@@ -1,11 +1,13 @@
 #include "peer_options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <filesystem>
 #include <string_view>
 #include <vector>
 
 #include "protocol/commands.h"
+#include "session/address_code.h"
 
 namespace kolvena::peer {
 namespace {
@@ -55,11 +57,63 @@ std::optional<PeerOptions> ParseReplay(Role role, int argc, char** argv, std::st
     return options;
 }
 
+bool YesNo(std::string_view value, bool& out) {
+    out = value == "yes";
+    return value == "yes" || value == "no";
+}
+
+// search [--port P]... [--address ADDR]... [--wait MS] [--broadcast yes|no] [--json]
+std::optional<PeerOptions> ParseSearch(int argc, char** argv, std::string& error) {
+    PeerOptions options;
+    options.role = Role::Search;
+    for (int i = 2; i < argc; ++i) {
+        const std::string_view flag = argv[i];
+        if (const auto asked = AskedOnly(flag)) {
+            options.role = *asked;
+            return options;
+        }
+        if (flag == "--json") {
+            options.json = true;
+            continue;
+        }
+        if (i + 1 >= argc) {
+            error = std::string(flag) + " needs a value";
+            return std::nullopt;
+        }
+        const std::string value = argv[++i];
+        bool ok = true;
+        if (flag == "--port") {
+            std::uint16_t port = 0;
+            ok = ParseNumber(value, port) && port != 0;
+            options.searchPorts.push_back(port);
+        } else if (flag == "--address") {
+            // Dotted IPv4 only; the limited broadcast address is asked anyway when broadcasting.
+            ok =
+                Ipv4Value(value) != 0xFFFFFFFFu && std::count(value.begin(), value.end(), '.') == 3;
+            options.searchAddresses.push_back(value);
+        } else if (flag == "--wait")
+            ok = ParseNumber(value, options.waitMs) && options.waitMs <= MAX_SEARCH_WAIT_MS;
+        else if (flag == "--broadcast")
+            ok = YesNo(value, options.broadcast);
+        else {
+            error = "unknown option " + std::string(flag);
+            return std::nullopt;
+        }
+        if (!ok) {
+            error = "bad value for " + std::string(flag) + ": " + value;
+            return std::nullopt;
+        }
+    }
+    if (options.searchPorts.empty())
+        options.searchPorts.push_back(SESSION_PORT);
+    return options;
+}
+
 } // namespace
 
 std::optional<PeerOptions> ParseOptions(int argc, char** argv, std::string& error) {
     if (argc < 2) {
-        error = "host, join, replay or transcript?";
+        error = "host, join, search, replay or transcript?";
         return std::nullopt;
     }
     PeerOptions options;
@@ -72,6 +126,8 @@ std::optional<PeerOptions> ParseOptions(int argc, char** argv, std::string& erro
         options.role = Role::Host;
     else if (role == "join")
         options.role = Role::Join;
+    else if (role == "search")
+        return ParseSearch(argc, argv, error);
     else if (role == "replay" || role == "transcript")
         return ParseReplay(role == "replay" ? Role::Replay : Role::Transcript, argc, argv, error);
     else {
@@ -128,6 +184,8 @@ std::optional<PeerOptions> ParseOptions(int argc, char** argv, std::string& erro
             ok = ParseNumber(value, options.transferPort) && options.transferPort != 0;
         else if (flag == "--record")
             options.record = value;
+        else if (flag == "--search" && options.role == Role::Host)
+            ok = YesNo(value, options.search);
         else if (flag == "--code" && options.role == Role::Join) {
             std::uint32_t code = 0;
             ok = ParseNumber(value, code);
