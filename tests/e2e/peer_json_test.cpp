@@ -7,6 +7,7 @@
 
 #include "kolvena-peer/peer_json.h"
 #include "peer_process.h"
+#include "record/event_log.h"
 #include "record/record_test_util.h"
 
 namespace kolvena {
@@ -34,14 +35,20 @@ TEST(PeerJson, StringsStayOneLineOfValidUtf8) {
 
 // A part of standard output and of standard error each, or "" where nothing may be printed.
 struct CommandCase {
-    const char *program, *out, *err;
+    const char* program;
+    std::string out, err;
     int code;
     std::vector<std::string> arguments;
 };
 
-TEST(CommandLine, HelpVersionAndMistakes) {
+TEST(CommandLine, HelpVersionMistakesAndUnusableFiles) {
     const char* peer = KOLVENA_PEER_PATH;
     const char* app = KOLVENA_APP_PATH;
+    const test::TempDir dir;
+    const std::uint16_t port = test::FreePort();
+    const std::string none = dir.File("none.prs"), empty = dir.File("empty.prs");
+    test::WriteFileBytes(empty, RecordingHeader{}.Encode() + std::string("[END]\0", 6));
+    const std::string failed = "chat: -->> 连接指定会话没有成功，请您重新登陆.";
     const CommandCase cases[] = {
         {peer, "usage:\n  kolvena-peer --help", "", 0, {"--help"}},
         {peer, "\ncommands, one a line", "", 0, {"host", "--name", "a", "-h"}},
@@ -49,12 +56,24 @@ TEST(CommandLine, HelpVersionAndMistakes) {
         {peer, "", "usage:", 2, {"--bogus"}},
         {peer, "", "option --jsn\nusage:", 2, {"host", "--jsn", "x"}},
         {peer, "", "usage:", 2, {"replay", "--json"}},
+        {peer, "", "--max needs a value\nusage:", 2, SessionArguments(true, port, "A", {"--max"})},
+        {peer, "", "--max: 0\nusage:", 2, SessionArguments(true, port, "A", {"--max", "0"})},
+        {peer, "", "--max: 101\nusage:", 2, SessionArguments(true, port, "A", {"--max", "101"})},
+        {peer, failed, "", 1, SessionArguments(false, port, "Bob")},
+        {peer, failed, "", 1, SessionArguments(false, port, "Bob", {"--address", "10.0.0.300"})},
+        {peer, "box: Kolvena | 无法打开文件: " + none, "", 1, {"replay", none}},
+        {peer, "box: 播放结束 | 当前会话记录已经重放结束.", "", 0, {"replay", empty}},
+        // An empty session leaves nothing to write: refused as in the window.
+        {peer, "box: Kolvena | 没有任何会话记录.", "", 1, {"transcript", empty, dir.File("x.txt")}},
+        {peer, "", "one recording file\nusage:", 2, {"replay"}},
+        {peer, "", "one recording file\nusage:", 2, {"replay", "a.prs", "b.txt"}},
+        {peer, "", "and an output file\nusage:", 2, {"transcript", "a.prs"}},
+        {peer, "", "empty file name\nusage:", 2, {"transcript", "a.prs", ""}},
         {app, "usage: kolvena", "", 0, {"--help"}},
         {app, "kolvena " KOLVENA_VERSION "\n", "", 0, {"-platform", "offscreen", "--version"}},
         // Qt takes its own options out first; only what it leaves is wrong, before any window.
         {app, "", "'--bogus'\nusage:", 2, {"-platform", "offscreen", "-reverse", "--bogus"}},
     };
-    const test::TempDir dir;
     for (const CommandCase& c : cases) {
         test::ChildOptions options;
         options.errorPath = dir.File("err");
@@ -63,9 +82,9 @@ TEST(CommandLine, HelpVersionAndMistakes) {
         const std::string what = std::string(c.program) + " " + c.arguments.back();
         EXPECT_EQ(child.WaitForExit(10s), c.code) << what;
         const std::string err = test::ReadFileBytes(dir.File("err"));
-        using Stream = std::pair<std::string, const char*>;
-        for (const auto& [stream, part] : {Stream(child.Output(), c.out), Stream(err, c.err)})
-            EXPECT_TRUE(*part ? Contains(stream, part) : stream.empty()) << what << ": " << stream;
+        for (const auto& [stream, part] : {std::pair(child.Output(), c.out), std::pair(err, c.err)})
+            EXPECT_TRUE(part.empty() ? stream.empty() : Contains(stream, part))
+                << what << ": " << stream;
     }
 }
 
