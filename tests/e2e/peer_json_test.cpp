@@ -3,6 +3,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <algorithm>
+#include <filesystem>
 #include <regex>
 
 #include "kolvena-peer/peer_json.h"
@@ -46,8 +47,11 @@ TEST(CommandLine, HelpVersionMistakesAndUnusableFiles) {
     const char* app = KOLVENA_APP_PATH;
     const test::TempDir dir;
     const std::uint16_t port = test::FreePort();
-    const std::string none = dir.File("none.prs"), empty = dir.File("empty.prs");
-    test::WriteFileBytes(empty, RecordingHeader{}.Encode() + std::string("[END]\0", 6));
+    const std::string none = dir.File("none.prs"), empty = dir.File("empty.prs"),
+                      cut = dir.File("cut.prs"), out = dir.File("out.txt");
+    const std::string recording = RecordingHeader{}.Encode() + std::string("[END]\0", 6);
+    test::WriteFileBytes(empty, recording);
+    test::WriteFileBytes(cut, recording.substr(0, recording.size() - 3)); // inside the end mark
     const std::string failed = "chat: -->> 连接指定会话没有成功，请您重新登陆.";
     const CommandCase cases[] = {
         {peer, "usage:\n  kolvena-peer --help", "", 0, {"--help"}},
@@ -64,7 +68,9 @@ TEST(CommandLine, HelpVersionMistakesAndUnusableFiles) {
         {peer, "box: Kolvena | 无法打开文件: " + none, "", 1, {"replay", none}},
         {peer, "box: 播放结束 | 当前会话记录已经重放结束.", "", 0, {"replay", empty}},
         // An empty session leaves nothing to write: refused as in the window.
-        {peer, "box: Kolvena | 没有任何会话记录.", "", 1, {"transcript", empty, dir.File("x.txt")}},
+        {peer, "box: Kolvena | 没有任何会话记录.", "", 1, {"transcript", empty, out}},
+        {peer, "box: Kolvena | 文件格式错误.", "", 1, {"replay", cut}},
+        {peer, "box: Kolvena | 文件格式错误.", "", 1, {"transcript", cut, out}},
         {peer, "", "one recording file\nusage:", 2, {"replay"}},
         {peer, "", "one recording file\nusage:", 2, {"replay", "a.prs", "b.txt"}},
         {peer, "", "and an output file\nusage:", 2, {"transcript", "a.prs"}},
@@ -86,6 +92,7 @@ TEST(CommandLine, HelpVersionMistakesAndUnusableFiles) {
             EXPECT_TRUE(part.empty() ? stream.empty() : Contains(stream, part))
                 << what << ": " << stream;
     }
+    EXPECT_FALSE(std::filesystem::exists(out));
 }
 
 // Every line parsed; a line that is not one JSON object fails the test.
