@@ -358,27 +358,20 @@ struct RawMember {
 // What the host must do after a probe; Echo is no packet but a rename that must come back.
 enum class Must { Keep, Close, Any, Echo };
 
-// A packet, perhaps in pieces cut after the type and its varied count, its last `late` bytes late.
 struct Probe {
     std::string bytes;
-    std::size_t countEnd = 1, late = 0;
-    bool pieces = false;
     Must must = Must::Keep;
 };
 
 // A counted packet whose field `field` holds `count` and carries `sent` bytes for it (the
 // other count holds 1, with its byte), left off after a count that claims more than was
 // written. Body bytes are 'A', no packet type, so a fragment read as a packet start is dropped.
-Probe Counted(PacketLayout layout, std::uint8_t type, std::size_t field, std::uint16_t count,
-              std::size_t sent, std::uint16_t sender) {
-    Probe p;
-    std::string& o = p.bytes;
+std::string Counted(PacketLayout layout, std::uint8_t type, std::size_t field, std::uint16_t count,
+                    std::size_t sent, std::uint16_t sender) {
+    std::string o(1, static_cast<char>(type));
     ByteWriter w(o);
-    o.push_back(static_cast<char>(type));
     auto counted = [&](std::size_t which, std::size_t unit) {
         w.U16(which == field ? count : 1);
-        if (which == field)
-            p.countEnd = o.size();
         o.append((which == field ? sent : 1) * unit, unit == 1 ? 'A' : '\0');
         return which != field || count <= sent;
     };
@@ -399,13 +392,13 @@ Probe Counted(PacketLayout layout, std::uint8_t type, std::size_t field, std::ui
         if (counted(0, 1) && counted(1, Buddy::RECORD_SIZE))
             o.append(WELCOME_TRAILER_SIZE, '\0');
     }
-    return p;
+    return o;
 }
 
-// A type's probes for one connection: complete packets (counts 0, 1 and 8, or the fixed size;
-// also with the last byte late), whole and in pieces; for a few discarded types a rename echo;
-// then counts of 0xFFFF, past every cap, which the host must close on if it takes the type.
-// Layouts and sizes come from the protocol's tables, which the packet tests pin for every byte.
+// A type's probes for one connection: complete packets (counts 0, 1 and 8, or the fixed size);
+// for a few discarded types a rename echo; then counts of 0xFFFF, past every cap, which the host
+// must close on if it takes the type. Layouts and sizes come from the protocol's tables, which
+// the packet tests pin for every byte; the assembler tests cut every packet at every byte.
 std::vector<Probe> Probes(std::uint8_t type, std::uint16_t id) {
     const auto known = PacketTypeOf(type);
     const auto layout = known ? LayoutOf(*known) : PacketLayout::Login;
@@ -415,60 +408,24 @@ std::vector<Probe> Probes(std::uint8_t type, std::uint16_t id) {
     const bool hostTakes = known && Handles(Side::Host, *known);
     // Only the types the host takes check their sender; elsewhere 'A' keeps fragments inert.
     const std::uint16_t sender = hostTakes ? id : 0x4141;
-    std::vector<Probe> kept, out;
+    std::vector<Probe> out;
     if (counts == 0) {
-        Probe whole;
-        whole.bytes.push_back(static_cast<char>(type));
+        std::string whole(1, static_cast<char>(type));
         if (!known)
-            kept.push_back(whole);
-        ByteWriter(whole.bytes).U16(sender);
-        whole.bytes.resize(fixedSize.value_or(8), 'A'); // any other type is 8 bytes
-        whole.countEnd = 3;
-        kept.push_back(whole);
-        whole.late = 1;
-        kept.push_back(whole);
+            out.push_back({whole});
+        ByteWriter(whole).U16(sender);
+        whole.resize(fixedSize.value_or(8), 'A'); // any other type is 8 bytes
+        out.push_back({whole});
     }
     for (std::size_t field = 0; field < counts; ++field)
-        for (std::uint16_t count : {0, 1, 8}) {
-            kept.push_back(Counted(layout, type, field, count, count, sender));
-            if (count > 0) {
-                kept.push_back(kept.back());
-                kept.back().late = 1;
-            }
-        }
-    for (const bool pieces : {false, true})
-        for (Probe p : kept) {
-            p.pieces = pieces;
-            out.push_back(p);
-        }
+        for (std::uint16_t count : {0, 1, 8})
+            out.push_back({Counted(layout, type, field, count, count, sender)});
     if (type == 0 || type == 13 || type == 21 || type == 24 || type == 255)
-        out.emplace_back().must = Must::Echo;
+        out.push_back({"", Must::Echo});
     for (std::size_t field = 0; field < counts; ++field)
-        for (const bool pieces : {false, true}) {
-            out.push_back(Counted(layout, type, field, 0xFFFF, 16, sender));
-            out.back().pieces = pieces;
-            out.back().must = hostTakes ? Must::Close : Must::Any;
-        }
+        out.push_back({Counted(layout, type, field, 0xFFFF, 16, sender),
+                       hostTakes ? Must::Close : Must::Any});
     return out;
-}
-
-// The pieces go out as separate segments with a pause between, so the host reads them apart.
-bool Send(RawMember& m, const Probe& p) {
-    const std::string_view bytes(p.bytes);
-    const std::size_t early = bytes.size() - p.late;
-    const std::size_t cuts[] = {p.pieces ? std::min<std::size_t>(1, early) : 0,
-                                p.pieces ? std::min(p.countEnd, early) : 0, early, bytes.size()};
-    std::size_t from = 0;
-    for (const std::size_t cut : cuts) {
-        if (cut <= from)
-            continue;
-        if (from > 0)
-            std::this_thread::sleep_for(from >= early ? 2ms : 1ms);
-        if (!m.socket.Send(bytes.substr(from, cut - from)))
-            return false;
-        from = cut;
-    }
-    return true;
 }
 
 struct HostileReport {
@@ -511,7 +468,7 @@ HostileReport Attack(std::uint16_t port, Clock::time_point deadline) {
             }
             if (!echoed)
                 fail("no rename echo after discarded " + what);
-            else if (!Send(m, p) && p.must == Must::Keep) {
+            else if (!m.socket.Send(p.bytes) && p.must == Must::Keep) {
                 fail("host closed on well-formed " + what);
                 m.closed = true;
             } else if (p.must == Must::Close) {
