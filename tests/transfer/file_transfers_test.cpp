@@ -119,10 +119,8 @@ protected:
 
 enum class Quit { None, Offerer, Recipient };
 
-// Whole transfers between two peers: every size around the chunk boundaries, either side giving
-// up as chunk 2 is shown, the save dialog cancelled or naming a folder that is not there, and a
-// name that climbs out of any folder. What each side was told and asked, what it showed, and
-// the saved bytes are checked; nothing is saved but the whole file at the chosen path.
+// Sizes around the chunk boundaries, either side giving up at chunk 2, the save dialog cancelled
+// or naming a missing folder, a name climbing out: nothing is saved but the whole file, there.
 TEST_F(Transfer, WholeTransfersSaveTheFileOrNothing) {
     const std::string done = "文件传输完毕!", save = "文件传输完毕! 请选择保存路径.";
     const std::string missing = (dir / "missing" / "x.bin").string();
@@ -175,8 +173,7 @@ TEST_F(Transfer, WholeTransfersSaveTheFileOrNothing) {
             EXPECT_TRUE(entry.path() == source || (kept && entry.path() == saved)) << entry.path();
         fs::remove(saved);
         const std::uint32_t chunks = ChunkCount(c.size);
-        if (quitter)
-            EXPECT_EQ(from.shown, c.offererShown);
+        EXPECT_TRUE(!quitter || from.shown == c.offererShown);
         for (Peer* peer : {&from, &to}) {
             EXPECT_EQ(peer->closes, 1);
             EXPECT_EQ(peer->opened,
@@ -291,9 +288,8 @@ TEST_F(Transfer, OffererHearsEachAnswer) {
     }
 }
 
-// The offer command. Refused before any dialog: no session, a replay, oneself, a transfer
-// running; then files that cannot be sent: dialog cancelled, missing, a folder, one past the
-// largest size. Else it asks for the file and offers it to the target, from host or client.
+// Refused before any dialog (no session, a replay, oneself, busy), then files that cannot be
+// sent; else the offer command asks for the file and offers it to the target, as host or client.
 TEST_F(Transfer, TheOfferCommandRefusesOrOffersToTheTarget) {
     test::Core h;
     h.cmd.OfferFile(); // no session: the target is everyone
@@ -378,9 +374,8 @@ fs::path DiskFolder() {
     return {};
 }
 
-// The received file waits on a RAM file system; the user saves it on the disk. Moves across
-// file systems and beside; refuses a folder or a missing one in the way, and a copy cut short
-// as on a full disk, keeping the received file and leaving nothing half written.
+// The received file waits on a RAM file system and moves across or beside; a folder in the way or
+// missing, or a copy cut short as on a full disk, keeps it and leaves nothing half written.
 TEST(MoveIntoTest, MovesOrKeepsTheReceivedFile) {
     const Folder spool("/dev/shm"), disk(DiskFolder());
     ASSERT_TRUE(!spool.path.empty() && !disk.path.empty()) << "no folder on a file system apart";
