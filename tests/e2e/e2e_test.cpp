@@ -30,6 +30,7 @@ namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
+using test::Contains;
 using test::PeerProcess;
 using test::SessionArguments;
 
@@ -61,10 +62,6 @@ const Lines BANNER = {
     "chat:             ================================================= ",
     "chat:             =       欢迎加入 网络会话(Kolvena) v1.0       = ",
     "chat:             ================================================= ", "chat: "};
-
-bool Contains(std::string_view text, std::string_view part) {
-    return text.find(part) != std::string_view::npos;
-}
 
 // What the peer printed that matches `keep`, without the wall clock's time suffixes.
 Lines Shown(const PeerProcess& peer, const std::string& keep = ".*") {
@@ -264,8 +261,7 @@ TEST_F(TransferE2E, RefusalsReachTheOfferer) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.to);
         P(c.from).Write("offer " + std::string(c.index) + " " + source.string());
-        EXPECT_TRUE(P(c.to).WaitFor(std::string("box: 是否接受文件 | 成员' ") + c.from +
-                                    " '请求向您发送文件 refused.bin (100字节), 接受文件吗?  -> No"))
+        EXPECT_TRUE(P(c.to).WaitFor("refused.bin (100字节), 接受文件吗?  -> No"))
             << P(c.to).Output();
         EXPECT_TRUE(P(c.from).WaitFor("transfer: " + Refused(c.to))) << P(c.from).Output();
     }

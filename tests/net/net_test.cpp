@@ -188,7 +188,6 @@ TEST(SessionLink, AConnectThatFailsShowsItsBoxAndReportsLater) {
     const std::tuple<const char*, std::uint16_t, const char*, bool> cases[] = {
         {"127.0.0.1", refused, kConnectFailed, false},
         {"127.0.0.1", silent.port, kConnectFailed, false},
-        {"127.0.0.300", open, kBadAddress, false},
         {"1.2.3.4.5", open, kBadAddress, false},
         {"255.255.255.255", open, kBadAddress, false},
         {"127.0.0.300", silent.port, kBadAddress, true},
