@@ -17,9 +17,9 @@
 
 #include "peer_process.h"
 #include "protocol/packets.h"
-#include "record/event_log.h"
 #include "record/record_test_util.h"
 #include "session/buddy.h"
+#include "session/bytes.h"
 #include "session/gbk.h"
 #include "support/raw_socket.h"
 
@@ -30,6 +30,7 @@ namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
+using test::Contains;
 using test::PeerProcess;
 using test::SessionArguments;
 
@@ -61,10 +62,6 @@ const Lines BANNER = {
     "chat:             ================================================= ",
     "chat:             =       欢迎加入 网络会话(Kolvena) v1.0       = ",
     "chat:             ================================================= ", "chat: "};
-
-bool Contains(std::string_view text, std::string_view part) {
-    return text.find(part) != std::string_view::npos;
-}
 
 // What the peer printed that matches `keep`, without the wall clock's time suffixes.
 Lines Shown(const PeerProcess& peer, const std::string& keep = ".*") {
@@ -103,10 +100,7 @@ TEST(SessionE2E, LiveSessionDeliversRoutesAndRecords) {
     ASSERT_EQ(peers.size(), 4u);
     PeerProcess &host = *peers[0], &bob = *peers[1];
     EXPECT_TRUE(host.Printed("当前会话人数已满，会话暂时对外关闭。"));
-    {
-        PeerProcess eve(SessionArguments(false, port, "Eve"));
-        EXPECT_FALSE(eve.WaitFor("Eve(您)", 1500ms)) << eve.Output();
-    }
+    EXPECT_FALSE(PeerProcess(SessionArguments(false, port, "Eve")).WaitFor("Eve(您)", 1500ms));
     // Who acts (none: a further line of the step before), the command, the peers that show its
     // line (awaited there) and the line, in which one's own name shows as "<你>".
     const struct {
@@ -165,7 +159,6 @@ TEST(SessionE2E, LiveSessionDeliversRoutesAndRecords) {
         PeerProcess replay({"replay", dir.File(file)});
         EXPECT_EQ(replay.WaitForExit(10s), 0) << replay.Output();
         EXPECT_EQ(Shown(replay, RECORDED), Shown(*live, RECORDED));
-        EXPECT_TRUE(replay.Printed("box: 播放结束 | 当前会话记录已经重放结束."));
     }
 
     const std::string text = dir.File("host.txt");
@@ -178,74 +171,6 @@ TEST(SessionE2E, LiveSessionDeliversRoutesAndRecords) {
     for (const std::string& line : Shown(host, RECORDED))
         EXPECT_TRUE(!line.starts_with("chat: ") || Contains(bytes, ToGbk(line.substr(6)) + "\r\n"))
             << line;
-    EXPECT_FALSE(Contains(bytes, "测试会话")) << "UTF-8 in the transcript";
-    // Cut off inside its end mark, the copy is malformed: nothing is replayed or written.
-    const std::string recording = test::ReadFileBytes(dir.File("host.prs"));
-    test::WriteFileBytes(dir.File("cut.prs"), recording.substr(0, recording.size() - 3));
-    for (const Lines& arguments : {Lines{"replay", dir.File("cut.prs")},
-                                   Lines{"transcript", dir.File("cut.prs"), dir.File("cut.txt")}}) {
-        PeerProcess cut(arguments);
-        EXPECT_EQ(cut.WaitForExit(10s), 1);
-        Lines expected = BANNER;
-        expected.push_back("box: Kolvena | 文件格式错误.");
-        EXPECT_EQ(Shown(cut), expected);
-    }
-    EXPECT_FALSE(fs::exists(dir.File("cut.txt")));
-}
-
-// A leader started with --approve no refuses every notice: only its sender hears of it.
-TEST(SessionE2E, ALeaderThatRefusesNoticesTellsOnlyTheSender) {
-    const std::uint16_t port = test::FreePort();
-    const auto peers =
-        StartSession(port, {{"Ann", {"--approve", "no"}}, {"Bob", {}}, {"Carol", {}}});
-    ASSERT_EQ(peers.size(), 3u);
-    PeerProcess &host = *peers[0], &bob = *peers[1], &carol = *peers[2];
-    bob.Write("notice 广告");
-    const auto asked = host.WaitForLine("box: 成员请求验证消息", std::chrono::seconds(10));
-    ASSERT_TRUE(asked) << host.Output();
-    EXPECT_TRUE(asked->ends_with("-> No")) << *asked;
-    EXPECT_TRUE(bob.WaitFor("box: 消息未被验证通过")) << bob.Output();
-    carol.Write("say 收尾");
-    ASSERT_TRUE(bob.WaitFor("收尾")) << bob.Output();
-    EXPECT_FALSE(carol.Printed("广告")) << carol.Output();
-}
-
-// Refused command lines and unusable files: the exit code and the start of the last line.
-TEST(SessionE2E, CommandLineRefusalsAndUnusableFiles) {
-    const test::TempDir dir;
-    const std::uint16_t port = test::FreePort();
-    const std::string empty = dir.File("empty.prs");
-    test::WriteFileBytes(empty, RecordingHeader{}.Encode() + std::string("[END]\0", 6));
-    const std::string usage = "  kolvena-peer transcript FILE.prs OUT.txt";
-    const std::string failed = "chat: -->> 连接指定会话没有成功，请您重新登陆.";
-    const std::string none = dir.File("none.prs");
-    const struct {
-        std::vector<std::string> arguments;
-        int code;
-        std::string last;
-    } cases[] = {
-        {SessionArguments(true, port, "Ann", {"--max"}), 2, usage},
-        {SessionArguments(true, port, "Ann", {"--max", "0"}), 2, ""},
-        {SessionArguments(true, port, "Ann", {"--max", "101"}), 2, ""},
-        {SessionArguments(false, port, "Bob"), 1, failed},
-        {SessionArguments(false, port, "Bob", {"--address", "10.0.0.300"}), 1, failed},
-        {{"replay", none}, 1, "box: Kolvena | 无法打开文件: " + none},
-        {{"replay", empty}, 0, "box: 播放结束 | 当前会话记录已经重放结束."},
-        // An empty session leaves nothing to write: refused as in the window.
-        {{"transcript", empty, dir.File("none.txt")}, 1, "box: Kolvena | 没有任何会话记录."},
-        {{"replay"}, 2, usage},
-        {{"replay", "a.prs", "b.txt"}, 2, usage},
-        {{"transcript", "a.prs"}, 2, usage},
-        {{"transcript", "a.prs", ""}, 2, usage},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.arguments.front() + " " + c.arguments.back());
-        PeerProcess peer(c.arguments);
-        EXPECT_EQ(peer.WaitForExit(10s), c.code);
-        const Lines lines = peer.Lines("");
-        EXPECT_EQ(lines.empty() ? "" : lines.back().substr(0, c.last.size()), c.last)
-            << peer.Output();
-    }
 }
 
 std::string Refused(const std::string& who) {
@@ -323,15 +248,11 @@ TEST_F(TransferE2E, FilesArriveIntactInEveryDirection) {
             ASSERT_TRUE(Done(P(r.from), source)) << P(r.from).Output();
             EXPECT_EQ(test::ReadFileBytes(Dir(r.to) / name), test::ReadFileBytes(source));
         }
-    EXPECT_EQ(P("Carol").Lines("box: 是否接受文件 | 成员' Bob '请求向您发送文件 ").size(),
-              std::size(sizes));
-    EXPECT_TRUE(P("Carol").Printed("box: Kolvena | 文件传输完毕! 请选择保存路径."));
     EXPECT_TRUE(P("Bob").Printed("progress: Ann-Bob-25000      文件大小:25000字节"));
     EXPECT_TRUE(P("Bob").Printed("progress: 3/3 100%"));
-    EXPECT_TRUE(P("Ann").Printed("box: Kolvena | 文件传输完毕!"));
 }
 
-// Refusals reach the offerer, as do the offer command's own; nothing arrives.
+// Refusals reach the offerer, as do the offer command's own.
 TEST_F(TransferE2E, RefusalsReachTheOfferer) {
     const fs::path source = Source("refused.bin", 100);
     const struct {
@@ -340,23 +261,15 @@ TEST_F(TransferE2E, RefusalsReachTheOfferer) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.to);
         P(c.from).Write("offer " + std::string(c.index) + " " + source.string());
-        EXPECT_TRUE(P(c.to).WaitFor(std::string("box: 是否接受文件 | 成员' ") + c.from +
-                                    " '请求向您发送文件 refused.bin (100字节), 接受文件吗?  -> No"))
+        EXPECT_TRUE(P(c.to).WaitFor("refused.bin (100字节), 接受文件吗?  -> No"))
             << P(c.to).Output();
-        EXPECT_TRUE(P(c.from).WaitFor("box: 无法传输文件 | " + Refused(c.to)));
         EXPECT_TRUE(P(c.from).WaitFor("transfer: " + Refused(c.to))) << P(c.from).Output();
     }
     const std::size_t mark = P("Ann").Lines("").size();
     for (const char* index : {"0", "1", "9"})
         P("Ann").Write("offer " + std::string(index) + " " + source.string());
     ASSERT_TRUE(P("Ann").WaitFor("error: no member 9")) << P("Ann").Output();
-    EXPECT_EQ(After(P("Ann"), mark, "box: 无法传输文件"),
-              Lines(2, "box: 无法传输文件 | 传输文件目标不正确."));
     EXPECT_EQ(After(P("Ann"), mark, "transfer: "), Lines(2, "transfer: 传输文件目标不正确."));
-    for (const char* name : {"Dave", "Eve"}) {
-        EXPECT_TRUE(fs::is_empty(Dir(name))) << name;
-        EXPECT_FALSE(P(name).Printed("transfer: done")) << name;
-    }
 }
 
 // A busy recipient refuses a second offer without asking; the first goes on. Stopping the first
@@ -377,45 +290,30 @@ TEST_F(TransferE2E, OfferWhileBusyIsRefusedAndTheRunningTransferCompletes) {
     EXPECT_TRUE(Done(P("Bob"), big)) << P("Bob").Output();
     EXPECT_TRUE(test::ReadFileBytes(Dir("Carol") / "big.bin") == test::ReadFileBytes(big));
     EXPECT_FALSE(fs::exists(Dir("Carol") / "small.bin"));
-    EXPECT_EQ(After(P("Carol"), mark, "box: 是否接受文件").size(), 1u);
     EXPECT_LT(After(P("Carol"), mark, "progress: ").size(), 200u); // not one per chunk
     // Once idle, the recipient takes offers again.
     P("Ann").Write("offer 3 " + small.string());
     EXPECT_TRUE(Done(P("Carol"), Dir("Carol") / "small.bin")) << P("Carol").Output();
 }
 
-// Either side gives up mid-stream (the other held stopped, so it always lands mid-transfer);
-// nothing is saved.
+// The recipient gives up mid-stream (the offerer held stopped, so it always lands mid-transfer);
+// nothing is saved. The transfer tests pin either side's give-up on the wire; this is the command.
 TEST_F(TransferE2E, GivingUpEndsBothSidesAndSavesNothing) {
     const fs::path big = Source("given-up.bin", 30u << 20);
     const auto before = Files(Dir("Carol"));
-    const struct {
-        const char *quitter, *other, *told, *quitterEnd;
-    } cases[] = {{"Carol", "Bob", "对方已经中断了传输.", "transfer: given up"},
-                 {"Bob", "Carol", "对方已经终止传输.", nullptr}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.quitter);
-        const std::size_t mark = P("Carol").Lines("").size();
-        P("Bob").Write("offer 3 " + big.string());
-        ASSERT_TRUE(P(c.quitter).WaitFor("progress: 1/3072 ")) << P(c.quitter).Output();
-        P(c.other).Signal(SIGSTOP);
-        P(c.quitter).Write("giveup");
-        EXPECT_TRUE(P(c.quitter).WaitFor("box: 终止文件传输 | 您确认要终止传输文件? -> Yes"));
-        P(c.other).Signal(SIGCONT);
-        EXPECT_TRUE(P(c.other).WaitFor(std::string("box: Kolvena | ") + c.told))
-            << P(c.other).Output();
-        EXPECT_TRUE(P(c.other).WaitFor(std::string("transfer: ") + c.told));
-        EXPECT_TRUE(!c.quitterEnd || P(c.quitter).WaitFor(c.quitterEnd)) << P(c.quitter).Output();
-        EXPECT_EQ(After(P("Carol"), mark, "transfer: done"), Lines{});
-        EXPECT_EQ(After(P("Carol"), mark, "progress: 3072/3072"), Lines{});
-        EXPECT_EQ(Files(Dir("Carol")), before);
-    }
+    const std::size_t mark = P("Carol").Lines("").size();
+    P("Bob").Write("offer 3 " + big.string());
+    ASSERT_TRUE(P("Carol").WaitFor("progress: 1/3072 ")) << P("Carol").Output();
+    P("Bob").Signal(SIGSTOP);
+    P("Carol").Write("giveup");
+    EXPECT_TRUE(P("Carol").WaitFor("box: 终止文件传输 | 您确认要终止传输文件? -> Yes"));
+    P("Bob").Signal(SIGCONT);
+    EXPECT_TRUE(P("Bob").WaitFor("transfer: 对方已经中断了传输.")) << P("Bob").Output();
+    EXPECT_TRUE(P("Carol").WaitFor("transfer: given up")) << P("Carol").Output();
+    EXPECT_EQ(After(P("Carol"), mark, "transfer: done"), Lines{});
+    EXPECT_EQ(Files(Dir("Carol")), before);
     P("Carol").Write("giveup");
     EXPECT_TRUE(P("Carol").WaitFor("error: no transfer running"));
-}
-
-void PutU16(std::string& out, std::uint16_t v) {
-    out += {static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
 }
 
 // A member that puts exactly the bytes it wants on the wire; its socket's timeouts make a host
@@ -451,36 +349,30 @@ struct RawMember {
 // What the host must do after a probe; Echo is no packet but a rename that must come back.
 enum class Must { Keep, Close, Any, Echo };
 
-// A packet, perhaps in pieces cut after the type and its varied count, its last `late` bytes late.
 struct Probe {
     std::string bytes;
-    std::size_t countEnd = 1, late = 0;
-    bool pieces = false;
     Must must = Must::Keep;
 };
 
 // A counted packet whose field `field` holds `count` and carries `sent` bytes for it (the
 // other count holds 1, with its byte), left off after a count that claims more than was
 // written. Body bytes are 'A', no packet type, so a fragment read as a packet start is dropped.
-Probe Counted(PacketLayout layout, std::uint8_t type, std::size_t field, std::uint16_t count,
-              std::size_t sent, std::uint16_t sender) {
-    Probe p;
-    std::string& o = p.bytes;
-    o.push_back(static_cast<char>(type));
+std::string Counted(PacketLayout layout, std::uint8_t type, std::size_t field, std::uint16_t count,
+                    std::size_t sent, std::uint16_t sender) {
+    std::string o(1, static_cast<char>(type));
+    ByteWriter w(o);
     auto counted = [&](std::size_t which, std::size_t unit) {
-        PutU16(o, which == field ? count : 1);
-        if (which == field)
-            p.countEnd = o.size();
+        w.U16(which == field ? count : 1);
         o.append((which == field ? sent : 1) * unit, unit == 1 ? 'A' : '\0');
         return which != field || count <= sent;
     };
     if (layout == PacketLayout::Chat && counted(0, 1)) {
-        PutU16(o, 0);      // target: everyone
-        PutU16(o, sender); // then not a whisper, and the stamp
+        w.U16(0);      // target: everyone
+        w.U16(sender); // then not a whisper, and the stamp
         o.append(5, '\0');
         counted(1, 1);
     } else if (layout == PacketLayout::Notice) {
-        PutU16(o, sender);
+        w.U16(sender);
         counted(0, 1);
     } else if (layout == PacketLayout::File) {
         o.append(4, '\0'); // offerer, recipient: nobody
@@ -491,13 +383,12 @@ Probe Counted(PacketLayout layout, std::uint8_t type, std::size_t field, std::ui
         if (counted(0, 1) && counted(1, Buddy::RECORD_SIZE))
             o.append(WELCOME_TRAILER_SIZE, '\0');
     }
-    return p;
+    return o;
 }
 
-// A type's probes for one connection: complete packets (counts 0, 1 and 8, or the fixed size;
-// also with the last byte late), whole and in pieces; for a few discarded types a rename echo;
-// then counts of 0xFFFF, past every cap, which the host must close on if it takes the type.
-// Layouts and sizes come from the protocol's tables, which the packet tests pin for every byte.
+// A type's probes: its packets whole (counts 0, 1 and 8, or the fixed size), for a few discarded
+// types a rename echo, then counts of 0xFFFF, past every cap, closing a type the host takes. The
+// layouts come from the protocol's tables, which the packet tests pin for every byte.
 std::vector<Probe> Probes(std::uint8_t type, std::uint16_t id) {
     const auto known = PacketTypeOf(type);
     const auto layout = known ? LayoutOf(*known) : PacketLayout::Login;
@@ -507,60 +398,24 @@ std::vector<Probe> Probes(std::uint8_t type, std::uint16_t id) {
     const bool hostTakes = known && Handles(Side::Host, *known);
     // Only the types the host takes check their sender; elsewhere 'A' keeps fragments inert.
     const std::uint16_t sender = hostTakes ? id : 0x4141;
-    std::vector<Probe> kept, out;
+    std::vector<Probe> out;
     if (counts == 0) {
-        Probe whole;
-        whole.bytes.push_back(static_cast<char>(type));
+        std::string whole(1, static_cast<char>(type));
         if (!known)
-            kept.push_back(whole);
-        PutU16(whole.bytes, sender);
-        whole.bytes.resize(fixedSize.value_or(8), 'A'); // any other type is 8 bytes
-        whole.countEnd = 3;
-        kept.push_back(whole);
-        whole.late = 1;
-        kept.push_back(whole);
+            out.push_back({whole});
+        ByteWriter(whole).U16(sender);
+        whole.resize(fixedSize.value_or(8), 'A'); // any other type is 8 bytes
+        out.push_back({whole});
     }
     for (std::size_t field = 0; field < counts; ++field)
-        for (std::uint16_t count : {0, 1, 8}) {
-            kept.push_back(Counted(layout, type, field, count, count, sender));
-            if (count > 0) {
-                kept.push_back(kept.back());
-                kept.back().late = 1;
-            }
-        }
-    for (const bool pieces : {false, true})
-        for (Probe p : kept) {
-            p.pieces = pieces;
-            out.push_back(p);
-        }
+        for (std::uint16_t count : {0, 1, 8})
+            out.push_back({Counted(layout, type, field, count, count, sender)});
     if (type == 0 || type == 13 || type == 21 || type == 24 || type == 255)
-        out.emplace_back().must = Must::Echo;
+        out.push_back({"", Must::Echo});
     for (std::size_t field = 0; field < counts; ++field)
-        for (const bool pieces : {false, true}) {
-            out.push_back(Counted(layout, type, field, 0xFFFF, 16, sender));
-            out.back().pieces = pieces;
-            out.back().must = hostTakes ? Must::Close : Must::Any;
-        }
+        out.push_back({Counted(layout, type, field, 0xFFFF, 16, sender),
+                       hostTakes ? Must::Close : Must::Any});
     return out;
-}
-
-// The pieces go out as separate segments with a pause between, so the host reads them apart.
-bool Send(RawMember& m, const Probe& p) {
-    const std::string_view bytes(p.bytes);
-    const std::size_t early = bytes.size() - p.late;
-    const std::size_t cuts[] = {p.pieces ? std::min<std::size_t>(1, early) : 0,
-                                p.pieces ? std::min(p.countEnd, early) : 0, early, bytes.size()};
-    std::size_t from = 0;
-    for (const std::size_t cut : cuts) {
-        if (cut <= from)
-            continue;
-        if (from > 0)
-            std::this_thread::sleep_for(from >= early ? 2ms : 1ms);
-        if (!m.socket.Send(bytes.substr(from, cut - from)))
-            return false;
-        from = cut;
-    }
-    return true;
 }
 
 struct HostileReport {
@@ -603,7 +458,7 @@ HostileReport Attack(std::uint16_t port, Clock::time_point deadline) {
             }
             if (!echoed)
                 fail("no rename echo after discarded " + what);
-            else if (!Send(m, p) && p.must == Must::Keep) {
+            else if (!m.socket.Send(p.bytes) && p.must == Must::Keep) {
                 fail("host closed on well-formed " + what);
                 m.closed = true;
             } else if (p.must == Must::Close) {
@@ -661,7 +516,9 @@ std::string LastMembers(PeerProcess& peer, const std::string& expected) {
 
 TEST(HostileMember, HostSurvivesAndGoodMembersKeepChatting) {
     const std::uint16_t port = test::FreePort();
-    const auto peers = StartSession(port, {{"Ann", {"--max", "100"}}, {"Bob", {}}, {"Carol", {}}});
+    // --approve no: the hostile notices go back to their senders alone.
+    const auto peers = StartSession(
+        port, {{"Ann", {"--max", "100", "--approve", "no"}}, {"Bob", {}}, {"Carol", {}}});
     ASSERT_EQ(peers.size(), 3u);
     PeerProcess &host = *peers[0], &bob = *peers[1], &carol = *peers[2];
 
@@ -700,6 +557,8 @@ TEST(HostileMember, HostSurvivesAndGoodMembersKeepChatting) {
             all.push_back(prefix + std::to_string(i));
         EXPECT_EQ(peer->Lines(prefix), all) << prefix;
     }
+    EXPECT_TRUE(host.Printed("box: 成员请求验证消息"));
+    EXPECT_FALSE(bob.Printed("notice: Massage: T12") || carol.Printed("notice: Massage: T12"));
     // The logins still open are members once each and still served; then only the good remain.
     ASSERT_EQ(report.kept.size(), 3u);
     EXPECT_TRUE(report.kept.back().AwaitReceived("zfinal", 5s));
@@ -712,11 +571,6 @@ TEST(HostileMember, HostSurvivesAndGoodMembersKeepChatting) {
 
     host.Write("leave");
     EXPECT_EQ(host.WaitForExit(10s), 0) << "the host died or hung";
-    for (auto* p : {&bob, &carol}) {
-        EXPECT_TRUE(p->WaitFor("组长已经关闭会话。所有人都已经退出了。"));
-        p->CloseInput();
-        EXPECT_EQ(p->WaitForExit(10s), 0);
-    }
 }
 
 } // namespace

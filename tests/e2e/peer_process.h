@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "support/child_process.h"
@@ -17,6 +18,10 @@ struct PeerProcess : ChildProcess {
         return WaitForLine(text, timeout).has_value();
     }
 };
+
+inline bool Contains(std::string_view text, std::string_view part) {
+    return text.find(part) != std::string_view::npos;
+}
 
 // The arguments of a host on 127.0.0.1 at the port, or of a member joining it there.
 inline std::vector<std::string> SessionArguments(bool host, std::uint16_t port,

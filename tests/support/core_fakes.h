@@ -38,9 +38,7 @@ public:
     bool Serve() override {
         if (!serveOk)
             return false;
-        serving = true;
-        active = true;
-        accepting = true;
+        serving = active = accepting = true;
         code = MakeAddressCode(ownAddress);
         return true;
     }
@@ -121,26 +119,20 @@ public:
         return out;
     }
 
-    struct ConnectCall {
-        JoinMode mode;
-        AddressCode code;
-        std::string address;
-    };
-
     std::string ownAddress = "192.168.0.7";
-    bool initOk = true;
-    bool serveOk = true;
-    bool serving = false;
-    bool active = false;
-    bool accepting = false;
+    bool initOk = true, serveOk = true, serving = false, active = false, accepting = false;
     AddressCode code = 0;
-    int inits = 0;
-    int shutdowns = 0;
+    int inits = 0, shutdowns = 0;
     std::vector<ConnectionId> members; // slot k is members[k - 1]
     std::vector<ConnectionId> pending;
     std::map<ConnectionId, std::string> addresses;
     std::vector<Sent> sent;
     std::vector<std::size_t> closed;
+    struct ConnectCall {
+        JoinMode mode;
+        AddressCode code;
+        std::string address;
+    };
     std::vector<ConnectCall> connects;
     ConnectionId nextId = 1;
 };
@@ -162,9 +154,8 @@ public:
 
     int chat = 0, messages = 0, members = 0, target = 0, title = 0, commands = 0;
     int replayLoaded = 0, replayChanged = 0;
-    bool holding = false;
+    bool holding = false, joinTimer = false;
     WindowMode mode = WindowMode::Idle;
-    bool joinTimer = false;
 };
 
 class FakeTransfers final : public TransferStarter {

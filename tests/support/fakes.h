@@ -24,8 +24,7 @@ public:
 class ScriptedPrompter final : public Prompter {
 public:
     struct Box {
-        std::string caption;
-        std::string text;
+        std::string caption, text;
         BoxIcon icon;
         std::optional<Notice> notice = std::nullopt;     // set for a notice
         std::optional<Question> question = std::nullopt; // set for a question
@@ -46,20 +45,15 @@ public:
             duringAsk = nullptr;
             events();
         }
-        if (!answers.empty()) {
-            const BoxAnswer answer = answers.front();
-            answers.pop_front();
-            return answer;
-        }
-        return buttons == BoxButtons::YesNo ? BoxAnswer::Yes : BoxAnswer::Ok;
+        return Next(answers, buttons == BoxButtons::YesNo ? BoxAnswer::Yes : BoxAnswer::Ok);
     }
     std::optional<std::string> ChooseSaveFile(const FileDialogRequest& request) override {
         fileRequests.push_back(request);
-        return NextPath();
+        return Next(paths, std::optional<std::string>());
     }
     std::optional<std::string> ChooseOpenFile(const FileDialogRequest& request) override {
         fileRequests.push_back(request);
-        return NextPath();
+        return Next(paths, std::optional<std::string>());
     }
     void SetClipboard(const std::string& text) override { clipboard = text; }
     void Beep(BeepKind kind) override { beeps.push_back(kind); }
@@ -70,18 +64,17 @@ public:
     std::vector<FileDialogRequest> fileRequests;
     std::string clipboard;
     std::vector<BeepKind> beeps;
-    // Runs once, inside the next question.
-    std::function<void()> duringAsk;
-    // Runs inside every information box while set.
-    std::function<void()> duringInform;
+    std::function<void()> duringAsk;    // runs once, inside the next question
+    std::function<void()> duringInform; // runs inside every information box while set
 
 private:
-    std::optional<std::string> NextPath() {
-        if (paths.empty())
-            return std::nullopt;
-        std::string path = paths.front();
-        paths.pop_front();
-        return path;
+    // The next scripted answer, or the fallback once the script is used up.
+    template <class T, class R> static R Next(std::deque<T>& script, R fallback) {
+        if (script.empty())
+            return fallback;
+        R next = std::move(script.front());
+        script.pop_front();
+        return next;
     }
 };
 

@@ -119,10 +119,8 @@ protected:
 
 enum class Quit { None, Offerer, Recipient };
 
-// Whole transfers between two peers: every size around the chunk boundaries, either side giving
-// up as chunk 2 is shown, the save dialog cancelled or naming a folder that is not there, and a
-// name that climbs out of any folder. What each side was told and asked, what it showed, and
-// the saved bytes are checked; nothing is saved but the whole file at the chosen path.
+// Sizes around the chunk boundaries, either side giving up at chunk 2, the save dialog cancelled
+// or naming a missing folder, a name climbing out: nothing is saved but the whole file, there.
 TEST_F(Transfer, WholeTransfersSaveTheFileOrNothing) {
     const std::string done = "文件传输完毕!", save = "文件传输完毕! 请选择保存路径.";
     const std::string missing = (dir / "missing" / "x.bin").string();
@@ -175,9 +173,7 @@ TEST_F(Transfer, WholeTransfersSaveTheFileOrNothing) {
             EXPECT_TRUE(entry.path() == source || (kept && entry.path() == saved)) << entry.path();
         fs::remove(saved);
         const std::uint32_t chunks = ChunkCount(c.size);
-        if (quitter) {
-            EXPECT_EQ(from.shown, c.offererShown);
-        }
+        EXPECT_TRUE(!quitter || from.shown == c.offererShown);
         for (Peer* peer : {&from, &to}) {
             EXPECT_EQ(peer->closes, 1);
             EXPECT_EQ(peer->opened,
@@ -292,9 +288,8 @@ TEST_F(Transfer, OffererHearsEachAnswer) {
     }
 }
 
-// The offer command. Refused before any dialog: no session, a replay, oneself, a transfer
-// running; then files that cannot be sent: dialog cancelled, missing, a folder, one past the
-// largest size. Else it asks for the file and offers it to the target, from host or client.
+// Refused before any dialog (no session, a replay, oneself, busy), then files that cannot be
+// sent; else the offer command asks for the file and offers it to the target, as host or client.
 TEST_F(Transfer, TheOfferCommandRefusesOrOffersToTheTarget) {
     test::Core h;
     h.cmd.OfferFile(); // no session: the target is everyone
@@ -379,9 +374,8 @@ fs::path DiskFolder() {
     return {};
 }
 
-// The received file waits on a RAM file system; the user saves it on the disk. Moves across
-// file systems and beside; refuses a folder or a missing one in the way, and a copy cut short
-// as on a full disk, keeping the received file and leaving nothing half written.
+// The received file waits on a RAM file system and moves across or beside; a folder in the way or
+// missing, or a copy cut short as on a full disk, keeps it and leaves nothing half written.
 TEST(MoveIntoTest, MovesOrKeepsTheReceivedFile) {
     const Folder spool("/dev/shm"), disk(DiskFolder());
     ASSERT_TRUE(!spool.path.empty() && !disk.path.empty()) << "no folder on a file system apart";
@@ -420,10 +414,8 @@ TEST(MoveIntoTest, MovesOrKeepsTheReceivedFile) {
         EXPECT_EQ(moved.ok, c.reason == nullptr) << moved.error;
         EXPECT_EQ(test::ReadFileBytes(c.reason ? from : to), bytes);
         EXPECT_NE(fs::exists(from), c.reason == nullptr);
-        if (c.reason) {
-            EXPECT_EQ(moved.error.rfind("无法创建文件: " + to + " (" + c.reason, 0), 0u)
-                << moved.error;
-        }
+        EXPECT_TRUE(!c.reason || moved.error.starts_with("无法创建文件: " + to + " (" + c.reason))
+            << moved.error;
         EXPECT_EQ(fs::exists(disk.File("saved.bin")), c.reason == nullptr && c.to[0] == 's');
         EXPECT_EQ(test::ReadFileBytes(disk.File("folder/kept")), "kept");
         fs::remove(from);
@@ -450,7 +442,7 @@ TEST(TransferStream, ChunksTheirSizesAndTheLargestFile) {
 
 // Only the last part of a name is kept, read as GBK: 嘰 is 87 5C and 乗 is 81 5C, and their
 // second byte is no separator; a lead byte before a real separator does not swallow it.
-TEST(TransferStream, SafeFileNameKeepsOnlyTheLastPart) {
+TEST(TransferStream, SafeFileNameKeepsOnlyTheLastPartAndTheExtensionItsLastThree) {
     EXPECT_EQ(SafeFileName("../../etc/passwd"), "passwd");
     EXPECT_EQ(SafeFileName("a\\b\\c.txt"), "c.txt");
     EXPECT_EQ(SafeFileName("/abs/x"), "x");
@@ -464,10 +456,7 @@ TEST(TransferStream, SafeFileNameKeepsOnlyTheLastPart) {
     EXPECT_EQ(SafeFileName(ToGbk("目录\\乗嘰表.txt")), ToGbk("乗嘰表.txt"));
     EXPECT_EQ(SafeFileName(ToGbk("表.txt")), ToGbk("表.txt"));
     EXPECT_EQ(SafeFileName("\x81/x"), "x");
-}
-
-// The save dialog's default extension: the last three characters, whole ones in any script.
-TEST(TransferStream, DefaultExtensionIsTheLastThreeCharacters) {
+    // The save dialog's default extension: the last three characters, whole ones in any script.
     EXPECT_EQ(DefaultExtension("report.txt"), "txt");
     EXPECT_EQ(DefaultExtension("ab"), "ab");
     EXPECT_EQ(DefaultExtension("报告.文本档"), "文本档");
