@@ -349,11 +349,14 @@ void CSessionDlg::BuildMenus() {
 
     for (const auto& [id, handler] : handlers)
         connect(actions_.at(id), &QAction::triggered, this, handler);
-    for (const auto& [id, speed] : SPEED_ITEMS)
-        connect(actions_.at(id), &QAction::triggered, this, [this, speed] { OnSpeed(speed); });
+    // Plain copies: clang before 16 cannot capture a structured binding.
+    for (const auto& item : SPEED_ITEMS)
+        connect(actions_.at(item.first), &QAction::triggered, this,
+                [this, speed = item.second] { OnSpeed(speed); });
     connect(actions_.at(ID_EXIT), &QAction::triggered, this, [this] { close(); });
-    for (const auto& [id, button] : buttons_) {
+    for (const auto& [id, pushButton] : buttons_) {
         QAction* action = actions_.at(id);
+        QPushButton* button = pushButton;
         connect(button, &QPushButton::clicked, action, &QAction::trigger);
         connect(action, &QAction::changed, button,
                 [button, action] { button->setEnabled(action->isEnabled()); });
