@@ -62,15 +62,16 @@ bool YesNo(std::string_view value, bool& out) {
     return value == "yes" || value == "no";
 }
 
-// search [--port P]... [--address ADDR]... [--wait MS] [--broadcast yes|no] [--json]
-std::optional<PeerOptions> ParseSearch(int argc, char** argv, std::string& error) {
-    PeerOptions options;
-    options.role = Role::Search;
+// Reads the flags after the role, each with its value but --json and the asked-only ones, which
+// end the reading. `read` gives nothing for a flag it does not know, else whether the value is
+// good. False, with the reason in `error`, when the options are wrong.
+template <typename Read>
+bool ReadFlags(int argc, char** argv, PeerOptions& options, std::string& error, Read read) {
     for (int i = 2; i < argc; ++i) {
         const std::string_view flag = argv[i];
         if (const auto asked = AskedOnly(flag)) {
             options.role = *asked;
-            return options;
+            return true;
         }
         if (flag == "--json") {
             options.json = true;
@@ -78,9 +79,30 @@ std::optional<PeerOptions> ParseSearch(int argc, char** argv, std::string& error
         }
         if (i + 1 >= argc) {
             error = std::string(flag) + " needs a value";
-            return std::nullopt;
+            return false;
         }
         const std::string value = argv[++i];
+        const std::optional<bool> ok = read(flag, value);
+        if (!ok)
+            error = "unknown option " + std::string(flag);
+        else if (!*ok)
+            error = "bad value for " + std::string(flag) + ": " + value;
+        if (!ok || !*ok)
+            return false;
+    }
+    return true;
+}
+
+bool WasAskedOnly(const PeerOptions& options) {
+    return options.role == Role::Help || options.role == Role::Version;
+}
+
+// search [--port P]... [--address ADDR]... [--wait MS] [--broadcast yes|no] [--json]
+std::optional<PeerOptions> ParseSearch(int argc, char** argv, std::string& error) {
+    PeerOptions options;
+    options.role = Role::Search;
+    const auto read = [&options](std::string_view flag,
+                                 const std::string& value) -> std::optional<bool> {
         bool ok = true;
         if (flag == "--port") {
             std::uint16_t port = 0;
@@ -95,15 +117,14 @@ std::optional<PeerOptions> ParseSearch(int argc, char** argv, std::string& error
             ok = ParseNumber(value, options.waitMs) && options.waitMs <= MAX_SEARCH_WAIT_MS;
         else if (flag == "--broadcast")
             ok = YesNo(value, options.broadcast);
-        else {
-            error = "unknown option " + std::string(flag);
+        else
             return std::nullopt;
-        }
-        if (!ok) {
-            error = "bad value for " + std::string(flag) + ": " + value;
-            return std::nullopt;
-        }
-    }
+        return ok;
+    };
+    if (!ReadFlags(argc, argv, options, error, read))
+        return std::nullopt;
+    if (WasAskedOnly(options))
+        return options;
     if (options.searchPorts.empty())
         options.searchPorts.push_back(SESSION_PORT);
     return options;
@@ -135,21 +156,8 @@ std::optional<PeerOptions> ParseOptions(int argc, char** argv, std::string& erro
         return std::nullopt;
     }
 
-    for (int i = 2; i < argc; ++i) {
-        const std::string_view flag = argv[i];
-        if (const auto asked = AskedOnly(flag)) {
-            options.role = *asked;
-            return options;
-        }
-        if (flag == "--json") {
-            options.json = true;
-            continue;
-        }
-        if (i + 1 >= argc) {
-            error = std::string(flag) + " needs a value";
-            return std::nullopt;
-        }
-        const std::string value = argv[++i];
+    const auto read = [&options](std::string_view flag,
+                                 const std::string& value) -> std::optional<bool> {
         bool ok = true;
         if (flag == "--name")
             options.name = value;
@@ -192,15 +200,14 @@ std::optional<PeerOptions> ParseOptions(int argc, char** argv, std::string& erro
             options.code = code;
         } else if (flag == "--address" && options.role == Role::Join)
             options.address = value;
-        else {
-            error = "unknown option " + std::string(flag);
+        else
             return std::nullopt;
-        }
-        if (!ok) {
-            error = "bad value for " + std::string(flag) + ": " + value;
-            return std::nullopt;
-        }
-    }
+        return ok;
+    };
+    if (!ReadFlags(argc, argv, options, error, read))
+        return std::nullopt;
+    if (WasAskedOnly(options))
+        return options;
 
     if (options.name.empty())
         error = "--name is required";
