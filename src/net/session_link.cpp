@@ -352,7 +352,8 @@ bool SessionLink::Shutdown() {
 
 // --- client ---
 
-void SessionLink::StartConnect(JoinMode mode, AddressCode code, const std::string& address) {
+void SessionLink::StartConnect(JoinMode mode, AddressCode code, const std::string& address,
+                               std::uint16_t port) {
     const std::uint64_t attempt = ++connectAttempt_;
     connectThread_.reset(); // an older attempt is superseded
     std::uint32_t ipv4 = AddressFromCode(code);
@@ -366,7 +367,8 @@ void SessionLink::StartConnect(JoinMode mode, AddressCode code, const std::strin
         }
         code = MakeAddressCode(address);
     }
-    const std::uint16_t port = options_.port;
+    if (port == 0)
+        port = options_.port;
     connectThread_ = std::make_unique<CConnectThread>(
         ipv4, port, options_.connectTimeout, [this, attempt, code, port](ConnectOutcome outcome) {
             // On the worker: hand the outcome over. The link outlives the worker, which it

@@ -54,7 +54,8 @@ public:
 
     bool Init() override;
     bool Serve() override;
-    void StartConnect(JoinMode mode, AddressCode code, const std::string& address) override;
+    void StartConnect(JoinMode mode, AddressCode code, const std::string& address,
+                      std::uint16_t port) override;
     bool Shutdown() override;
 
     void Send(MemberSlot slot, std::string_view packet) override;

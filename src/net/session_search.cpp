@@ -90,8 +90,7 @@ void SessionSearch::Stop() {
 void SessionSearch::Finish() {
     Read(); // what arrived in time and is still waiting
     Stop();
-    if (finished_)
-        finished_();
+    ReportFinished();
 }
 
 void SessionSearch::Read() {
@@ -130,8 +129,7 @@ void SessionSearch::Read() {
             results_.push_back(std::move(found));
         else
             results_[index] = std::move(found);
-        if (found_)
-            found_(index, first); // it may stop the search
+        ReportFound(index, first); // it may stop the search
     }
 }
 

@@ -46,35 +46,58 @@ struct SearchOptions {
 // Where the query goes: the broadcast addresses (if asked for), then the named ones; each once.
 std::vector<QHostAddress> SearchTargets(const SearchOptions& options);
 
-// One search at a time: the query goes to every target, the answers to this query are
-// collected until the wait is over, the newest kept per session (address, port), and each is
-// reported as it arrives. Answers of other sizes, of other queries or that do not read are
-// dropped; their fields are never trusted (see ReadSearchAnswer).
-class SessionSearch final : public QObject {
+// Where a search window gets its sessions from: the network, or a test's script.
+class SearchSource {
 public:
     // index is the session's place in Results(), in the order first found; first is false
     // when a newer answer of a session already listed replaced it.
     using FoundHandler = std::function<void(std::size_t index, bool first)>;
 
-    SessionSearch();
+    virtual ~SearchSource() = default;
 
     void OnFound(FoundHandler handler) { found_ = std::move(handler); }
     void OnFinished(std::function<void()> handler) { finished_ = std::move(handler); }
 
     // Starts a new search, giving up one that runs; the results are emptied. False when no
     // socket could be opened: then nothing runs and nothing is reported.
-    bool Start(const SearchOptions& options);
+    virtual bool Start(const SearchOptions& options) = 0;
     // Ends the search now, without the finished report.
-    void Stop();
-    bool Running() const { return socket_ != nullptr; }
-    const std::vector<SessionFound>& Results() const { return results_; }
+    virtual void Stop() = 0;
+    virtual bool Running() const = 0;
+    virtual const std::vector<SessionFound>& Results() const = 0;
+
+protected:
+    void ReportFound(std::size_t index, bool first) {
+        if (found_)
+            found_(index, first);
+    }
+    void ReportFinished() {
+        if (finished_)
+            finished_();
+    }
+
+private:
+    FoundHandler found_;
+    std::function<void()> finished_;
+};
+
+// One search at a time: the query goes to every target, the answers to this query are
+// collected until the wait is over, the newest kept per session (address, port), and each is
+// reported as it arrives. Answers of other sizes, of other queries or that do not read are
+// dropped; their fields are never trusted (see ReadSearchAnswer).
+class SessionSearch final : public QObject, public SearchSource {
+public:
+    SessionSearch();
+
+    bool Start(const SearchOptions& options) override;
+    void Stop() override;
+    bool Running() const override { return socket_ != nullptr; }
+    const std::vector<SessionFound>& Results() const override { return results_; }
 
 private:
     void Read();
     void Finish();
 
-    FoundHandler found_;
-    std::function<void()> finished_;
     QUdpSocket* socket_ = nullptr; // a child, so that it goes with the search in any case
     QTimer timer_;
     std::uint32_t queryId_ = 0;

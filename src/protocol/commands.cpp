@@ -211,7 +211,7 @@ void Commands::JoinFinish(const JoinRequest& request) {
     // Connecting comes last: an outcome reported at once (an address that is no address)
     // must find the join fully under way, or the joining state would outlive it.
     const std::string address(GbkFit(Trim(request.address), MAX_ADDRESS_TEXT));
-    core_.transport.StartConnect(request.mode, request.code, address);
+    core_.transport.StartConnect(request.mode, request.code, address, request.connectPort);
 }
 
 void Commands::OnConnectResult(bool connected) {

@@ -28,8 +28,10 @@ struct JoinRequest {
     JoinMode mode = JoinMode::ByCode;
     AddressCode code = 0;
     std::string address; // dotted text, at most 15 characters
-    std::uint16_t port =
-        SESSION_PORT; // shown in the dialog; the connection always uses the session port
+    // Shown in the dialog; a typed join connects at the session port regardless.
+    std::uint16_t port = SESSION_PORT;
+    // Where a session found by a search listens; 0 for a typed join.
+    std::uint16_t connectPort = 0;
 };
 
 // What the send command reads from the window. The text is GBK, as typed.

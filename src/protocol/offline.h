@@ -11,7 +11,7 @@ class OfflineTransport final : public Transport {
 public:
     bool Init() override { return false; }
     bool Serve() override { return false; }
-    void StartConnect(JoinMode, AddressCode, const std::string&) override {}
+    void StartConnect(JoinMode, AddressCode, const std::string&, std::uint16_t) override {}
     bool Shutdown() override { return false; }
     void Send(MemberSlot, std::string_view) override {}
     void SendToHost(std::string_view) override {}

@@ -54,8 +54,10 @@ public:
     // from the own address.
     virtual bool Serve() = 0;
     // Starts connecting in the background; the outcome arrives as LinkListener::OnConnectResult
-    // on the same thread. The code is used by code, the address text by address.
-    virtual void StartConnect(JoinMode mode, AddressCode code, const std::string& address) = 0;
+    // on the same thread. The code is used by code, the address text by address; port 0 is
+    // the link's own session port.
+    virtual void StartConnect(JoinMode mode, AddressCode code, const std::string& address,
+                              std::uint16_t port) = 0;
     // Closes everything (host) or the host connection (client) and is idle again; false if it
     // was not serving or connected.
     virtual bool Shutdown() = 0;

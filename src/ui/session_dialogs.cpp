@@ -183,8 +183,9 @@ std::string HostInfoDialog::Topic() const {
     return FromScreen(topic_->text());
 }
 
-JoinSessionDialog::JoinSessionDialog(const std::string& proposedName, QWidget* parent)
-    : QDialog(parent) {
+JoinSessionDialog::JoinSessionDialog(const std::string& proposedName, Search search,
+                                     QWidget* parent)
+    : QDialog(parent), search_(std::move(search)) {
     setObjectName(QStringLiteral("132"));
     setWindowTitle(QStringLiteral("Kolvena - 加入会话"));
 
@@ -227,10 +228,20 @@ JoinSessionDialog::JoinSessionDialog(const std::string& proposedName, QWidget* p
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
+    auto* buttons = MakeButtonRow(this, ok, cancel);
+    if (search_) {
+        auto* find = MakeButton(this, "1043", "搜索...");
+        buttons->addButton(find, QDialogButtonBox::ActionRole);
+        connect(find, &QPushButton::clicked, this, [this] {
+            if (const auto found = search_())
+                Prefill(*found);
+        });
+    }
+
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(nameRow);
     layout->addWidget(group);
-    layout->addWidget(MakeButtonRow(this, ok, cancel));
+    layout->addWidget(buttons);
     setMinimumWidth(380);
 
     byCode_->setChecked(true);
@@ -256,6 +267,16 @@ void JoinSessionDialog::ApplyDefaultPort() {
     port_->setReadOnly(useDefault);
 }
 
+void JoinSessionDialog::Prefill(const SessionFound& found) {
+    found_ = found;
+    byAddress_->setChecked(true);
+    address_->setText(QString::fromStdString(found.address));
+    defaultPort_->setChecked(found.port == SESSION_PORT);
+    port_->setText(QString::number(found.port));
+    name_->setFocus();
+    name_->selectAll();
+}
+
 JoinRequest JoinSessionDialog::Request() const {
     JoinRequest request;
     request.name = FromScreen(name_->text());
@@ -266,6 +287,8 @@ JoinRequest JoinSessionDialog::Request() const {
     // The field holds a signed 16-bit port; the connection uses the session port regardless.
     request.port = static_cast<std::uint16_t>(
         NumberIn(port_, static_cast<std::uint64_t>(std::numeric_limits<std::int16_t>::max())));
+    if (found_ && request.mode == JoinMode::ByAddress && request.address == found_->address)
+        request.connectPort = found_->port;
     return request;
 }
 

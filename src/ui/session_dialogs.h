@@ -2,8 +2,10 @@
 
 #include <QDialog>
 #include <functional>
+#include <optional>
 #include <string>
 
+#include "net/session_search.h"
 #include "protocol/commands.h"
 #include "session/address_code.h"
 
@@ -54,13 +56,23 @@ private:
 // Dialog 132: by code or by address.
 class JoinSessionDialog final : public QDialog {
 public:
-    // proposedName is GBK ("游客" followed by the time).
-    explicit JoinSessionDialog(const std::string& proposedName, QWidget* parent = nullptr);
+    // Runs a search and gives the session chosen there, if any.
+    using Search = std::function<std::optional<SessionFound>()>;
+    // proposedName is GBK ("游客" followed by the time). With a search, button 1043 "搜索..."
+    // runs it and fills in what it found.
+    explicit JoinSessionDialog(const std::string& proposedName, Search search = {},
+                               QWidget* parent = nullptr);
+    // By address at the found session's address and port, so that only the name is asked.
+    void Prefill(const SessionFound& found);
     JoinRequest Request() const;
 
 private:
     void ApplyMode();
     void ApplyDefaultPort();
+
+    Search search_;
+    // The session a search found; it is joined at its own port while its address stands.
+    std::optional<SessionFound> found_;
 
     QLineEdit* name_;
     QRadioButton* byCode_;

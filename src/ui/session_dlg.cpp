@@ -31,6 +31,7 @@
 #include "protocol/view_texts.h"
 #include "qt_prompter.h"
 #include "replay_dlg.h"
+#include "search_dialog.h"
 #include "session/time_text.h"
 #include "session_dialogs.h"
 #include "settings_dialog.h"
@@ -49,7 +50,7 @@ constexpr int REPLAY_ITEMS[] = {ID_REPLAY_WINDOW,       ID_PAUSE,      ID_SPEED_
                                 ID_RECORDING_PROPERTIES};
 
 // Items without a handler in this program: shown greyed.
-constexpr int GREYED_ITEMS[] = {ID_SEARCH, ID_MANAGE, ID_MANAGE_HISTORY};
+constexpr int GREYED_ITEMS[] = {ID_MANAGE, ID_MANAGE_HISTORY};
 
 // The speed items and the speeds they choose.
 constexpr std::pair<int, std::uint16_t> SPEED_ITEMS[] = {{ID_SPEED_SLOW, SPEED_SLOW},
@@ -269,6 +270,7 @@ void CSessionDlg::BuildMenus() {
     const std::pair<int, void (CSessionDlg::*)()> handlers[] = {
         {ID_CREATE, &CSessionDlg::OnCreate},
         {ID_JOIN, &CSessionDlg::OnJoin},
+        {ID_SEARCH, &CSessionDlg::OnSearch},
         {ID_LEAVE, &CSessionDlg::OnLeave},
         {ID_SLEEP, &CSessionDlg::OnSleep},
         {ID_SETTINGS, &CSessionDlg::OnSettings},
@@ -699,10 +701,29 @@ void CSessionDlg::OnCreate() {
 }
 
 void CSessionDlg::OnJoin() {
+    Join(std::nullopt);
+}
+
+void CSessionDlg::OnSearch() {
+    if (const auto found = RunSearch())
+        Join(found);
+}
+
+std::optional<SessionFound> CSessionDlg::RunSearch() {
+    SearchDialog search(*searchSource_, {link_.Options().port}, this);
+    if (dialogs_.Run(search) != QDialog::Accepted)
+        return std::nullopt;
+    return search.Chosen();
+}
+
+void CSessionDlg::Join(const std::optional<SessionFound>& found) {
     Commands& commands = core_.commands();
     if (!commands.JoinBegin())
         return;
-    JoinSessionDialog join(commands.ProposedJoinName(), this);
+    JoinSessionDialog join(
+        commands.ProposedJoinName(), [this] { return RunSearch(); }, this);
+    if (found)
+        join.Prefill(*found);
     if (dialogs_.Run(join) != QDialog::Accepted) {
         commands.JoinCancel();
         return;

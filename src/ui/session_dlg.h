@@ -7,11 +7,13 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "dialog_runner.h"
 #include "net/join_ticker.h"
 #include "net/session_link.h"
+#include "net/session_search.h"
 #include "progress_dialog.h"
 #include "protocol/session_core.h"
 #include "replay_dlg.h"
@@ -53,6 +55,8 @@ public:
     // The commands, as the menus, buttons and toolbar run them.
     void OnCreate();
     void OnJoin();
+    // Command 32775: the search window; a session chosen there is joined by its address.
+    void OnSearch();
     void OnLeave();
     void OnSleep();
     void OnRename();
@@ -89,6 +93,8 @@ public:
 
     // How a web address or mail link is opened; tests replace it.
     std::function<void(const QUrl&)> openUrl;
+    // Where the search window finds sessions; tests put a scripted source in.
+    void SetSearchSource(SearchSource& source) { searchSource_ = &source; }
 
     // SessionView
     void RefreshChat() override;
@@ -127,6 +133,9 @@ private:
     QAction* Action(int id, const char* text);
     // A command button at its dialog-unit rectangle; it runs the command's action.
     QPushButton* Button(int id, const char* text, int x, int y, int width, int height);
+    // The join dialog, filled in with a found session when one is given.
+    void Join(const std::optional<SessionFound>& found);
+    std::optional<SessionFound> RunSearch();
     void ScrollPanes();
     void OnAutoScrollClicked();
     void OnMemberClicked(QTreeWidgetItem* item);
@@ -151,6 +160,8 @@ private:
     const Clock& clock_;
 
     JoinTicker joinTicker_{core_};
+    SessionSearch search_;
+    SearchSource* searchSource_ = &search_;
     WindowMode mode_ = WindowMode::Idle;
 
     // What the chat area shows, so that a new line is appended instead of re-rendering the

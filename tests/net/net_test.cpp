@@ -165,7 +165,7 @@ bool Connect(LinkEnd& client, JoinMode mode = JoinMode::ByAddress) {
     const std::size_t before = client.connectResults.size();
     const bool byCode = mode == JoinMode::ByCode;
     client.link->StartConnect(mode, byCode ? MakeAddressCode("127.0.0.1") : 0,
-                              byCode ? "" : "127.0.0.1");
+                              byCode ? "" : "127.0.0.1", 0);
     return WaitFor([&] { return client.connectResults.size() > before; }) &&
            client.connectResults.back();
 }
@@ -198,8 +198,8 @@ TEST(SessionLink, AConnectThatFailsShowsItsBoxAndReportsLater) {
         options.connectTimeout = 100ms;
         LinkEnd client(options);
         if (supersede)
-            client.link->StartConnect(JoinMode::ByAddress, 0, "127.0.0.1");
-        client.link->StartConnect(JoinMode::ByAddress, 0, address);
+            client.link->StartConnect(JoinMode::ByAddress, 0, "127.0.0.1", 0);
+        client.link->StartConnect(JoinMode::ByAddress, 0, address, 0);
         // Later, as a connect's outcome would come: the caller finishes its step first.
         EXPECT_TRUE(client.connectResults.empty());
         ASSERT_TRUE(WaitFor([&] { return !client.connectResults.empty(); }));
@@ -221,7 +221,7 @@ TEST(SessionLink, AConnectThatFailsShowsItsBoxAndReportsLater) {
 
     SCOPED_TRACE("a link destroyed while connecting goes at once and calls nothing");
     LinkEnd doomed(LoopbackOptions(silent.port));
-    doomed.link->StartConnect(JoinMode::ByAddress, 0, "127.0.0.1");
+    doomed.link->StartConnect(JoinMode::ByAddress, 0, "127.0.0.1", 0);
     Pump(50ms);
     const auto start = std::chrono::steady_clock::now();
     doomed.link.reset();

@@ -42,8 +42,9 @@ public:
         code = MakeAddressCode(ownAddress);
         return true;
     }
-    void StartConnect(JoinMode mode, AddressCode c, const std::string& address) override {
-        connects.push_back({mode, c, address});
+    void StartConnect(JoinMode mode, AddressCode c, const std::string& address,
+                      std::uint16_t port) override {
+        connects.push_back({mode, c, address, port});
     }
     bool Shutdown() override {
         if (!active && !serving)
@@ -132,6 +133,7 @@ public:
         JoinMode mode;
         AddressCode code;
         std::string address;
+        std::uint16_t port = 0;
     };
     std::vector<ConnectCall> connects;
     ConnectionId nextId = 1;

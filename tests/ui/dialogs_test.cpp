@@ -6,6 +6,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
+#include <QTreeWidget>
 #include <QUrlQuery>
 #include <gtest/gtest.h>
 #include <memory>
@@ -19,6 +20,7 @@
 #include "ui/info_dialogs.h"
 #include "ui/progress_dialog.h"
 #include "ui/qt_prompter.h"
+#include "ui/search_dialog.h"
 #include "ui/session_dialogs.h"
 #include "ui/settings_dialog.h"
 #include "ui/ui_test_support.h"
@@ -113,10 +115,81 @@ TEST(ValidatedDialogs, OkAsksTheValidatorWithTheFieldsCancelAndEscapeDoNot) {
 TEST(SettingsDialog, ValuesFollowTheCheckBoxes) {
     SettingsDialog dialog(HOSTING, {});
     EXPECT_EQ(Describe(dialog.Values()), "1101 20 11 3");
-    for (const char* id : {"1074", "1077", "1079", "1081"})
+    EXPECT_TRUE(dialog.Values().search);
+    for (const char* id : {"1074", "1077", "1079", "1081", "1083"})
         dialog.findChild<QCheckBox*>(id)->setChecked(false);
     dialog.findChild<QCheckBox*>("1011")->setChecked(true);
     EXPECT_EQ(Describe(dialog.Values()), "1010 20 00 3");
+    EXPECT_FALSE(dialog.Values().search);
+}
+
+// Rows appear and change as answers come; only an open session can be chosen, the others say
+// why; every search asks the ports given and the addresses typed.
+TEST(SearchDialog, ListsAnswersAsTheyComeAndChoosesOnlyOpenSessions) {
+    FakeSearch search;
+    auto dialog = std::make_unique<SearchDialog>(search, std::vector<std::uint16_t>{6636, 7000});
+    auto* list = dialog->findChild<QTreeWidget*>("1100");
+    const auto rows = [list] {
+        QStringList out;
+        for (int row = 0; row < list->topLevelItemCount(); ++row) {
+            QStringList cells;
+            for (int column = 0; column < list->columnCount(); ++column)
+                cells << list->topLevelItem(row)->text(column);
+            out << cells.join('|');
+        }
+        return out;
+    };
+    // Selects the row, or none, and gives whether joining is offered and the status line.
+    const auto select = [&](int row) {
+        list->setCurrentItem(row < 0 ? nullptr : list->topLevelItem(row));
+        if (row < 0)
+            list->clearSelection();
+        return EnabledOf(*dialog, {"1"}).join("") + "|" + TextOf(*dialog, "1103");
+    };
+    QStringList header;
+    for (int column = 0; column < list->columnCount(); ++column)
+        header << list->headerItem()->text(column);
+    EXPECT_EQ(header.join('|'), "主题|组长|人数|状态|地址编码|主机地址");
+    ASSERT_EQ(search.asked.size(), 1u);
+    EXPECT_EQ(search.asked[0].ports, (std::vector<std::uint16_t>{6636, 7000}));
+    EXPECT_EQ(select(-1), "|正在搜索局域网中的会话...");
+
+    search.Answer({"127.0.0.1", 6636, 16735986, 3, 10, SearchState::Open, false, "闲聊", "Ann"});
+    search.Answer({"198.18.0.2", 7000, 1, 10, 10, SearchState::Full, true, "满了", "Bea"});
+    search.Answer({"198.18.0.3", 6636, 2, 1, 5, SearchState::Closed, false, "关门", "Cy"});
+    search.Answer({"127.0.0.1", 6636, 16735986, 4, 10, SearchState::Open, false, "闲聊", "Ann"});
+    EXPECT_EQ(rows(), (QStringList{"闲聊|Ann|4/10|可加入|16735986|127.0.0.1",
+                                   "满了|Bea|10/10|已满|1|198.18.0.2:7000",
+                                   "关门|Cy|1/5|已关闭|2|198.18.0.3"}));
+    EXPECT_EQ(select(1), "|该会话已满（10/10），暂时不能加入。");
+    emit list->itemActivated(list->topLevelItem(1), 0);
+    EXPECT_EQ(select(2), "|该会话已关闭，组长暂不接受新成员加入。");
+    search.Finish();
+    EXPECT_EQ(select(0), "1|找到 3 个会话。");
+    EXPECT_FALSE(dialog->Chosen());
+
+    Type(*dialog, "1101", "198.18.0.9， bad;198.18.0.10:7001 198.18.0.11:0");
+    search.opens = false;
+    ASSERT_TRUE(Click(*dialog, "1102"));
+    EXPECT_EQ(rows(), QStringList{});
+    EXPECT_EQ(search.asked.back().addresses,
+              (std::vector<std::string>{"198.18.0.9", "198.18.0.10"}));
+    EXPECT_EQ(search.asked.back().ports, (std::vector<std::uint16_t>{6636, 7000, 7001}));
+    EXPECT_EQ(select(-1), "|无法搜索：不能打开网络端口。 无效的地址: bad 198.18.0.11:0");
+    search.Finish();
+    EXPECT_EQ(select(-1), "|没有找到会话。其他网段的主机可以在上面填写地址直接查询。");
+
+    search.opens = true;
+    ASSERT_TRUE(Click(*dialog, "1102"));
+    search.Answer({"198.18.0.4", 7000, 9, 0, 1, SearchState::Open, true, "", "Dee"});
+    dialog->setResult(QDialog::Rejected);
+    emit list->itemActivated(list->topLevelItem(0), 0);
+    EXPECT_EQ(dialog->result(), QDialog::Accepted);
+    ASSERT_TRUE(dialog->Chosen());
+    EXPECT_EQ(std::tuple(dialog->Chosen()->address, dialog->Chosen()->port),
+              std::tuple("198.18.0.4", 7000));
+    dialog.reset();
+    EXPECT_FALSE(search.running);
 }
 
 TEST(CreateSessionDialog, ShowsTheAddressAndMakesItsCode) {

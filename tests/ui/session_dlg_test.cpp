@@ -97,9 +97,9 @@ TEST_F(SessionDlgTest, StartsIdleWithBannerAndHelpAndEscapeClosesNothing) {
     for (const char* id : {"1053", "1011", "1012", "1054"})
         boxes += QString(Box(id)->isChecked() ? "x" : "-") + (Box(id)->isEnabled() ? "" : "(off)");
     EXPECT_EQ(boxes, "x---(off)");
-    EXPECT_EQ(Marks({32775, 32776, 32802, 32828, 32801, 32805, 32803, 32804, 32806, 32830,
-                     32771, 32772, 32774, 32773, 32794, 32780, 32778, 32816, 32781, 57665}),
-              "----------xxxxxxxxxx");
+    EXPECT_EQ(Marks({32776, 32802, 32828, 32801, 32805, 32803, 32804, 32806, 32830, 32771,
+                     32772, 32775, 32774, 32773, 32794, 32780, 32778, 32816, 32781, 57665}),
+              "---------xxxxxxxxxxx");
     // The images are drawn in code: a blank one would leave a button without a face.
     const auto hasInk = [](const QIcon& icon) {
         const QImage image = icon.pixmap(24, 24).toImage().convertToFormat(QImage::Format_Alpha8);
@@ -150,17 +150,12 @@ TEST_F(SessionDlgTest, EveryCommandIsWiredToItsItemButtonAndPopUp) {
         }
     };
     const Row idle[] = {
-        {ID_CREATE, "dialog 130", nullptr},
-        {ID_JOIN, "dialog 132", nullptr},
-        {ID_STATUS, "box 查看会话状态", nullptr},
-        {ID_SAVE_TEXT, "box ", nullptr},
-        {ID_OPEN_TEXT, "file txt", nullptr},
-        {ID_OPEN_RECORDING, "file prs", nullptr},
-        {ID_HELP, "dialog 141", nullptr},
-        {ID_ABOUT, "dialog 100", nullptr},
-        {ID_RECOMMEND, "dialog 142", nullptr},
-        {ID_EXIT, "box 退出Kolvena?", nullptr},
-        {ID_HOME_PAGE, "url kolvena.example", nullptr},
+        {ID_CREATE, "dialog 130", nullptr},       {ID_JOIN, "dialog 132", nullptr},
+        {ID_SEARCH, "dialog 160", nullptr},       {ID_STATUS, "box 查看会话状态", nullptr},
+        {ID_SAVE_TEXT, "box ", nullptr},          {ID_OPEN_TEXT, "file txt", nullptr},
+        {ID_OPEN_RECORDING, "file prs", nullptr}, {ID_HELP, "dialog 141", nullptr},
+        {ID_ABOUT, "dialog 100", nullptr},        {ID_RECOMMEND, "dialog 142", nullptr},
+        {ID_EXIT, "box 退出Kolvena?", nullptr},   {ID_HOME_PAGE, "url kolvena.example", nullptr},
     };
     for (const Row& row : idle)
         expectWired(row);
@@ -301,13 +296,14 @@ TEST_F(SessionDlgTest, ExitPromptHasThreeWordingsAndYesClosesTheLink) {
 
 // While hosting, the dialog's checks are the core's and what it applies reaches the link.
 TEST_F(SessionDlgTest, SettingsGreyHostControlsOutsideHostingAndApplyWhileHosting) {
-    const auto all = {"1074", "1081", "1076", "1080", "1011", "1077", "1079"};
+    const auto all = {"1074", "1081", "1076", "1080", "1011", "1077", "1079", "1083"};
     Open(ID_SETTINGS, [&](QDialog& settings) {
-        EXPECT_EQ(EnabledOf(settings, all), (QStringList{"1011", "1077", "1079"}));
+        EXPECT_EQ(EnabledOf(settings, all), (QStringList{"1011", "1077", "1079", "1083"}));
     });
     Create();
     Open(ID_SETTINGS, [&](QDialog& settings) {
-        EXPECT_EQ(EnabledOf(settings, all).size(), 7);
+        EXPECT_EQ(EnabledOf(settings, all).size(), 8);
+        settings.findChild<QCheckBox*>("1083")->setChecked(false);
         Type(settings, "1076", "101");
         EXPECT_TRUE(Click(settings, "1"));
         EXPECT_NE(settings.result(), QDialog::Accepted);
@@ -317,6 +313,7 @@ TEST_F(SessionDlgTest, SettingsGreyHostControlsOutsideHostingAndApplyWhileHostin
     });
     EXPECT_TRUE(runner.steps.empty());
     EXPECT_EQ(S().settings.maxClients, 5);
+    EXPECT_FALSE(S().settings.searchAllowed);
     EXPECT_FALSE(window.Link().Accepting());
 }
 

@@ -92,6 +92,32 @@ TEST_F(TwoWindowsTest, MemberInformationOfAMemberWhoLeftWhileTheMenuWasOpen) {
 }
 
 // A join that fails leaves the window idle with the failure line.
+// A session found on another port than the window's own is joined there; the join dialog's
+// search fills in the address and port and asks only for the name.
+TEST(SearchWindow, JoinsAFoundSessionAtItsOwnPort) {
+    TestWindow ann, bob;
+    ann.Create();
+    const std::uint16_t port = ann.window.Link().Options().port;
+    bob.runner.steps.push_back([&](QDialog& join) {
+        EXPECT_TRUE(Click(join, "1043"));
+        EXPECT_EQ(TextsOf(join, {"1032", "1038"}), "127.0.0.1|" + QString::number(port));
+        EXPECT_EQ(EnabledOf(join, {"1039", "1032"}), QStringList{"1032"});
+        EXPECT_FALSE(join.findChild<QCheckBox*>("1040")->isChecked());
+        Type(join, "1037", "Bob");
+        EXPECT_TRUE(Click(join, "1"));
+    });
+    bob.runner.steps.push_back([&](QDialog& search) {
+        bob.search.Answer(
+            {"127.0.0.1", port, 16735986, 1, 10, SearchState::Open, false, "闲聊", "Ann"});
+        auto* list = search.findChild<QTreeWidget*>("1100");
+        emit list->itemActivated(list->topLevelItem(0), 0);
+    });
+    bob.Trigger(ID_JOIN);
+    EXPECT_EQ(bob.runner.shown, (std::vector<QString>{"141", "132", "160"}));
+    ASSERT_TRUE(WaitFor([&] { return ann.Rows().size() == 3 && bob.Rows().size() == 3; }));
+    EXPECT_EQ(bob.Rows(), (QStringList{"全体", "Ann(组长)", "Bob(您)"}));
+}
+
 TEST(JoinFailure, ShowsTheFailureLine) {
     TestWindow bob(FreePort());
     bob.Join("127.0.0.1");

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTreeWidget>
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <gtest/gtest.h>
@@ -113,6 +114,31 @@ bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit)
     return done();
 }
 
+bool FakeSearch::Start(const SearchOptions& options) {
+    asked.push_back(options);
+    results.clear();
+    running = opens;
+    return opens;
+}
+
+void FakeSearch::Answer(const SessionFound& found) {
+    const auto same = std::find_if(results.begin(), results.end(), [&](const auto& known) {
+        return known.address == found.address && known.port == found.port;
+    });
+    const bool first = same == results.end();
+    const std::size_t index = first ? results.size() : std::size_t(same - results.begin());
+    if (first)
+        results.push_back(found);
+    else
+        results[index] = found;
+    ReportFound(index, first);
+}
+
+void FakeSearch::Finish() {
+    running = false;
+    ReportFinished();
+}
+
 TestWindow::TestWindow(std::uint16_t port, std::uint16_t transferPort)
     : window(clock, prompter, runner,
              {.port = port != 0 ? port : FreePort(),
@@ -120,6 +146,7 @@ TestWindow::TestWindow(std::uint16_t port, std::uint16_t transferPort)
               .ownAddress = "127.0.0.1",
               .connectTimeout = std::chrono::milliseconds(3000)},
              transferPort != 0 ? transferPort : FreePort()) {
+    window.SetSearchSource(search);
     window.Start();
     window.show();
 }

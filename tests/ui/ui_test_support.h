@@ -10,6 +10,7 @@
 #include <ostream>
 #include <vector>
 
+#include "net/session_search.h"
 #include "support/child_process.h"
 #include "support/fakes.h"
 #include "ui/dialog_runner.h"
@@ -42,6 +43,23 @@ QStringList EnabledOf(QWidget& parent, std::initializer_list<const char*> ids);
 bool WaitFor(const std::function<bool()>& done,
              std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
 
+// Sessions a test makes up; nothing goes on the network.
+class FakeSearch final : public SearchSource {
+public:
+    bool Start(const SearchOptions& options) override;
+    void Stop() override { running = false; }
+    bool Running() const override { return running; }
+    const std::vector<SessionFound>& Results() const override { return results; }
+    // An answer arrives: a session not listed yet, or a newer answer of a listed one.
+    void Answer(const SessionFound& found);
+    void Finish();
+
+    std::vector<SearchOptions> asked;
+    std::vector<SessionFound> results;
+    bool running = false;
+    bool opens = true; // whether a search can start
+};
+
 // One user's window on loopback, started and shown; ports are free ones unless given.
 struct TestWindow {
     explicit TestWindow(std::uint16_t port = 0, std::uint16_t transferPort = 0);
@@ -66,6 +84,7 @@ struct TestWindow {
     FakeClock clock;
     ScriptedPrompter prompter;
     ScriptedRunner runner;
+    FakeSearch search;
     ui::CSessionDlg window;
 };
 
