@@ -51,6 +51,8 @@ public:
     // Who hears of packets, arrivals and departures; may be null (then nothing is admitted).
     void SetListener(LinkListener* listener) { listener_ = listener; }
     const LinkOptions& Options() const { return options_; }
+    // A connect runs in the background; its outcome has not arrived yet.
+    bool Connecting() const { return connectThread_ != nullptr; }
 
     bool Init() override;
     bool Serve() override;

@@ -186,6 +186,13 @@ std::string Commands::ProposedJoinName() const {
            std::to_string(local.tm_min) + ":" + std::to_string(local.tm_sec);
 }
 
+bool Commands::ValidateJoinName(const std::string& name) {
+    if (!Trim(name).empty())
+        return true;
+    core_.prompter.Inform(Notice::Refused, "", "请输入您的名称", BoxIcon::None);
+    return false;
+}
+
 void Commands::JoinCancel() {
     core_.recorder.Resume();
 }
@@ -194,6 +201,10 @@ void Commands::JoinFinish(const JoinRequest& request) {
     Session& s = core_.session;
     if (s.inSession || core_.joining)
         return;
+    if (!ValidateJoinName(request.name)) {
+        JoinCancel();
+        return;
+    }
     StopReplay();
     if (!core_.transport.Init())
         return;

@@ -87,6 +87,8 @@ public:
     bool JoinBegin();
     // "游客" followed by the local time as H:M:S without leading zeros.
     std::string ProposedJoinName() const;
+    // A blank name is refused with the same box as the host's.
+    bool ValidateJoinName(const std::string& name);
     void JoinCancel();
     void JoinFinish(const JoinRequest& request);
     // The background connect's outcome: the join completion or the join failure.

@@ -70,8 +70,7 @@ QString QtFileFilter(const std::string& filter) {
     return filters.join(QStringLiteral(";;"));
 }
 
-void QtPrompter::Inform(Notice, const std::string& caption, const std::string& text,
-                        BoxIcon icon) {
+void QtPrompter::Inform(Notice, const std::string& caption, const std::string& text, BoxIcon icon) {
     QMessageBox box(BoxIconOf(icon), Caption(caption), QString::fromStdString(text),
                     QMessageBox::Ok, parent_);
     box.exec();

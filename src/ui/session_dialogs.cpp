@@ -183,9 +183,9 @@ std::string HostInfoDialog::Topic() const {
     return FromScreen(topic_->text());
 }
 
-JoinSessionDialog::JoinSessionDialog(const std::string& proposedName, Search search,
-                                     QWidget* parent)
-    : QDialog(parent), search_(std::move(search)) {
+JoinSessionDialog::JoinSessionDialog(const std::string& proposedName, Validator validate,
+                                     Search search, QWidget* parent)
+    : QDialog(parent), validate_(std::move(validate)), search_(std::move(search)) {
     setObjectName(QStringLiteral("132"));
     setWindowTitle(QStringLiteral("Kolvena - 加入会话"));
 
@@ -225,7 +225,10 @@ JoinSessionDialog::JoinSessionDialog(const std::string& proposedName, Search sea
 
     auto* ok = MakeButton(this, "1", "加入会话");
     auto* cancel = MakeButton(this, "2", "取消");
-    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    connect(ok, &QPushButton::clicked, this, [this] {
+        if (!validate_ || validate_(Request()))
+            accept();
+    });
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
     auto* buttons = MakeButtonRow(this, ok, cancel);

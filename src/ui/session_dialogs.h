@@ -56,12 +56,14 @@ private:
 // Dialog 132: by code or by address.
 class JoinSessionDialog final : public QDialog {
 public:
+    // Gets the request on "加入会话"; false keeps the dialog open.
+    using Validator = std::function<bool(const JoinRequest& request)>;
     // Runs a search and gives the session chosen there, if any.
     using Search = std::function<std::optional<SessionFound>()>;
     // proposedName is GBK ("游客" followed by the time). With a search, button 1043 "搜索..."
     // runs it and fills in what it found.
-    explicit JoinSessionDialog(const std::string& proposedName, Search search = {},
-                               QWidget* parent = nullptr);
+    explicit JoinSessionDialog(const std::string& proposedName, Validator validate = {},
+                               Search search = {}, QWidget* parent = nullptr);
     // By address at the found session's address and port, so that only the name is asked.
     void Prefill(const SessionFound& found);
     JoinRequest Request() const;
@@ -70,6 +72,7 @@ private:
     void ApplyMode();
     void ApplyDefaultPort();
 
+    Validator validate_;
     Search search_;
     // The session a search found; it is joined at its own port while its address stands.
     std::optional<SessionFound> found_;

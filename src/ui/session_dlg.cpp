@@ -529,6 +529,9 @@ void CSessionDlg::RefreshMembers() {
         rows.append(row);
     }
     members_->addTopLevelItems(rows);
+    // The target field names a member of this roster: a rename, a departure or the end of the
+    // session changes it as well.
+    RefreshTarget();
 }
 
 void CSessionDlg::RefreshTarget() {
@@ -721,7 +724,9 @@ void CSessionDlg::Join(const std::optional<SessionFound>& found) {
     if (!commands.JoinBegin())
         return;
     JoinSessionDialog join(
-        commands.ProposedJoinName(), [this] { return RunSearch(); }, this);
+        commands.ProposedJoinName(),
+        [&commands](const JoinRequest& request) { return commands.ValidateJoinName(request.name); },
+        [this] { return RunSearch(); }, this);
     if (found)
         join.Prefill(*found);
     if (dialogs_.Run(join) != QDialog::Accepted) {

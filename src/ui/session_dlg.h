@@ -159,7 +159,7 @@ private:
     DialogRunner& dialogs_;
     const Clock& clock_;
 
-    JoinTicker joinTicker_{core_};
+    JoinTicker joinTicker_{core_, &link_};
     SessionSearch search_;
     SearchSource* searchSource_ = &search_;
     WindowMode mode_ = WindowMode::Idle;

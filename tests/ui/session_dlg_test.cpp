@@ -175,7 +175,14 @@ TEST_F(SessionDlgTest, EveryCommandIsWiredToItsItemButtonAndPopUp) {
 }
 
 // A cancelled create starts no session; a refused name keeps the dialog open.
-TEST_F(SessionDlgTest, CreateAndRenameDialogsStartFromAndAskTheCore) {
+TEST_F(SessionDlgTest, CreateJoinAndRenameDialogsStartFromAndAskTheCore) {
+    Open(ID_JOIN, [this](QDialog& join) {
+        Type(join, "1037", "  ");
+        EXPECT_TRUE(Click(join, "1"));
+        EXPECT_NE(join.result(), QDialog::Accepted);
+        EXPECT_EQ(prompter.boxes.back().text, "请输入您的名称");
+    });
+    EXPECT_FALSE(window.Link().Connecting());
     Open(ID_CREATE, [](QDialog& create) { EXPECT_TRUE(Click(create, "2")); });
     runner.steps.push_back([](QDialog& create) { EXPECT_TRUE(Click(create, "1")); });
     Open(ID_CREATE, [](QDialog& details) { details.reject(); });

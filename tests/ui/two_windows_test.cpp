@@ -47,6 +47,14 @@ TEST_F(TwoWindowsTest, SessionAndFileTravelBetweenTwoWindows) {
     ASSERT_TRUE(WaitFor([this] { return bob->ChatHas("<Ann> 对 <你> 说(悄悄话): 悄悄"); }));
     bob->Trigger(ID_SLEEP);
     ASSERT_TRUE(WaitFor([this] { return ann->Rows().value(2) == "Bob(休眠)"; }));
+    // The target field follows the roster: a rename, and later the end of the session.
+    bob->Open(ID_RENAME, [](QDialog& rename) {
+        Type(rename, "1065", "老王");
+        EXPECT_TRUE(Click(rename, "1"));
+    });
+    ASSERT_TRUE(WaitFor([this] { return TextOf(ann->window, "1005") == "老王"; }));
+    bob->window.SelectTarget(1);
+    EXPECT_EQ(TextOf(bob->window, "1005"), "Ann");
 
     TempDir dir;
     std::string bytes(25000, '\0');
@@ -70,9 +78,11 @@ TEST_F(TwoWindowsTest, SessionAndFileTravelBetweenTwoWindows) {
     ASSERT_TRUE(WaitFor([this] { return ann->Rows().size() == 2; }));
     bob->Join("127.0.0.1", "Bob");
     ASSERT_TRUE(WaitFor([this] { return bob->Rows().size() == 3; }));
+    bob->window.SelectTarget(1);
     ann->Leave();
     ASSERT_TRUE(WaitFor([this] { return bob->Rows().isEmpty(); }));
     EXPECT_EQ(bob->window.windowTitle(), IDLE_TITLE);
+    EXPECT_EQ(TextOf(bob->window, "1005"), "");
 }
 
 // The member pop-up menu stays open while the event loop runs; its member may leave meanwhile.
