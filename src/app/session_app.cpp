@@ -67,6 +67,7 @@ CSessionApp::CSessionApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationVersion(QStringLiteral(KOLVENA_VERSION));
     setDesktopFileName(QStringLiteral("kolvena"));
     setWindowIcon(ui::ApplicationIcon());
+    ui::InstallQtTranslations(*this);
 }
 
 std::optional<int> CSessionApp::RejectLeftovers() const {

@@ -4,9 +4,12 @@
 #include <QClipboard>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <QStringList>
+#include <QTranslator>
 
 namespace kolvena::ui {
 namespace {
@@ -31,16 +34,6 @@ QString Caption(const std::string& caption) {
     return caption.empty() ? ProgramName() : QString::fromStdString(caption);
 }
 
-// Where a file dialog opens: the documents folder with the proposed name.
-QString StartPath(const FileDialogRequest& request) {
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (folder.isEmpty())
-        folder = QDir::homePath();
-    if (request.initialName.empty())
-        return folder;
-    return QDir(folder).filePath(QString::fromStdString(request.initialName));
-}
-
 std::optional<std::string> Chosen(const QString& path) {
     if (path.isEmpty())
         return std::nullopt;
@@ -48,6 +41,34 @@ std::optional<std::string> Chosen(const QString& path) {
 }
 
 } // namespace
+
+QString FileFolders::StartPath(const FileDialogRequest& request, bool save) const {
+    QString folder;
+    if (const auto last = last_.find({save, request.defaultExtension}); last != last_.end())
+        folder = last->second;
+    if (folder.isEmpty() || !QDir(folder).exists())
+        folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (folder.isEmpty() || !QDir(folder).exists())
+        folder = QDir::homePath();
+    if (request.initialName.empty())
+        return folder;
+    return QDir(folder).filePath(QString::fromStdString(request.initialName));
+}
+
+void FileFolders::Used(const FileDialogRequest& request, bool save, const QString& path) {
+    last_[{save, request.defaultExtension}] = QFileInfo(path).absolutePath();
+}
+
+QTranslator* InstallQtTranslations(QCoreApplication& app) {
+    auto* translator = new QTranslator(&app);
+    if (!translator->load(QStringLiteral("qtbase_zh_CN"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+        !QCoreApplication::installTranslator(translator)) {
+        delete translator;
+        return nullptr;
+    }
+    return translator;
+}
 
 QString ProgramName() {
     return QStringLiteral("Kolvena");
@@ -103,20 +124,26 @@ BoxAnswer QtPrompter::Ask(Question, const std::string& caption, const std::strin
 }
 
 std::optional<std::string> QtPrompter::ChooseSaveFile(const FileDialogRequest& request) {
-    QFileDialog dialog(parent_, QString(), StartPath(request), QtFileFilter(request.filter));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setDefaultSuffix(QString::fromStdString(request.defaultExtension));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return std::nullopt;
-    return Chosen(dialog.selectedFiles().front());
+    return ChooseFile(request, true);
 }
 
 std::optional<std::string> QtPrompter::ChooseOpenFile(const FileDialogRequest& request) {
-    QFileDialog dialog(parent_, QString(), StartPath(request), QtFileFilter(request.filter));
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
+    return ChooseFile(request, false);
+}
+
+std::optional<std::string> QtPrompter::ChooseFile(const FileDialogRequest& request, bool save) {
+    QFileDialog dialog(parent_, QString(), folders_.StartPath(request, save),
+                       QtFileFilter(request.filter));
+    if (save) {
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setDefaultSuffix(QString::fromStdString(request.defaultExtension));
+    } else {
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+    }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
+    folders_.Used(request, save, dialog.selectedFiles().front());
     return Chosen(dialog.selectedFiles().front());
 }
 

@@ -1,15 +1,31 @@
 #pragma once
 
 #include <QString>
+#include <map>
+#include <string>
+#include <utility>
 
 #include "session/prompter.h"
 
+class QCoreApplication;
+class QTranslator;
 class QWidget;
 
 namespace kolvena::ui {
 
-// Message boxes, file dialogs, the clipboard and beeps with Qt. File dialogs start in the
-// user's documents folder.
+// Where the file dialogs open: in the documents folder when there is one, else in the home
+// folder, never in the working folder; within a run, each kind of dialog (saving or opening
+// files of one extension) where it was last used.
+class FileFolders {
+public:
+    QString StartPath(const FileDialogRequest& request, bool save) const;
+    void Used(const FileDialogRequest& request, bool save, const QString& path);
+
+private:
+    std::map<std::pair<bool, std::string>, QString> last_;
+};
+
+// Message boxes, file dialogs, the clipboard and beeps with Qt.
 class QtPrompter final : public Prompter {
 public:
     explicit QtPrompter(QWidget* parent = nullptr) : parent_(parent) {}
@@ -25,8 +41,16 @@ public:
     void Beep(BeepKind kind) override;
 
 private:
+    std::optional<std::string> ChooseFile(const FileDialogRequest& request, bool save);
+
     QWidget* parent_;
+    FileFolders folders_;
 };
+
+// Loads Qt's own Simplified Chinese texts (standard buttons, file dialogs, context menus)
+// whatever the system's language, since every text of the program is Chinese. Null when they
+// are not installed; the program runs on in Qt's English then.
+QTranslator* InstallQtTranslations(QCoreApplication& app);
 
 // The program's name, the caption of every box that has none.
 QString ProgramName();

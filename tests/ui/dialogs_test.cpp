@@ -1,11 +1,15 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QTranslator>
 #include <QTreeWidget>
 #include <QUrlQuery>
 #include <gtest/gtest.h>
@@ -13,6 +17,7 @@
 #include <tuple>
 #include <vector>
 
+#include "record/record_test_util.h"
 #include "session/gbk.h"
 #include "session/session.h"
 #include "ui/extras_dialogs.h"
@@ -449,6 +454,40 @@ TEST(QtFileFilter, ReadsDescriptionAndPatternPairs) {
     };
     for (const auto& [filter, expected] : cases)
         EXPECT_EQ(QtFileFilter(filter), QString(expected)) << filter;
+}
+
+// Qt's own buttons speak Chinese; the file dialogs open in the documents folder, or the home
+// folder where there is none, and then where each kind of dialog was last used.
+TEST(QtDesktop, ChineseStandardButtonsAndTheFoldersFileDialogsOpenIn) {
+    QTranslator* translator = InstallQtTranslations(*QCoreApplication::instance());
+    ASSERT_NE(translator, nullptr) << "qtbase_zh_CN.qm is not installed";
+    {
+        QMessageBox box(QMessageBox::Question, "", "", QMessageBox::Yes | QMessageBox::No);
+        EXPECT_EQ(box.button(QMessageBox::Yes)->text() + box.button(QMessageBox::No)->text(),
+                  "是(&Y)否(&N)");
+    }
+    QCoreApplication::removeTranslator(translator);
+    delete translator;
+
+    TempDir home, elsewhere;
+    const QByteArray savedHome = qgetenv("HOME"), savedConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", home.Path().c_str());
+    qputenv("XDG_CONFIG_HOME", home.File("config").c_str());
+    const QString at = QString::fromStdString(home.Path());
+    FileFolders folders;
+    const FileDialogRequest recording{"prs", "闲聊.prs", ""}, text{"txt", "", ""};
+    EXPECT_EQ(folders.StartPath(recording, true), at + "/闲聊.prs");
+    ASSERT_TRUE(QDir(at).mkdir("Documents"));
+    EXPECT_EQ(folders.StartPath(recording, true), at + "/Documents/闲聊.prs");
+    folders.Used(recording, true, QString::fromStdString(elsewhere.File("old.prs")));
+    EXPECT_EQ(folders.StartPath(recording, true),
+              QString::fromStdString(elsewhere.File("闲聊.prs")));
+    EXPECT_EQ(folders.StartPath(recording, false), at + "/Documents/闲聊.prs");
+    EXPECT_EQ(folders.StartPath(text, true), at + "/Documents");
+    folders.Used(text, true, at + "/gone/a.txt");
+    EXPECT_EQ(folders.StartPath(text, true), at + "/Documents");
+    qputenv("HOME", savedHome);
+    savedConfig.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", savedConfig);
 }
 
 } // namespace
