@@ -15,11 +15,13 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QToolBar>
 #include <QTreeWidget>
+#include <cmath>
 #include <utility>
 
 #include "command_ids.h"
@@ -43,6 +45,20 @@ namespace {
 // The window's template size in dialog units.
 constexpr int WINDOW_WIDTH = 429;
 constexpr int WINDOW_HEIGHT = 303;
+// How far the window shrinks below its default size, in dialog units: the panes and the member
+// list keep room for a few lines.
+constexpr int SHRINK_WIDTH = 70;
+constexpr int SHRINK_HEIGHT = 95;
+
+// The message window takes a quarter of the extra height, the chat area below it the rest.
+constexpr double MESSAGE_SHARE = 0.25;
+constexpr Anchor STRETCH_WIDTH{0, 0, 1, 0};
+constexpr Anchor MESSAGE_PANE{0, 0, 1, MESSAGE_SHARE};
+constexpr Anchor CHAT_PANE{0, MESSAGE_SHARE, 1, 1 - MESSAGE_SHARE};
+constexpr Anchor MEMBER_LIST{1, 0, 0, 1};
+constexpr Anchor BOTTOM_LEFT{0, 1, 0, 0};
+constexpr Anchor INPUT_LINE{0, 1, 1, 0};
+constexpr Anchor BOTTOM_RIGHT{1, 1, 0, 0};
 
 // The replay's menu items, enabled only while a recording is loaded.
 constexpr int REPLAY_ITEMS[] = {ID_REPLAY_WINDOW,       ID_PAUSE,      ID_SPEED_SLOW,
@@ -113,9 +129,7 @@ QPlainTextEdit* MakePane(QWidget* parent, int id) {
     pane->setFont(PaneFont());
     pane->setObjectName(Name(id));
     pane->setReadOnly(true);
-    pane->setLineWrapMode(QPlainTextEdit::NoWrap);
     pane->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    pane->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     pane->setUndoRedoEnabled(false);
     return pane;
 }
@@ -140,7 +154,7 @@ CSessionDlg::CSessionDlg(const Clock& clock, Prompter& prompter, DialogRunner& d
     setWindowTitle(ProgramName());
     setWindowIcon(ApplicationIcon());
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+                   Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
     setFont(WindowFont());
 
     replayTimer_.OnTick([this] { core_.replay().Tick(); });
@@ -148,7 +162,11 @@ CSessionDlg::CSessionDlg(const Clock& clock, Prompter& prompter, DialogRunner& d
     BuildControls();
     BuildMenus();
     BuildToolbar();
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    // The default size, within the screen's free area.
+    QSize size = sizeHint().expandedTo(minimumSizeHint());
+    if (const QScreen* shown = screen())
+        size = size.boundedTo(shown->availableGeometry().size());
+    resize(size);
 }
 
 CSessionDlg::~CSessionDlg() {
@@ -163,20 +181,28 @@ CSessionDlg::~CSessionDlg() {
 }
 
 void CSessionDlg::BuildControls() {
-    auto* central = new QWidget(this);
     const DialogUnits units(*this);
-    central->setFixedSize(units.X(WINDOW_WIDTH), units.Y(WINDOW_HEIGHT));
+    defaultArea_ = QSize(units.X(WINDOW_WIDTH), units.Y(WINDOW_HEIGHT));
+    auto* central = new ControlArea(defaultArea_, this);
+    central->setMinimumSize(units.X(WINDOW_WIDTH - SHRINK_WIDTH),
+                            units.Y(WINDOW_HEIGHT - SHRINK_HEIGHT));
     setCentralWidget(central);
+    central->installEventFilter(this);
 
     auto* separator = new QFrame(central);
     separator->setFrameShape(QFrame::HLine);
     separator->setFrameShadow(QFrame::Sunken);
-    Place(separator, units, 0, 2, 427, 1);
+    Put(separator, 0, 2, 427, 1, STRETCH_WIDTH);
 
     messages_ = MakePane(central, 1000);
-    Place(messages_, units, 6, 8, 314, 61);
+    messages_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    messages_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Put(messages_, 6, 8, 267, 61, MESSAGE_PANE);
+    // Long lines wrap at the pane's width.
     chat_ = MakePane(central, 1001);
-    Place(chat_, units, 6, 72, 314, 198);
+    chat_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    chat_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    Put(chat_, 6, 72, 267, 198, CHAT_PANE);
     for (QPlainTextEdit* pane : {messages_, chat_}) {
         connect(pane->verticalScrollBar(), &QScrollBar::valueChanged, this, [this, pane](int top) {
             if (scrolling_)
@@ -194,11 +220,14 @@ void CSessionDlg::BuildControls() {
     members_->header()->setDefaultAlignment(Qt::AlignCenter);
     // The first column is drawn left-aligned whatever its heading asks for.
     members_->headerItem()->setTextAlignment(0, Qt::AlignLeft | Qt::AlignVCenter);
-    members_->setColumnWidth(0, 100);
-    members_->setColumnWidth(1, 30);
-    members_->setColumnWidth(2, 80);
+    // The name takes what the ID and the time leave, so the three fit without scrolling.
+    members_->header()->setStretchLastSection(false);
+    members_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    members_->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    members_->header()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
+    members_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     members_->setContextMenuPolicy(Qt::CustomContextMenu);
-    Place(members_, units, 326, 8, 95, 179);
+    Put(members_, 279, 8, 142, 179, MEMBER_LIST);
     connect(members_, &QTreeWidget::itemClicked, this,
             [this](QTreeWidgetItem* item) { OnMemberClicked(item); });
     connect(members_, &QTreeWidget::itemDoubleClicked, this,
@@ -207,38 +236,38 @@ void CSessionDlg::BuildControls() {
             [this](const QPoint& position) { OnMemberMenuRequested(position); });
 
     auto* targetLabel = new QLabel(Utf8("对象"), central);
-    Place(targetLabel, units, 9, 282, 18, 8);
+    Put(targetLabel, 9, 282, 18, 8, BOTTOM_LEFT);
     target_ = new QLineEdit(central);
     target_->setObjectName(Name(1005));
     target_->setReadOnly(true);
-    Place(target_, units, 29, 279, 38, 14);
+    Put(target_, 29, 279, 38, 14, BOTTOM_LEFT);
 
     input_ = new QLineEdit(central);
     input_->setObjectName(Name(1008));
-    Place(input_, units, 76, 279, 195, 14);
+    Put(input_, 76, 279, 150, 14, INPUT_LINE);
     connect(input_, &QLineEdit::returnPressed, this, [this] { OnSend(); });
 
     auto* frame = new QGroupBox(central);
-    Place(frame, units, 327, 187, 95, 82);
+    Put(frame, 280, 187, 142, 82, BOTTOM_RIGHT);
 
-    Button(ID_SEND, "发送", 279, 279, 42, 14)->setDefault(true);
-    Button(ID_CREATE, "新建会话", 332, 197, 39, 14);
-    Button(ID_JOIN, "加入会话", 332, 215, 39, 14);
-    leaveButton_ = Button(ID_LEAVE, "退出会话", 332, 233, 39, 14);
-    Button(ID_CLEAR, "清  屏", 332, 251, 39, 13);
-    Button(ID_OFFER, "传输文件", 378, 197, 39, 14);
-    Button(ID_SAVE_RECORDING, "保存记录", 378, 215, 39, 14);
-    sleepButton_ = Button(ID_SLEEP, "离开一会", 378, 233, 39, 14);
-    Button(ID_RENAME, "改  名", 378, 251, 39, 13);
+    Button(ID_SEND, "发送", 231, 279, 42, 14)->setDefault(true);
+    Button(ID_CREATE, "新建会话", 287, 197, 62, 14);
+    Button(ID_JOIN, "加入会话", 287, 215, 62, 14);
+    leaveButton_ = Button(ID_LEAVE, "退出会话", 287, 233, 62, 14);
+    Button(ID_CLEAR, "清  屏", 287, 251, 62, 13);
+    Button(ID_OFFER, "传输文件", 354, 197, 62, 14);
+    Button(ID_SAVE_RECORDING, "保存记录", 354, 215, 62, 14);
+    sleepButton_ = Button(ID_SLEEP, "离开一会", 354, 233, 62, 14);
+    Button(ID_RENAME, "改  名", 354, 251, 62, 13);
 
     autoScroll_ = MakeCheckBox(central, 1053, "滚  屏");
-    Place(autoScroll_, units, 334, 275, 40, 10);
+    Put(autoScroll_, 289, 275, 60, 10, BOTTOM_RIGHT);
     whisper_ = MakeCheckBox(central, 1011, "悄悄话");
-    Place(whisper_, units, 334, 287, 40, 10);
+    Put(whisper_, 289, 287, 60, 10, BOTTOM_RIGHT);
     asNotice_ = MakeCheckBox(central, 1012, "发讯息");
-    Place(asNotice_, units, 382, 275, 40, 10);
+    Put(asNotice_, 356, 275, 60, 10, BOTTOM_RIGHT);
     showReplayWindow_ = MakeCheckBox(central, 1054, "显  示");
-    Place(showReplayWindow_, units, 382, 287, 40, 10);
+    Put(showReplayWindow_, 356, 287, 60, 10, BOTTOM_RIGHT);
     connect(autoScroll_, &QCheckBox::clicked, this, [this] { OnAutoScrollClicked(); });
     connect(showReplayWindow_, &QCheckBox::clicked, this, [this] { OnToggleReplayWindow(); });
 
@@ -252,9 +281,27 @@ QPushButton* CSessionDlg::Button(int id, const char* text, int x, int y, int wid
     button->setAutoDefault(false);
     if (const auto tip = ToolTips().find(id); tip != ToolTips().end())
         button->setToolTip(Utf8(tip->second));
-    Place(button, DialogUnits(*this), x, y, width, height);
+    Put(button, x, y, width, height, BOTTOM_RIGHT);
     buttons_[id] = button;
     return button;
+}
+
+void CSessionDlg::Put(QWidget* control, int x, int y, int width, int height, const Anchor& anchor) {
+    placed_.push_back({control, DialogUnits(*this).Rect(x, y, width, height), anchor});
+    LayOut(placed_.back());
+}
+
+void CSessionDlg::LayOut(const Placed& placed) {
+    const QWidget* area = centralWidget();
+    const int dx = area->width() - defaultArea_.width();
+    const int dy = area->height() - defaultArea_.height();
+    const auto share = [](double part, int extra) {
+        return static_cast<int>(std::lround(part * extra));
+    };
+    const QRect& at = placed.rect;
+    placed.control->setGeometry(
+        at.x() + share(placed.anchor.x, dx), at.y() + share(placed.anchor.y, dy),
+        at.width() + share(placed.anchor.width, dx), at.height() + share(placed.anchor.height, dy));
 }
 
 QAction* CSessionDlg::Action(int id, const char* text) {
@@ -851,6 +898,11 @@ void CSessionDlg::closeEvent(QCloseEvent* event) {
 }
 
 bool CSessionDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == centralWidget() && event->type() == QEvent::Resize) {
+        for (const Placed& placed : placed_)
+            LayOut(placed);
+        return false;
+    }
     // Escape never closes the window nor clears the input.
     if (event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)

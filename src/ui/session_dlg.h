@@ -2,13 +2,17 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <QRect>
+#include <QSize>
 #include <QTimer>
 #include <QUrl>
+#include <QWidget>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "dialog_runner.h"
 #include "net/join_ticker.h"
@@ -32,6 +36,22 @@ class QTreeWidget;
 class QTreeWidgetItem;
 
 namespace kolvena::ui {
+
+// How a control follows the window's size: the share of the extra width and height (beyond
+// the default size) that moves its left and top edges and that widens and heightens it.
+struct Anchor {
+    double x, y, width, height;
+};
+
+// The window's control area: its default size is the template's, laid out in dialog units.
+class ControlArea final : public QWidget {
+public:
+    ControlArea(QSize defaultSize, QWidget* parent) : QWidget(parent), default_(defaultSize) {}
+    QSize sizeHint() const override { return default_; }
+
+private:
+    QSize default_;
+};
 
 // The program's one window: the message window, the chat area, the member list, the target
 // field, the input line, the command buttons and checkboxes, the menus and the toolbar. It owns
@@ -133,6 +153,15 @@ private:
     QAction* Action(int id, const char* text);
     // A command button at its dialog-unit rectangle; it runs the command's action.
     QPushButton* Button(int id, const char* text, int x, int y, int width, int height);
+    // A control at its dialog-unit rectangle of the default size, following the window's size
+    // as the anchor says.
+    struct Placed {
+        QWidget* control;
+        QRect rect; // at the default size, in pixels
+        const Anchor& anchor;
+    };
+    void Put(QWidget* control, int x, int y, int width, int height, const Anchor& anchor);
+    void LayOut(const Placed& placed);
     // The join dialog, filled in with a found session when one is given.
     void Join(const std::optional<SessionFound>& found);
     std::optional<SessionFound> RunSearch();
@@ -197,6 +226,8 @@ private:
     QMenu* memberMenu_ = nullptr;
     std::map<int, QAction*> actions_;
     std::map<int, QPushButton*> buttons_;
+    QSize defaultArea_;
+    std::vector<Placed> placed_;
 
     // The replay control window, while one is open. Like the progress window it is a child
     // that may go by deleteLater.

@@ -174,6 +174,37 @@ TEST_F(SessionDlgTest, EveryCommandIsWiredToItsItemButtonAndPopUp) {
     EXPECT_TRUE(window.Link().IsServing());
 }
 
+// Grown, the panes take the extra width and height, the member list the height, and the
+// buttons keep their places to the bottom-right corner. Shrunk, it fits a 1366 x 768 screen at
+// 125 %; the member list shows its three columns and the leader asleep without scrolling.
+TEST_F(SessionDlgTest, ResizingGivesTheRoomToThePanesAndKeepsTheButtonsInTheCorner) {
+    const auto at = [this](const char* id) { return window.findChild<QWidget*>(id)->geometry(); };
+    QWidget* area = window.centralWidget();
+    const QSize before = area->size();
+    const QRect messages = at("1000"), chat = at("1001"), members = at("1003"), send = at("32778"),
+                rename = at("32781"), shown = at("1054");
+    window.resize(window.size() + QSize(200, 120));
+    ASSERT_TRUE(WaitFor([&] { return area->size() == before + QSize(200, 120); }));
+    EXPECT_EQ(at("1000"), messages.adjusted(0, 0, 200, 30));
+    EXPECT_EQ(at("1001"), chat.adjusted(0, 30, 200, 120));
+    EXPECT_EQ(at("1003"), members.adjusted(200, 0, 200, 120));
+    EXPECT_EQ(std::tuple(at("32778"), at("32781"), at("1054")),
+              std::tuple(send.translated(200, 120), rename.translated(200, 120),
+                         shown.translated(200, 120)));
+    const QSize smallest = window.minimumSizeHint();
+    EXPECT_TRUE(smallest.width() <= 1366 / 1.25 && smallest.height() <= (768 - 80) / 1.25)
+        << smallest.width() << "x" << smallest.height();
+
+    window.resize(window.sizeHint());
+    ASSERT_TRUE(WaitFor([&] { return area->size() == before; }));
+    Create();
+    auto* list = window.findChild<QTreeWidget*>("1003");
+    const int used = list->columnWidth(0) + list->columnWidth(1) + list->columnWidth(2);
+    EXPECT_LE(used, list->viewport()->width());
+    // The leader's name as proposed, marked and asleep.
+    EXPECT_GE(list->columnWidth(0), list->fontMetrics().horizontalAdvance("会话组长(组长)(休眠)"));
+}
+
 // A cancelled create starts no session; a refused name keeps the dialog open.
 TEST_F(SessionDlgTest, CreateJoinAndRenameDialogsStartFromAndAskTheCore) {
     Open(ID_JOIN, [this](QDialog& join) {
