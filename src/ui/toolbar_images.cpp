@@ -1,11 +1,13 @@
 #include "ui/toolbar_images.h"
 
+#include <QIconEngine>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
 #include <QPolygonF>
 #include <QTransform>
 #include <functional>
+#include <utility>
 
 namespace kolvena::ui {
 namespace {
@@ -27,15 +29,47 @@ constexpr double APP_GRID = 64.0;
 
 using Drawing = std::function<void(QPainter&)>;
 
-QPixmap Render(int size, double grid, const Drawing& draw) {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.scale(size / grid, size / grid);
-    draw(painter);
-    return pixmap;
-}
+// An icon drawn afresh at every size and screen density it is asked for, so it stays sharp at
+// any scaling; greyed when disabled.
+class DrawnIcon final : public QIconEngine {
+public:
+    DrawnIcon(Drawing draw, double grid, QList<QSize> sizes)
+        : draw_(std::move(draw)), grid_(grid), sizes_(std::move(sizes)) {}
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override {
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        if (mode == QIcon::Disabled)
+            painter->setOpacity(DISABLED_OPACITY);
+        painter->translate(rect.topLeft());
+        painter->scale(rect.width() / grid_, rect.height() / grid_);
+        draw_(*painter);
+        painter->restore();
+    }
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return scaledPixmap(size, mode, state, 1.0);
+    }
+    // size is in device pixels already.
+    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state,
+                         qreal scale) override {
+        QPixmap pixmap(size);
+        pixmap.fill(Qt::transparent);
+        {
+            QPainter painter(&pixmap);
+            paint(&painter, QRect(QPoint(), size), mode, state);
+        }
+        pixmap.setDevicePixelRatio(scale);
+        return pixmap;
+    }
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override { return sizes_; }
+    QIconEngine* clone() const override { return new DrawnIcon(*this); }
+
+private:
+    static constexpr double DISABLED_OPACITY = 0.35;
+    Drawing draw_;
+    double grid_;
+    QList<QSize> sizes_;
+};
 
 QPen Outline(const QColor& color, double width) {
     return QPen(color, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
@@ -234,17 +268,14 @@ QIcon ToolbarIcon(int commandId) {
     const Drawing draw = ToolbarDrawing(commandId);
     if (!draw)
         return {};
-    QIcon icon;
-    for (const int size : {24, 48})
-        icon.addPixmap(Render(size, TOOLBAR_GRID, draw));
-    return icon;
+    return QIcon(new DrawnIcon(draw, TOOLBAR_GRID, {QSize(24, 24), QSize(48, 48)}));
 }
 
 QIcon ApplicationIcon() {
-    QIcon icon;
+    QList<QSize> sizes;
     for (const int size : {16, 32, 48, 64, 128})
-        icon.addPixmap(Render(size, APP_GRID, DrawApplication));
-    return icon;
+        sizes << QSize(size, size);
+    return QIcon(new DrawnIcon(DrawApplication, APP_GRID, sizes));
 }
 
 } // namespace kolvena::ui

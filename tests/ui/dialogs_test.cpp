@@ -28,6 +28,7 @@
 #include "ui/search_dialog.h"
 #include "ui/session_dialogs.h"
 #include "ui/settings_dialog.h"
+#include "ui/toolbar_images.h"
 #include "ui/ui_test_support.h"
 
 namespace kolvena::ui {
@@ -454,6 +455,21 @@ TEST(QtFileFilter, ReadsDescriptionAndPatternPairs) {
     };
     for (const auto& [filter, expected] : cases)
         EXPECT_EQ(QtFileFilter(filter), QString(expected)) << filter;
+}
+
+// The images are drawn at the screen's density (also past the largest size a set of pixmaps
+// would hold), not scaled from fixed sizes, and are greyed when disabled.
+TEST(DrawnIcons, SharpAtEveryScaleAndGreyedWhenDisabled) {
+    for (const QIcon& icon : {ToolbarIcon(32771), ApplicationIcon()}) {
+        for (const double scale : {1.0, 1.25, 1.5, 2.0, 4.0}) {
+            const QPixmap pixmap = icon.pixmap(QSize(24, 24), scale);
+            EXPECT_EQ(pixmap.size(), QSize(24, 24) * scale) << scale;
+            EXPECT_EQ(pixmap.deviceIndependentSize(), QSizeF(24, 24)) << scale;
+        }
+    }
+    const QIcon icon = ToolbarIcon(32771);
+    EXPECT_NE(icon.pixmap(24, QIcon::Normal).toImage(), icon.pixmap(24, QIcon::Disabled).toImage());
+    EXPECT_TRUE(ToolbarIcon(1).isNull());
 }
 
 // Qt's own buttons speak Chinese; the file dialogs open in the documents folder, or the home
