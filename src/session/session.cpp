@@ -240,7 +240,8 @@ std::optional<LineRecord> Session::ComposeChatLine(const ChatLine& chat) {
                     chat.target,
                     std::string(named ? named->Name() : ""),
                     chat.whisper != 0,
-                    std::string(text)};
+                    std::string(text),
+                    toSelf};
     return record;
 }
 

@@ -39,7 +39,8 @@ struct LineFacts {
     ActiveIndex index;      // chat: the addressee (nobody: everyone); otherwise the member's own
     std::string targetName; // chat: the addressee's name
     bool whisper = false;
-    std::string text; // chat and notice: what was said; renamed: the new name
+    std::string text;    // chat and notice: what was said; renamed: the new name
+    bool toSelf = false; // chat: addressed to the own member
 };
 
 // One line of the chat area. A composed chat line carries its packet's stamp field, which the

@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTextCharFormat>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QToolBar>
@@ -122,6 +123,46 @@ QFont PaneFont() {
     font.setStyleHint(QFont::TypeWriter);
     font.setPointSize(9);
     return font;
+}
+
+// The chat area's line colours: own lines, lines addressed to the own member, whispers and the
+// program's own lines each have theirs; the texts stay exactly as they are.
+enum class LineColour { Plain, Own, ToSelf, Whisper, System };
+
+LineColour ColourOf(const LineRecord& line, const Session& s) {
+    const LineFacts& facts = line.facts;
+    if (facts.kind == LineKind::Chat) {
+        if (facts.whisper)
+            return LineColour::Whisper;
+        if (facts.member == s.selfId)
+            return LineColour::Own;
+        if (facts.toSelf)
+            return LineColour::ToSelf;
+        return LineColour::Plain;
+    }
+    return std::string_view(line.text).starts_with("-->> ") ? LineColour::System
+                                                            : LineColour::Plain;
+}
+
+QTextCharFormat FormatOf(LineColour colour) {
+    QTextCharFormat format;
+    switch (colour) {
+    case LineColour::Plain:
+        break;
+    case LineColour::Own:
+        format.setForeground(QColor(0x1d, 0x6f, 0x42));
+        break;
+    case LineColour::ToSelf:
+        format.setForeground(QColor(0xb3, 0x26, 0x1e));
+        break;
+    case LineColour::Whisper:
+        format.setForeground(QColor(0x7b, 0x3f, 0xa0));
+        break;
+    case LineColour::System:
+        format.setForeground(QColor(0x5f, 0x6b, 0x7a));
+        break;
+    }
+    return format;
 }
 
 QPlainTextEdit* MakePane(QWidget* parent, int id) {
@@ -488,22 +529,30 @@ void CSessionDlg::RefreshChat() {
     const bool appendable = chatBuilt_ && times == chatTimes_ && count >= chatShown_ &&
                             (chatShown_ == 0 || (rendered(s.lines.front()) == chatFirst_ &&
                                                  rendered(s.lines[chatShown_ - 1]) == chatLast_));
-    if (appendable) {
-        if (count > chatShown_) {
-            std::string added;
-            for (std::size_t i = chatShown_; i < count; ++i) {
-                added += rendered(s.lines[i]);
-                added += "\r\n";
-            }
-            // The text ends with one empty line after the last line: add in front of it.
-            QTextDocument* document = chat_->document();
-            QTextCursor cursor(document);
-            cursor.setPosition(document->characterCount() - 2);
-            cursor.insertText(PaneText(added));
-        }
-    } else {
-        chat_->setPlainText(PaneText(s.RenderLines()));
+    std::size_t from = chatShown_;
+    if (!appendable) {
+        chat_->setPlainText(QStringLiteral("\n"));
         chatBuilt_ = true;
+        from = 0;
+    }
+    // The text ends with one empty line after the last line: lines go in front of it, a run
+    // of lines of one colour at a time.
+    QTextDocument* document = chat_->document();
+    QTextCursor cursor(document);
+    cursor.setPosition(std::max(0, document->characterCount() - 2));
+    std::string run;
+    LineColour runColour = LineColour::Plain;
+    for (std::size_t i = from; i <= count; ++i) {
+        const LineColour colour = i < count ? ColourOf(s.lines[i], s) : LineColour::Plain;
+        if (!run.empty() && (i == count || colour != runColour)) {
+            cursor.insertText(PaneText(run), FormatOf(runColour));
+            run.clear();
+        }
+        if (i == count)
+            break;
+        runColour = colour;
+        run += rendered(s.lines[i]);
+        run += "\r\n";
     }
     chatShown_ = count;
     chatTimes_ = times;

@@ -10,7 +10,10 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSet>
 #include <QSlider>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QToolBar>
 #include <QTreeWidget>
 #include <algorithm>
@@ -312,6 +315,41 @@ TEST_F(SessionDlgTest, PanesListTitleAndButtonsShowTheSession) {
     S().isHost = false;
     window.RefreshCommands();
     EXPECT_EQ(TextsOf(window, {"32774", "32773"}), "退出会话|回到会话");
+}
+
+// Own lines, lines to me, whispers and the program's lines have each their colour, appended
+// or rebuilt; the text is the session's as it stands.
+TEST_F(SessionDlgTest, ChatLinesAreColouredByWhoSaidWhatToWhom) {
+    Create();
+    S().AddBuddy(Buddy::Make("Bob", "127.0.0.2", BuddyRole::Member));
+    const BuddyId ann = S().selfId, bob = S().PresentAt(2)->Id();
+    const auto chat = [this](BuddyId from, ActiveIndex to, bool whisper) {
+        S().lines.push_back(*S().ComposeChatLine({"", to, from, whisper, 0, "hi"}));
+    };
+    const std::size_t first = S().lines.size();
+    chat(ann, ActiveIndex(), false);
+    chat(bob, ActiveIndex(1), false);
+    chat(bob, ActiveIndex(1), true);
+    chat(bob, ActiveIndex(), false);
+    Say("-->> 系统");
+    const auto colours = [&] {
+        QStringList out;
+        const QTextDocument* document = window.findChild<QPlainTextEdit*>("1001")->document();
+        QTextBlock block = document->findBlockByNumber(int(first));
+        for (int k = 0; k < 5 && block.isValid(); ++k, block = block.next()) {
+            const QTextCharFormat format = block.begin().fragment().charFormat();
+            out << (format.hasProperty(QTextFormat::ForegroundBrush)
+                        ? format.foreground().color().name()
+                        : "-");
+        }
+        return out;
+    };
+    const QStringList shown = colours();
+    EXPECT_EQ(shown.size(), 5);
+    EXPECT_EQ(shown.value(3), "-");
+    EXPECT_EQ(QSet<QString>(shown.begin(), shown.end()).size(), 5) << shown.join(' ').toStdString();
+    ShowTimes(true);
+    EXPECT_EQ(colours(), shown);
 }
 
 TEST_F(SessionDlgTest, ExitPromptHasThreeWordingsAndYesClosesTheLink) {
