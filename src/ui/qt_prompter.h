@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -45,6 +46,39 @@ private:
 
     QWidget* parent_;
     FileFolders folders_;
+};
+
+// Hands every call on to another prompter, telling first of the questions that wait for the
+// user (a member's notice to approve, a file offered), so that a window out of sight can ask
+// for attention before its box blocks.
+class AttentionPrompter final : public Prompter {
+public:
+    using Handler = std::function<void(const std::string& caption, const std::string& text)>;
+    AttentionPrompter(Prompter& inner, Handler onWaiting)
+        : inner_(inner), onWaiting_(std::move(onWaiting)) {}
+
+    void Inform(Notice notice, const std::string& caption, const std::string& text,
+                BoxIcon icon) override {
+        inner_.Inform(notice, caption, text, icon);
+    }
+    BoxAnswer Ask(Question question, const std::string& caption, const std::string& text,
+                  BoxButtons buttons, BoxIcon icon) override {
+        if (question == Question::ApproveNotice || question == Question::AcceptFile)
+            onWaiting_(caption, text);
+        return inner_.Ask(question, caption, text, buttons, icon);
+    }
+    std::optional<std::string> ChooseSaveFile(const FileDialogRequest& request) override {
+        return inner_.ChooseSaveFile(request);
+    }
+    std::optional<std::string> ChooseOpenFile(const FileDialogRequest& request) override {
+        return inner_.ChooseOpenFile(request);
+    }
+    void SetClipboard(const std::string& text) override { inner_.SetClipboard(text); }
+    void Beep(BeepKind kind) override { inner_.Beep(kind); }
+
+private:
+    Prompter& inner_;
+    Handler onWaiting_;
 };
 
 // Loads Qt's own Simplified Chinese texts (standard buttons, file dialogs, context menus)

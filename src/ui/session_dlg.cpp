@@ -1,6 +1,7 @@
 #include "session_dlg.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -17,6 +18,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSystemTrayIcon>
 #include <QTextCharFormat>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -50,6 +52,8 @@ constexpr int WINDOW_HEIGHT = 303;
 // list keep room for a few lines.
 constexpr int SHRINK_WIDTH = 70;
 constexpr int SHRINK_HEIGHT = 95;
+// A desktop notification shows this many characters of what arrived.
+constexpr int NOTIFICATION_LENGTH = 60;
 
 // The message window takes a quarter of the extra height, the chat area below it the rest.
 constexpr double MESSAGE_SHARE = 0.25;
@@ -185,11 +189,21 @@ QCheckBox* MakeCheckBox(QWidget* parent, int id, const char* text) {
 
 CSessionDlg::CSessionDlg(const Clock& clock, Prompter& prompter, DialogRunner& dialogs,
                          LinkOptions link, std::uint16_t transferPort, QWidget* parent)
-    : QMainWindow(parent), link_(prompter, std::move(link)),
-      transfers_(prompter, *this, transferPort),
-      core_(clock, prompter, link_, *this, transfers_, replayTimer_), prompter_(prompter),
+    : QMainWindow(parent),
+      attention_(prompter,
+                 [this](const std::string& caption, const std::string& text) {
+                     Attention(QString::fromStdString(caption), QString::fromStdString(text));
+                 }),
+      link_(prompter, std::move(link)), transfers_(prompter, *this, transferPort),
+      core_(clock, attention_, link_, *this, transfers_, replayTimer_), prompter_(prompter),
       dialogs_(dialogs), clock_(clock) {
     openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    isSeen = [this] { return isActiveWindow() && !isMinimized(); };
+    askAttention = [this](const QString& who, const QString& what) {
+        QApplication::alert(this);
+        if (tray_ != nullptr)
+            tray_->showMessage(who, what.left(NOTIFICATION_LENGTH));
+    };
     link_.SetListener(&core_);
     setObjectName(Name(102));
     setWindowTitle(ProgramName());
@@ -203,6 +217,7 @@ CSessionDlg::CSessionDlg(const Clock& clock, Prompter& prompter, DialogRunner& d
     BuildControls();
     BuildMenus();
     BuildToolbar();
+    BuildTray();
     // The default size, within the screen's free area.
     QSize size = sizeHint().expandedTo(minimumSizeHint());
     if (const QScreen* shown = screen())
@@ -554,6 +569,8 @@ void CSessionDlg::RefreshChat() {
         run += rendered(s.lines[i]);
         run += "\r\n";
     }
+    if (appendable)
+        NoteArrivals(from);
     chatShown_ = count;
     chatTimes_ = times;
     chatFirst_ = count ? rendered(s.lines.front()) : std::string();
@@ -581,6 +598,71 @@ void CSessionDlg::RefreshMessages() {
     messagesShown_ = text;
     scrolling_ = false;
     ScrollPanes();
+
+    const Session& s = core_.session();
+    if (s.notices.size() < noticesSeen_)
+        noticesSeen_ = 0; // a new session's
+    for (; noticesSeen_ < s.notices.size(); ++noticesSeen_) {
+        if (s.replayFlag || isSeen())
+            continue;
+        ++unread_;
+        const LineFacts& facts = s.notices[noticesSeen_].facts;
+        if (facts.member != s.selfId)
+            Attention(ToScreen(facts.name), ToScreen(facts.text));
+        RefreshTitle();
+    }
+}
+
+void CSessionDlg::NoteArrivals(std::size_t firstLine) {
+    const Session& s = core_.session();
+    if (s.replayFlag || firstLine >= s.lines.size() || isSeen())
+        return;
+    unread_ += static_cast<int>(s.lines.size() - firstLine);
+    // One request for attention for a batch: the last line in it that concerns the user.
+    const LineRecord* concerning = nullptr;
+    for (std::size_t i = firstLine; i < s.lines.size(); ++i) {
+        const LineFacts& facts = s.lines[i].facts;
+        if (facts.kind == LineKind::Chat && facts.member != s.selfId &&
+            (facts.toSelf || facts.whisper))
+            concerning = &s.lines[i];
+    }
+    if (concerning != nullptr)
+        Attention(ToScreen(concerning->facts.name), ToScreen(concerning->facts.text));
+    RefreshTitle();
+}
+
+void CSessionDlg::Attention(const QString& who, const QString& what) {
+    if (!isSeen())
+        askAttention(who, what);
+}
+
+void CSessionDlg::Seen() {
+    if (unread_ == 0)
+        return;
+    unread_ = 0;
+    RefreshTitle();
+}
+
+void CSessionDlg::BuildTray() {
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    tray_ = new QSystemTrayIcon(ApplicationIcon(), this);
+    const auto bringUp = [this] {
+        showNormal();
+        raise();
+        activateWindow();
+    };
+    auto* menu = new QMenu(this);
+    connect(menu->addAction(Utf8("显示窗口")), &QAction::triggered, this, bringUp);
+    connect(menu->addAction(Utf8("退出")), &QAction::triggered, this, [this] { close(); });
+    tray_->setContextMenu(menu);
+    connect(tray_, &QSystemTrayIcon::activated, this,
+            [bringUp](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger)
+                    bringUp();
+            });
+    tray_->setToolTip(windowTitle());
+    tray_->show();
 }
 
 void CSessionDlg::ScrollPanes() {
@@ -639,7 +721,12 @@ void CSessionDlg::RefreshTarget() {
 void CSessionDlg::RefreshTitle() {
     if (Deferred(REFRESH_TITLE))
         return;
-    setWindowTitle(ToScreen(TitleText(core_.session(), core_.recorder().state)));
+    QString title = ToScreen(TitleText(core_.session(), core_.recorder().state));
+    if (unread_ > 0)
+        title = QStringLiteral("(%1) ").arg(unread_) + title;
+    setWindowTitle(title);
+    if (tray_ != nullptr)
+        tray_->setToolTip(title);
 }
 
 void CSessionDlg::RefreshCommands() {
@@ -944,6 +1031,13 @@ void CSessionDlg::closeEvent(QCloseEvent* event) {
     joinTicker_.Set(false);
     link_.Shutdown();
     event->accept();
+}
+
+void CSessionDlg::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if ((event->type() == QEvent::ActivationChange || event->type() == QEvent::WindowStateChange) &&
+        isSeen())
+        Seen();
 }
 
 bool CSessionDlg::eventFilter(QObject* watched, QEvent* event) {

@@ -20,6 +20,7 @@
 #include "net/session_search.h"
 #include "progress_dialog.h"
 #include "protocol/session_core.h"
+#include "qt_prompter.h"
 #include "replay_dlg.h"
 #include "replay_timer_qt.h"
 #include "transfer/file_transfers.h"
@@ -31,6 +32,7 @@ class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
+class QSystemTrayIcon;
 class QToolBar;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -116,6 +118,15 @@ public:
     // Where the search window finds sessions; tests put a scripted source in.
     void SetSearchSource(SearchSource& source) { searchSource_ = &source; }
 
+    // Whether the user sees the window (active and not minimised), and how it asks for
+    // attention when not; tests replace both.
+    std::function<bool()> isSeen;
+    std::function<void(const QString& who, const QString& what)> askAttention;
+    // Chat lines and notices that arrived while the window was out of sight.
+    int Unread() const { return unread_; }
+    // The window came into sight: the unread count is cleared.
+    void Seen();
+
     // SessionView
     void RefreshChat() override;
     void RefreshMessages() override;
@@ -143,6 +154,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -166,6 +178,11 @@ private:
     void Join(const std::optional<SessionFound>& found);
     std::optional<SessionFound> RunSearch();
     void ScrollPanes();
+    // What arrived while the window was out of sight: counted, and what concerns the user
+    // (a line to them or whispered, a notice, a question waiting) asks for attention.
+    void NoteArrivals(std::size_t firstLine);
+    void Attention(const QString& who, const QString& what);
+    void BuildTray();
     void OnAutoScrollClicked();
     void OnMemberClicked(QTreeWidgetItem* item);
     void OnMemberMenuRequested(const QPoint& position);
@@ -176,6 +193,8 @@ private:
     // While refreshes are held, marks the refresh as due and answers true.
     bool Deferred(unsigned refresh);
 
+    // Questions that wait for the user ask for attention first; the core asks through it.
+    AttentionPrompter attention_;
     SessionLink link_;
     // The progress window of the running transfer; it outlives the transfers, which may still
     // close it as they go.
@@ -227,6 +246,9 @@ private:
     std::map<int, QAction*> actions_;
     std::map<int, QPushButton*> buttons_;
     QSize defaultArea_;
+    int unread_ = 0;
+    std::size_t noticesSeen_ = 0;
+    QSystemTrayIcon* tray_ = nullptr;
     std::vector<Placed> placed_;
 
     // The replay control window, while one is open. Like the progress window it is a child

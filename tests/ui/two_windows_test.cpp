@@ -1,3 +1,4 @@
+#include <QApplication>
 #include <QCheckBox>
 #include <QMenu>
 #include <QTreeWidget>
@@ -83,6 +84,36 @@ TEST_F(TwoWindowsTest, SessionAndFileTravelBetweenTwoWindows) {
     ASSERT_TRUE(WaitFor([this] { return bob->Rows().isEmpty(); }));
     EXPECT_EQ(bob->window.windowTitle(), IDLE_TITLE);
     EXPECT_EQ(TextOf(bob->window, "1005"), "");
+}
+
+// Out of sight, the title counts what arrived, and what concerns the user asks for attention: a
+// whisper to them, a notice, a notice waiting for the leader. In sight again, the count goes.
+TEST_F(TwoWindowsTest, OutOfSightArrivalsAreCountedAndConcerningOnesAskForAttention) {
+    bob->seen = false;
+    ann->Send("大家好");
+    ASSERT_TRUE(WaitFor([this] { return bob->window.windowTitle().startsWith("(1) Kolvena"); }));
+    EXPECT_TRUE(bob->attention.isEmpty());
+    ann->window.SelectTarget(2);
+    ann->window.findChild<QCheckBox*>("1011")->setChecked(true);
+    ann->Send("悄悄");
+    ASSERT_TRUE(WaitFor([this] { return bob->window.Unread() == 2; }));
+    EXPECT_EQ(bob->attention, QStringList{"Ann: 悄悄"});
+
+    ann->seen = false;
+    bob->window.findChild<QCheckBox*>("1012")->setChecked(true);
+    bob->Send("开会了");
+    ASSERT_TRUE(WaitFor([this] { return bob->window.Unread() == 3; }));
+    EXPECT_EQ(bob->attention.size(), 1); // not for the own notice
+    ASSERT_EQ(ann->attention.size(), 2);
+    EXPECT_EQ(ann->attention[0].section(": ", 0, 0), "成员请求验证消息");
+    EXPECT_EQ(ann->attention[1], "Bob: 开会了");
+    EXPECT_EQ(ann->window.Unread(), 1);
+
+    bob->seen = true;
+    QEvent activation(QEvent::ActivationChange);
+    QApplication::sendEvent(&bob->window, &activation);
+    EXPECT_EQ(bob->window.Unread(), 0);
+    EXPECT_TRUE(bob->window.windowTitle().startsWith("Kolvena"));
 }
 
 // The member pop-up menu stays open while the event loop runs; its member may leave meanwhile.

@@ -147,6 +147,11 @@ TestWindow::TestWindow(std::uint16_t port, std::uint16_t transferPort)
               .connectTimeout = std::chrono::milliseconds(3000)},
              transferPort != 0 ? transferPort : FreePort()) {
     window.SetSearchSource(search);
+    // The user looks at the window unless a test says otherwise.
+    window.isSeen = [this] { return seen; };
+    window.askAttention = [this](const QString& who, const QString& what) {
+        attention << who + ": " + what;
+    };
     window.Start();
     window.show();
 }

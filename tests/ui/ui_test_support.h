@@ -85,6 +85,8 @@ struct TestWindow {
     ScriptedPrompter prompter;
     ScriptedRunner runner;
     FakeSearch search;
+    bool seen = true;
+    QStringList attention; // "who: what" of each request for attention
     ui::CSessionDlg window;
 };
 
