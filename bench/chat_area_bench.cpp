@@ -2,7 +2,8 @@
 // takes (the window's link listener, the client handler, the chat area's refresh) and each
 // line is timed. The chat area appends a new line instead of rebuilding its text, so a line
 // should cost the same after 20,000 lines as at the start. The event loop runs every 100 lines
-// so that painting is paid for as well.
+// so that painting is paid for as well. Then a query is typed into the find bar, and each
+// keystroke is timed up to its answer on screen.
 //
 //   chat_area_bench [--lines N]
 //
@@ -11,6 +12,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QHostAddress>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <algorithm>
 #include <chrono>
@@ -201,5 +203,27 @@ int main(int argc, char** argv) {
                 paints.front(), paints.back());
     std::printf("total: %.1f ms for %zu lines (%.1f us a line)\n", total / 1000.0, n,
                 total / static_cast<double>(n));
+
+    // The find bar over the same lines: each keystroke of a query, typed as a user would, up
+    // to its answer on screen (the matches found, the view's highlights painted).
+    window.OnFind();
+    auto* field = window.findChild<QLineEdit*>("1111");
+    if (field == nullptr) {
+        std::fprintf(stderr, "no find field\n");
+        return 1;
+    }
+    std::vector<double> keys;
+    for (const QString& query : {QStringLiteral("quick fox"), QStringLiteral("第 59 行")}) {
+        field->clear();
+        for (const QChar c : query) {
+            const SteadyClock::time_point before = SteadyClock::now();
+            field->insert(QString(c));
+            QApplication::processEvents();
+            keys.push_back(Micros(SteadyClock::now() - before));
+        }
+    }
+    std::printf("find over %d lines: per keystroke mean %.1f ms, max %.1f ms (%zu keystrokes)\n",
+                blocks, Mean(keys, 0, keys.size()) / 1000.0,
+                *std::max_element(keys.begin(), keys.end()) / 1000.0, keys.size());
     return 0;
 }

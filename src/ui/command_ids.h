@@ -34,6 +34,7 @@ enum Command : int {
     ID_OPEN_TEXT = 32826,
     ID_REPLAY_WINDOW = 32828,
     ID_RECORDING_PROPERTIES = 32830,
+    ID_FIND = 32840,
     ID_EXIT = 57665,
 };
 

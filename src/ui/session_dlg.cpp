@@ -30,6 +30,7 @@
 #include "command_ids.h"
 #include "dialog_units.h"
 #include "extras_dialogs.h"
+#include "find_bar.h"
 #include "gbk_edit.h"
 #include "history_dialog.h"
 #include "info_dialogs.h"
@@ -259,6 +260,8 @@ void CSessionDlg::BuildControls() {
     chat_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     chat_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     Put(chat_, 6, 72, 267, 198, CHAT_PANE);
+    findBar_ = new FindBar(*chat_, central);
+    findBar_->onShownChanged = [this] { LayOutAll(); };
     for (QPlainTextEdit* pane : {messages_, chat_}) {
         connect(pane->verticalScrollBar(), &QScrollBar::valueChanged, this, [this, pane](int top) {
             if (scrolling_)
@@ -360,6 +363,17 @@ void CSessionDlg::LayOut(const Placed& placed) {
         at.width() + share(placed.anchor.width, dx), at.height() + share(placed.anchor.height, dy));
 }
 
+void CSessionDlg::LayOutAll() {
+    for (const Placed& placed : placed_)
+        LayOut(placed);
+    if (findBar_->isVisible()) {
+        const QRect pane = chat_->geometry();
+        const int height = findBar_->sizeHint().height();
+        chat_->setGeometry(pane.adjusted(0, 0, 0, -height));
+        findBar_->setGeometry(pane.x(), pane.bottom() + 1 - height, pane.width(), height);
+    }
+}
+
 QAction* CSessionDlg::Action(int id, const char* text) {
     auto* action = new QAction(Utf8(text), this);
     action->setObjectName(Name(id));
@@ -394,6 +408,7 @@ void CSessionDlg::BuildMenus() {
         {ID_HOME_PAGE, &CSessionDlg::OnHomePage},
         {ID_RECOMMEND, &CSessionDlg::OnRecommend},
         {ID_MEMBER_INFO, &CSessionDlg::OnMemberInfo},
+        {ID_FIND, &CSessionDlg::OnFind},
     };
 
     QMenu* session = menuBar()->addMenu(Utf8("会话(&S)"));
@@ -414,6 +429,19 @@ void CSessionDlg::BuildMenus() {
     messages->addAction(Action(ID_CLEAR, "清屏(&C)"));
     messages->addAction(Action(ID_RENAME, "改变妮称(&G)..."));
     messages->addAction(Action(ID_OFFER, "传输文件(&F)..."));
+    messages->addSeparator();
+    messages->addAction(Action(ID_FIND, "查找(&S)..."));
+    actions_.at(ID_FIND)->setShortcut(QKeySequence::Find);
+    // F3 and Shift+F3 step through the matches wherever the focus is.
+    for (const bool backwards : {false, true}) {
+        auto* step = new QAction(this);
+        step->setShortcut(backwards ? QKeySequence::FindPrevious : QKeySequence::FindNext);
+        connect(step, &QAction::triggered, this, [this, backwards] {
+            if (findBar_->isVisible())
+                findBar_->Step(backwards);
+        });
+        addAction(step);
+    }
 
     QMenu* history = menuBar()->addMenu(Utf8("历史记录(&H)"));
     history->addAction(Action(ID_OPEN_RECORDING, "播放会话历史录象(&O)..."));
@@ -571,6 +599,7 @@ void CSessionDlg::RefreshChat() {
     }
     if (appendable)
         NoteArrivals(from);
+    findBar_->Refresh();
     chatShown_ = count;
     chatTimes_ = times;
     chatFirst_ = count ? rendered(s.lines.front()) : std::string();
@@ -958,6 +987,10 @@ void CSessionDlg::OnClear() {
     core_.commands().Clear();
 }
 
+void CSessionDlg::OnFind() {
+    findBar_->Open();
+}
+
 void CSessionDlg::OnSettings() {
     Commands& commands = core_.commands();
     SettingsDialog settings(
@@ -1042,8 +1075,7 @@ void CSessionDlg::changeEvent(QEvent* event) {
 
 bool CSessionDlg::eventFilter(QObject* watched, QEvent* event) {
     if (watched == centralWidget() && event->type() == QEvent::Resize) {
-        for (const Placed& placed : placed_)
-            LayOut(placed);
+        LayOutAll();
         return false;
     }
     // Escape never closes the window nor clears the input.

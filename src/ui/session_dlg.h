@@ -33,6 +33,10 @@ class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class QSystemTrayIcon;
+
+namespace kolvena::ui {
+class FindBar;
+}
 class QToolBar;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -86,6 +90,8 @@ public:
     void OnOffer();
     void OnSend();
     void OnClear();
+    // Command 32840 (Ctrl+F): the find bar under the chat area.
+    void OnFind();
     void OnSettings();
     void OnStatus();
     void OnMemberInfo();
@@ -174,6 +180,8 @@ private:
     };
     void Put(QWidget* control, int x, int y, int width, int height, const Anchor& anchor);
     void LayOut(const Placed& placed);
+    // Every control, and room for the find bar at the chat area's foot while it shows.
+    void LayOutAll();
     // The join dialog, filled in with a found session when one is given.
     void Join(const std::optional<SessionFound>& found);
     std::optional<SessionFound> RunSearch();
@@ -249,6 +257,7 @@ private:
     int unread_ = 0;
     std::size_t noticesSeen_ = 0;
     QSystemTrayIcon* tray_ = nullptr;
+    FindBar* findBar_ = nullptr;
     std::vector<Placed> placed_;
 
     // The replay control window, while one is open. Like the progress window it is a child

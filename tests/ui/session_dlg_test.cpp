@@ -352,6 +352,41 @@ TEST_F(SessionDlgTest, ChatLinesAreColouredByWhoSaidWhatToWhom) {
     EXPECT_EQ(colours(), shown);
 }
 
+// The find bar finds every match ignoring case, in lines that arrive meanwhile too; Enter and
+// F3 step on, with Shift back, around the ends; Escape closes the bar, not the window.
+TEST_F(SessionDlgTest, FindBarFindsStepsAndClosesOnEscape) {
+    for (const char* line : {"-->> Alpha one", "-->> beta", "-->> ALPHA two", "-->> 中文 alpha"})
+        Say(ToGbk(line));
+    auto* chat = window.findChild<QPlainTextEdit*>("1001");
+    const QRect pane = chat->geometry();
+    Trigger(ID_FIND);
+    QWidget* bar = window.findChild<QWidget*>("1110");
+    ASSERT_TRUE(bar->isVisible());
+    EXPECT_EQ(chat->geometry().bottom(), bar->geometry().top() - 1);
+    const auto press = [&](int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QKeyEvent event(QEvent::KeyPress, key, modifiers);
+        QApplication::sendEvent(window.findChild<QLineEdit*>("1111"), &event);
+        return TextOf(window, "1112") + " " + chat->textCursor().selectedText();
+    };
+    Type(window, "1111", "alpha");
+    EXPECT_EQ(TextOf(window, "1112"), "第 1/3 处");
+    EXPECT_EQ(chat->extraSelections().size(), 3);
+    EXPECT_EQ(press(Qt::Key_Return), "第 2/3 处 ALPHA");
+    EXPECT_EQ(press(Qt::Key_F3), "第 3/3 处 alpha");
+    EXPECT_EQ(press(Qt::Key_Return), "第 1/3 处 Alpha");
+    EXPECT_EQ(press(Qt::Key_F3, Qt::ShiftModifier), "第 3/3 处 alpha");
+    Say("-->> alpha again");
+    EXPECT_EQ(TextOf(window, "1112"), "第 3/4 处");
+    Type(window, "1111", "中文");
+    EXPECT_EQ(TextOf(window, "1112"), "第 1/1 处");
+    Type(window, "1111", "zzz");
+    EXPECT_EQ(TextOf(window, "1112"), "没有找到");
+    press(Qt::Key_Escape);
+    EXPECT_FALSE(bar->isVisible());
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(chat->geometry(), pane);
+}
+
 TEST_F(SessionDlgTest, ExitPromptHasThreeWordingsAndYesClosesTheLink) {
     const auto exitQuestion = [this] {
         prompter.answers = {BoxAnswer::No};
