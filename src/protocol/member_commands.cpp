@@ -79,6 +79,9 @@ void MemberCommands::Whisper(BuddyId id, const std::string& text) {
     const std::string packet = BuildChat(PacketType::Say, line);
     core_.transport.Send(*slot, packet);
     core_.recorder.log.AppendEvent(EventKind::EvChatLine, packet);
+    // Shown as any own whisper, so that the live session and its replay agree.
+    if (const auto composed = core_.show.ComposeChat(line))
+        core_.show.ShowChatLine(*composed);
 }
 
 bool MemberCommands::Remove(BuddyId id) {

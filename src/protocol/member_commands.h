@@ -42,7 +42,7 @@ private:
     const Buddy* Manageable(BuddyId id);
     bool Confirm(Question question, const char* caption, const std::string& text, BuddyId id) const;
     bool RemoveMember(BuddyId id, bool refuse);
-    // A whisper from the leader to the present member, recorded as sent.
+    // A whisper from the leader to the present member, recorded and shown as sent.
     void Whisper(BuddyId id, const std::string& text);
     void Refuse(const char* text) const;
 

@@ -176,9 +176,11 @@ TEST(SessionE2E, LiveSessionDeliversRoutesAndRecords) {
 // The leader removes, keeps out, lets in again and silences members; Carol and Dan connect
 // from 127.0.0.2, so refusing 127.0.0.1 keeps out only the Bobs.
 TEST(SessionE2E, LeaderRemovesRefusesAndMutesMembers) {
+    const test::TempDir dir;
     const std::uint16_t port = test::FreePort();
     const Lines from2 = {"--bind", "127.0.0.2"};
-    const auto peers = StartSession(port, {{"Ann", {}}, {"Bob", {}}, {"Carol", from2}});
+    const auto peers = StartSession(
+        port, {{"Ann", {"--record", dir.File("a.prs")}}, {"Bob", {}}, {"Carol", from2}});
     ASSERT_EQ(peers.size(), 3u);
     PeerProcess &ann = *peers[0], &carol = *peers[2];
     const auto join = [&](const std::string& name, const Lines& extra = {}) {
@@ -230,6 +232,13 @@ TEST(SessionE2E, LeaderRemovesRefusesAndMutesMembers) {
     }
     EXPECT_EQ(rows, (Lines{"Ann 127.0.0.1 在线", "Bob 127.0.0.1 已请出", "Caro 127.0.0.2 在线",
                            "Bob 127.0.0.1 已请出", "Dan 127.0.0.2 在线", "Bob 127.0.0.1 在线"}));
+    // The recording holds the whispers and departures as they went out.
+    ann.CloseInput();
+    EXPECT_EQ(ann.WaitForExit(10s), 0);
+    PeerProcess replay({"replay", dir.File("a.prs")});
+    EXPECT_EQ(replay.WaitForExit(10s), 0) << replay.Output();
+    EXPECT_EQ(Shown(replay, RECORDED), Shown(ann, RECORDED));
+    EXPECT_TRUE(replay.Printed("chat: <你> 对 <Bob> 说(悄悄话): 您已被组长请出会话。"));
 }
 
 std::string Refused(const std::string& who) {

@@ -34,7 +34,8 @@ TEST(MemberControl, RemovalWhispersToThatSlotAloneThenClosesItAndTheOthersRenumb
     EXPECT_EQ(h.net.closedAfter, std::vector<std::size_t>{1}); // the whisper went first
     EXPECT_EQ(h.TakeSent(),
               SentList({{2, whisper}, {1, BuildMemberLeft(3)}, {2, BuildMemberLeft(3)}}));
-    EXPECT_EQ(h.LinesFrom(lines), (Lines{"-->> 已将 Dan 请出会话", "-->> 成员 Dan 离开会话."}));
+    EXPECT_EQ(h.LinesFrom(lines), (Lines{"<你> 对 <Dan> 说(悄悄话): 您已被组长请出会话。",
+                                         "-->> 已将 Dan 请出会话", "-->> 成员 Dan 离开会话."}));
     EXPECT_EQ(h.Boxes(false), Lines{"您确定要将成员 Dan 请出会话吗？"});
     EXPECT_EQ(Events(h.log.events.end() - 2, h.log.events.end()),
               (Events{{E::EvChatLine, 0, whisper}, {E::EvMemberLeft, 0, BuildMemberLeft(3)}}));
@@ -92,7 +93,8 @@ TEST(MemberControl, MuteDropsLinesAndNoticesButNotRenames) {
     const std::string notice = BuildNotice(P::NoticeToHost, {2, "n"});
     h.p.duringAsk = [&] { EXPECT_TRUE(h.m.Mute(2, true)); }; // opens over the approval box
     EXPECT_EQ(h.Run([&] { h.f.core.OnHostPacket(h.ids[BOB], notice); }),
-              Effects({{1, Whisper(2, "您已被组长禁言。")}}, {"-->> 已对 Bob 禁言"},
+              Effects({{1, Whisper(2, "您已被组长禁言。")}},
+                      {"<你> 对 <Bob> 说(悄悄话): 您已被组长禁言。", "-->> 已对 Bob 禁言"},
                       {"组长验证: \n成员Bob 请求发送消息: \n <n> \n是否验证通过？",
                        "您确定要对成员 Bob 禁言吗？"},
                       Rec(E::EvChatLine, Whisper(2, "您已被组长禁言。"))));
@@ -104,7 +106,7 @@ TEST(MemberControl, MuteDropsLinesAndNoticesButNotRenames) {
               ToAll(Relayed(rename, P::Rename)));
     EXPECT_EQ(
         std::tuple(h.s.roster[1].sayCount, h.s.roster[1].messageCount, h.s.counters.chatLineTotal),
-        std::tuple(0, 0, 0));
+        std::tuple(0, 0, 1));        // the one line is the leader's whisper
     EXPECT_FALSE(h.m.Mute(2, true)); // once is enough
     EXPECT_TRUE(h.m.Mute(2, false));
     EXPECT_EQ(h.net.SentTo(1).back(), Whisper(2, "组长已解除您的禁言。"));
