@@ -152,7 +152,8 @@ TEST(MemberControl, RowsNameEveryRecordWithItsFigures) {
     EXPECT_EQ(
         Lines(texts.begin(), texts.end()),
         (Lines{"Bob", "2", "10.0.0.1", FormatClock(1000000000), "00:00:30", "1", "0", "在线"}));
-    EXPECT_EQ(std::tuple(rows[0].leader, rows[3].index, rows[4].index, StatusText(rows[4].status)),
+    EXPECT_EQ(std::tuple(rows[0].leader, rows[3].index, rows[4].index,
+                         std::string(StatusText(rows[4].status))),
               std::tuple(true, ActiveIndex(3), ActiveIndex(4), "休眠"));
     EXPECT_EQ(RowTexts(rows[2])[4], "00:00:00"); // Cat's stay ended when she left
 }
