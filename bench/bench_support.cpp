@@ -1,6 +1,7 @@
 #include "bench_support.h"
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -9,13 +10,23 @@
 
 namespace kolvena::bench {
 
-int ConnectTo(std::uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+int ConnectTo(std::uint16_t port, const char* source, bool wait) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | (wait ? 0 : SOCK_NONBLOCK), 0);
+    if (source != nullptr) {
+        sockaddr_in own{};
+        own.sin_family = AF_INET;
+        ::inet_pton(AF_INET, source, &own.sin_addr);
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&own), sizeof own) != 0) {
+            ::close(fd);
+            return -1;
+        }
+    }
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 &&
+        (wait || errno != EINPROGRESS)) {
         ::close(fd);
         return -1;
     }

@@ -35,7 +35,7 @@ int PollMillis(std::chrono::steady_clock::time_point deadline) {
 
 // The connect itself; wakeFd cuts it short when it becomes readable.
 ConnectOutcome Connect(std::uint32_t ipv4, std::uint16_t port, std::chrono::milliseconds timeout,
-                       int wakeFd) {
+                       int wakeFd, std::uint32_t source) {
     ConnectOutcome outcome;
     // Non-blocking, so that the wait has a time-out of our own and can be cut short; the
     // system's own connect time-out runs for minutes.
@@ -43,6 +43,13 @@ ConnectOutcome Connect(std::uint32_t ipv4, std::uint16_t port, std::chrono::mill
     if (!socket.Valid()) {
         outcome.error = errno;
         return outcome;
+    }
+    if (source != 0) {
+        const sockaddr_in local = SocketAddress(source, 0);
+        if (::bind(socket.Get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+            outcome.error = errno;
+            return outcome;
+        }
     }
     const sockaddr_in address = SocketAddress(ipv4, port);
     if (::connect(socket.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
@@ -90,14 +97,15 @@ ConnectOutcome Connect(std::uint32_t ipv4, std::uint16_t port, std::chrono::mill
 } // namespace
 
 CConnectThread::CConnectThread(std::uint32_t ipv4, std::uint16_t port,
-                               std::chrono::milliseconds timeout, Done done)
+                               std::chrono::milliseconds timeout, Done done, std::uint32_t source)
     : wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-    thread_ = std::thread([ipv4, port, timeout, wakeFd = wake_.Get(), done = std::move(done)] {
-        ConnectOutcome outcome = Connect(ipv4, port, timeout, wakeFd);
-        if (outcome.error == ECANCELED)
-            return; // the link is going away; nobody waits for this outcome
-        done(std::move(outcome));
-    });
+    thread_ =
+        std::thread([ipv4, port, timeout, wakeFd = wake_.Get(), done = std::move(done), source] {
+            ConnectOutcome outcome = Connect(ipv4, port, timeout, wakeFd, source);
+            if (outcome.error == ECANCELED)
+                return; // the link is going away; nobody waits for this outcome
+            done(std::move(outcome));
+        });
 }
 
 CConnectThread::~CConnectThread() {

@@ -23,9 +23,10 @@ class CConnectThread {
 public:
     using Done = std::function<void(ConnectOutcome)>;
 
-    // ipv4 is the address as Ipv4Value gives it (network order read as little-endian).
+    // ipv4 is the address as Ipv4Value gives it (network order read as little-endian); source,
+    // given alike, is the own address the connection leaves from, 0 for the system's choice.
     CConnectThread(std::uint32_t ipv4, std::uint16_t port, std::chrono::milliseconds timeout,
-                   Done done);
+                   Done done, std::uint32_t source = 0);
     ~CConnectThread();
     CConnectThread(const CConnectThread&) = delete;
     CConnectThread& operator=(const CConnectThread&) = delete;

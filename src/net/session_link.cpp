@@ -58,6 +58,16 @@ bool FeedFrom(QTcpSocket& socket, PacketAssembler& assembler) {
 // still on the stack that would return into a deleted object.
 constexpr Qt::ConnectionType VIA_THE_LOOP = Qt::QueuedConnection;
 
+// Where a client's connection leaves from: the bound address if one is set, as Ipv4Value
+// gives it; 0 leaves the choice to the system.
+std::uint32_t SourceAddress(const QHostAddress& bound) {
+    if (bound == QHostAddress(QHostAddress::AnyIPv4) ||
+        bound.protocol() != QAbstractSocket::IPv4Protocol)
+        return 0;
+    const std::uint32_t value = Ipv4Value(bound.toString().toStdString());
+    return value == NO_ADDRESS ? 0 : value;
+}
+
 void Prepare(QTcpSocket& socket) {
     socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     socket.setReadBufferSize(READ_BUFFER_SIZE);
@@ -163,6 +173,12 @@ void SessionLink::OnNewConnection() {
             return;
         acceptFailing_ = false;
         socket->setParent(this);
+        // A refused address is closed before it costs anything more: no line of its own, no
+        // place in the full test, no timer.
+        if (listener_ && listener_->RefuseConnection(Dotted(socket->peerAddress()))) {
+            net_.Discard(socket);
+            continue;
+        }
         const bool admit = listener_ && listener_->OnConnectionPending();
         // The listener may have shut the session down meanwhile; then nobody takes it.
         if (admit && generation == generation_)
@@ -370,14 +386,16 @@ void SessionLink::StartConnect(JoinMode mode, AddressCode code, const std::strin
     if (port == 0)
         port = options_.port;
     connectThread_ = std::make_unique<CConnectThread>(
-        ipv4, port, options_.connectTimeout, [this, attempt, code, port](ConnectOutcome outcome) {
+        ipv4, port, options_.connectTimeout,
+        [this, attempt, code, port](ConnectOutcome outcome) {
             // On the worker: hand the outcome over. The link outlives the worker, which it
             // joins; an outcome still queued when it goes is dropped and its socket closed.
             auto shared = std::make_shared<ConnectOutcome>(std::move(outcome));
             mailbox_.Post([this, attempt, code, port, shared] {
                 OnConnectDone(attempt, code, port, std::move(*shared));
             });
-        });
+        },
+        SourceAddress(options_.bindAddress));
 }
 
 void SessionLink::FailConnect(std::uint64_t attempt, const char* message) {

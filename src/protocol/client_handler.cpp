@@ -1,5 +1,7 @@
 #include "client_handler.h"
 
+#include <utility>
+
 #include "file_offers.h"
 #include "packets.h"
 #include "session/gbk.h"
@@ -194,9 +196,16 @@ void ClientHandler::OnHostGone() {
     core_.transport.Shutdown();
     session.inSession = false;
     session.target = 0;
-    welcomed_ = false;
-    core_.show.SayEnded(KOLVENA_TEXT("-->> 组长已经关闭会话。所有人都已经退出了。"));
-    session.RecordMessage(Fill(KOLVENA_TEXT("会话 '%s ' 关闭"), {session.topic}));
+    // Closed before its Welcome, a newcomer was kept out (the door closed, the session full,
+    // its address refused); it never saw the session, so it has no topic to close.
+    const bool welcomed = std::exchange(welcomed_, false);
+    if (welcomed) {
+        core_.show.SayEnded(KOLVENA_TEXT("-->> 组长已经关闭会话。所有人都已经退出了。"));
+        session.RecordMessage(Fill(KOLVENA_TEXT("会话 '%s ' 关闭"), {session.topic}));
+    } else {
+        core_.show.SayEnded(
+            KOLVENA_TEXT("-->> 无法加入会话：会话已关闭、已满，或拒绝了您的连接。"));
+    }
     core_.view.RefreshChat();
     core_.view.RefreshMessages();
     core_.view.RefreshMembers();

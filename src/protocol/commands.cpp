@@ -118,6 +118,7 @@ bool Commands::CreateFinish(const std::string& nameTyped, const std::string& top
     s.AddBuddy(Buddy::Make(name, ownAddress, BuddyRole::Leader));
     s.selfId = static_cast<std::uint16_t>(s.roster.size());
     s.createdAt = core_.clock.Now();
+    core_.control = {};
 
     StopReplay();
     if (s.lines.size() > BANNER_LINE_COUNT)

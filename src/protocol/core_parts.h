@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "member_control.h"
 #include "record/recorder.h"
 #include "session/session.h"
 #include "session_effects.h"
@@ -31,6 +32,8 @@ struct CoreParts {
     Session session;
     Recorder recorder;
     SessionEffects show;
+    // The leader's decisions about members while it hosts; a new session starts without any.
+    MemberControl control;
 
     // A join under way: the background connect runs, the name waits for the Login.
     bool joining = false;

@@ -124,6 +124,9 @@ void HostHandler::OnSay(ConnectionId connection, std::string& packet) {
     // A member speaks only for itself; a line naming someone the roster lacks is not relayed.
     if (!chat || speaker == nullptr || speaker->Id() != chat->sender)
         return;
+    // A muted member's lines go nowhere and count for nothing.
+    if (core_.control.IsMuted(speaker->Id()))
+        return;
     const auto line = core_.show.ComposeChat(*chat);
     if (!line)
         return;
@@ -152,7 +155,8 @@ void HostHandler::OnNotice(ConnectionId connection, std::string& packet) {
     Session& session = core_.session;
     const auto notice = ReadNotice(packet);
     const Buddy* sender = MemberOf(core_, connection);
-    if (!notice || sender == nullptr || sender->Id() != notice->sender)
+    if (!notice || sender == nullptr || sender->Id() != notice->sender ||
+        core_.control.IsMuted(notice->sender))
         return;
 
     if (session.settings.verifyMessages) {
@@ -163,8 +167,8 @@ void HostHandler::OnNotice(ConnectionId connection, std::string& packet) {
             FromGbk(Fill(KOLVENA_TEXT("组长验证: \n成员%s 请求发送消息: \n <%s> \n是否验证通过？"),
                          {name, ShownText(notice->text)})),
             BoxButtons::YesNo, BoxIcon::Question);
-        // The session may have ended while the box was open.
-        if (!session.isHost)
+        // The session may have ended, or the sender been muted, while the box was open.
+        if (!session.isHost || core_.control.IsMuted(notice->sender))
             return;
         if (answer != BoxAnswer::Yes) {
             Relay(packet, PacketType::NoticeRefused);
@@ -259,18 +263,36 @@ void HostHandler::OnFileAnswer(ConnectionId connection, std::string& packet, boo
 }
 
 void HostHandler::OnMemberLeave(ConnectionId connection) {
+    if (const auto slot = core_.transport.SlotOf(connection))
+        Depart(*slot);
+}
+
+void HostHandler::Depart(MemberSlot slot) {
     Transport& transport = core_.transport;
-    const auto slot = transport.SlotOf(connection);
-    if (!slot)
-        return;
-    transport.CloseSlot(*slot);
-    const ActiveIndex index = IndexOf(*slot);
+    transport.CloseSlot(slot);
+    const ActiveIndex index = IndexOf(slot);
     core_.show.ShowDeparture(index);
     if (transport.SlotCount() > 0) {
         const std::string left = BuildMemberLeft(index);
         transport.Broadcast(left);
         core_.recorder.log.AppendEvent(EventKind::EvMemberLeft, left);
     }
+}
+
+bool HostHandler::RefuseConnection(const std::string& address) {
+    MemberControl& control = core_.control;
+    if (!core_.session.isHost || !control.IsRefused(address))
+        return false;
+    // A flood from one address must cost no more than the lookup: one line a minute.
+    constexpr CalendarTime QUIET_SECONDS = 60;
+    const CalendarTime now = core_.clock.Now();
+    const auto shown = control.refusalShown.find(address);
+    if (shown == control.refusalShown.end() || now - shown->second >= QUIET_SECONDS ||
+        now < shown->second) {
+        control.refusalShown[address] = now;
+        core_.show.SayNow(Fill(KOLVENA_TEXT("-->> 已拒绝来自 %s 的连接"), {address}));
+    }
+    return true;
 }
 
 } // namespace kolvena

@@ -17,6 +17,11 @@ public:
     bool OnConnectionPending();
     void OnPacket(ConnectionId connection, std::string packet);
     void OnMemberLeave(ConnectionId connection);
+    // The member on the slot leaves: its connection closes and the others hear of it.
+    void Depart(MemberSlot slot);
+    // Whether a connection from the address is refused; a refusal is told in the chat area at
+    // most once a minute per address.
+    bool RefuseConnection(const std::string& address);
 
 private:
     void OnLogin(ConnectionId connection, std::string& packet);

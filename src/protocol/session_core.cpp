@@ -5,7 +5,7 @@ namespace kolvena {
 SessionCore::SessionCore(const Clock& clock, Prompter& prompter, Transport& transport,
                          SessionView& view, TransferStarter& transfers, ReplayTimer& replayTimer)
     : parts_(clock, prompter, transport, view, transfers), host_(parts_), client_(parts_),
-      replay_(parts_, replayTimer), commands_(parts_, client_, replay_) {
+      replay_(parts_, replayTimer), commands_(parts_, client_, replay_), members_(parts_, host_) {
     transfers.WhenEnded([this] { parts_.session.transfer.busy = false; });
 }
 
@@ -21,6 +21,10 @@ void SessionCore::Start() {
     parts_.show.ShowWelcomeBanner();
     parts_.view.RefreshTitle();
     parts_.view.SetWindowMode(WindowMode::Idle);
+}
+
+bool SessionCore::RefuseConnection(const std::string& address) {
+    return host_.RefuseConnection(address);
 }
 
 bool SessionCore::OnConnectionPending() {

@@ -6,6 +6,7 @@
 #include "commands.h"
 #include "core_parts.h"
 #include "host_handler.h"
+#include "member_commands.h"
 #include "replay_engine.h"
 
 namespace kolvena {
@@ -31,6 +32,7 @@ public:
     void Start();
 
     // The endpoint's reports; each marks the session as changed since it was last saved.
+    bool RefuseConnection(const std::string& address) override;
     bool OnConnectionPending() override;
     void OnHostPacket(ConnectionId connection, std::string packet) override;
     void OnMemberLeave(ConnectionId connection) override;
@@ -44,6 +46,8 @@ public:
     const Session& session() const { return parts_.session; }
     const Recorder& recorder() const { return parts_.recorder; }
     Commands& commands() { return commands_; }
+    // The leader's management of the members: its commands, rows and refused addresses.
+    MemberCommands& members() { return members_; }
     ReplayEngine& replay() { return replay_; }
 
     // From an accepted offer until its transfer has ended: a second offer is refused.
@@ -57,6 +61,7 @@ private:
     ClientHandler client_;
     ReplayEngine replay_;
     Commands commands_;
+    MemberCommands members_;
 };
 
 } // namespace kolvena

@@ -31,6 +31,10 @@ public:
     // While held, refreshes may be deferred and made once on release: a seek applies
     // thousands of events and repaints once.
     virtual void HoldRefreshes(bool /*hold*/) {}
+    // The leader muted or let speak a member, or refused or let in an address: what the
+    // management table shows besides the roster changed. Changes of the roster and its
+    // counters come with RefreshMembers, RefreshChat and RefreshMessages.
+    virtual void RefreshManagement() {}
 };
 
 } // namespace kolvena

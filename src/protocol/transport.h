@@ -100,6 +100,10 @@ public:
 
     // Host: a connection is pending. True to accept it (it waits for its Login), false to drop.
     virtual bool OnConnectionPending() = 0;
+    // Host: a connection from the dotted address was accepted, before anything else is done
+    // with it. True when the address is refused: the link closes it at once, and it counts
+    // neither as a member nor toward the full test.
+    virtual bool RefuseConnection(const std::string& /*address*/) { return false; }
     // Host: one complete packet from a connection, member or still waiting for its Login.
     virtual void OnHostPacket(ConnectionId connection, std::string packet) = 0;
     // Host: a member connection closed, or broke the protocol, or stopped reading. Called while

@@ -25,6 +25,10 @@ enum class Question {
     ClearWindow,
     OpenRecording, // opening a recording ends the session going on
     ExitProgram,
+    RemoveMember, // the leader removes a member from the session it hosts
+    RefuseMember, // ... and refuses its address for the rest of the session
+    MuteMember,
+    UnmuteMember,
 };
 
 // What a notice tells, for whoever reacts to it (the headless peer's transfer report, tests).

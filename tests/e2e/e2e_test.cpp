@@ -173,6 +173,74 @@ TEST(SessionE2E, LiveSessionDeliversRoutesAndRecords) {
             << line;
 }
 
+// The leader removes, keeps out, lets in again and silences members; Carol and Dan connect
+// from 127.0.0.2, so refusing 127.0.0.1 keeps out only the Bobs.
+TEST(SessionE2E, LeaderRemovesRefusesAndMutesMembers) {
+    const test::TempDir dir;
+    const std::uint16_t port = test::FreePort();
+    const Lines from2 = {"--bind", "127.0.0.2"};
+    const auto peers = StartSession(
+        port, {{"Ann", {"--record", dir.File("a.prs")}}, {"Bob", {}}, {"Carol", from2}});
+    ASSERT_EQ(peers.size(), 3u);
+    PeerProcess &ann = *peers[0], &carol = *peers[2];
+    const auto join = [&](const std::string& name, const Lines& extra = {}) {
+        return std::make_unique<PeerProcess>(SessionArguments(false, port, name, extra));
+    };
+    const std::string gone = "chat: -->> 组长已经关闭会话。所有人都已经退出了。";
+    // The whisper, then the host going: on the member's own connection, in that order.
+    const auto removed = [&](PeerProcess& bob, const std::string& command) {
+        ann.Write(command);
+        EXPECT_TRUE(bob.WaitFor("chat: <Ann> 对 <你> 说(悄悄话): 您已被组长请出会话。"));
+        EXPECT_TRUE(bob.WaitFor(gone)) << bob.Output();
+        EXPECT_TRUE(carol.WaitFor("chat: -->> 成员 Bob 离开会话."));
+    };
+    removed(*peers[1], "kick 2");
+    EXPECT_TRUE(ann.WaitFor("chat: -->> 已将 Bob 请出会话"));
+    auto again = join("Bob");
+    ASSERT_TRUE(again->WaitFor("members: 全体, Ann(组长), Carol, Bob(您)")) << again->Output();
+    removed(*again, "ban 3");
+    auto refused = join("Bob");
+    EXPECT_TRUE(ann.WaitFor("chat: -->> 已拒绝来自 127.0.0.1 的连接")) << ann.Output();
+    EXPECT_TRUE(refused->WaitFor("chat: -->> 无法加入会话：会话已关闭、已满，或拒绝了您的连接。"));
+    auto dan = join("Dan", from2);
+    EXPECT_TRUE(dan->WaitFor("members: 全体, Ann(组长), Carol, Dan(您)")) << dan->Output();
+    ann.Write("unban 127.0.0.1");
+    auto back = join("Bob");
+    EXPECT_TRUE(back->WaitFor("members: 全体, Ann(组长), Carol, Dan, Bob(您)")) << back->Output();
+    EXPECT_TRUE(ann.WaitFor("-->> Dan 加入会话") && ann.WaitFor("-->> Bob 加入会话"));
+    EXPECT_EQ(ann.Lines("chat: -->> 新成员登陆会话").size(), 5u); // the refused one never counted
+
+    ann.Write("mute 2");
+    EXPECT_TRUE(carol.WaitFor("chat: <Ann> 对 <你> 说(悄悄话): 您已被组长禁言。"));
+    carol.Write("say quiet");
+    carol.Write("rename Caro");
+    EXPECT_TRUE(dan->WaitFor("chat: -->> Carol 改名为 'Caro ' ")) << dan->Output();
+    ann.Write("unmute 2");
+    EXPECT_TRUE(carol.WaitFor("chat: <Ann> 对 <你> 说(悄悄话): 组长已解除您的禁言。"));
+    carol.Write("say loud");
+    EXPECT_TRUE(dan->WaitFor("chat: <Caro> 对大家说: loud"));
+    EXPECT_FALSE(dan->Printed("quiet") || ann.Printed("quiet") || back->Printed("quiet"));
+
+    ann.Write("members-detail");
+    ASSERT_TRUE(ann.WaitFor("member: Bob\t6\t")) << ann.Output();
+    Lines rows;
+    for (const std::string& line : ann.Lines("member: ")) {
+        static const std::regex cells(R"(member: ([^\t]*)\t\d+\t([^\t]*)(\t[^\t]*){4}\t(.*))");
+        std::smatch m;
+        EXPECT_TRUE(std::regex_match(line, m, cells)) << line;
+        rows.push_back(m[1].str() + " " + m[2].str() + " " + m[4].str());
+    }
+    EXPECT_EQ(rows, (Lines{"Ann 127.0.0.1 在线", "Bob 127.0.0.1 已请出", "Caro 127.0.0.2 在线",
+                           "Bob 127.0.0.1 已请出", "Dan 127.0.0.2 在线", "Bob 127.0.0.1 在线"}));
+    // The recording holds the whispers and departures as they went out.
+    ann.CloseInput();
+    EXPECT_EQ(ann.WaitForExit(10s), 0);
+    PeerProcess replay({"replay", dir.File("a.prs")});
+    EXPECT_EQ(replay.WaitForExit(10s), 0) << replay.Output();
+    EXPECT_EQ(Shown(replay, RECORDED), Shown(ann, RECORDED));
+    EXPECT_TRUE(replay.Printed("chat: <你> 对 <Bob> 说(悄悄话): 您已被组长请出会话。"));
+}
+
 std::string Refused(const std::string& who) {
     return "成员 '" + who + "' 拒绝接受你的发送文件, 无法传输文件.";
 }

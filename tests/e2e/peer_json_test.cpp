@@ -130,6 +130,8 @@ TEST(PeerJson, SessionEventsCarryTheirFields) {
         member->Write(command);
     ASSERT_TRUE(host->WaitFor(R"("event":"left")")) << host->Output();
     EXPECT_EQ(member->WaitForExit(10s), 0);
+    host->Write("members-detail");
+    ASSERT_TRUE(host->WaitFor(R"("event":"member","name":"新名")")) << host->Output();
     host->Write("leave");
     EXPECT_EQ(host->WaitForExit(10s), 0);
 
@@ -151,6 +153,10 @@ TEST(PeerJson, SessionEventsCarryTheirFields) {
         {&atHost, R"({"event":"left","name":"新名","id":2,"index":2})"},
         {&atHost, R"({"event":"box","caption":"发送消息","answer":"Yes"})"},
         {&atMember, R"({"event":"ended"})"},
+        {&atHost, R"({"event":"member","name":"组长","id":1,"index":1,"address":"127.0.0.1",
+                      "says":1,"messages":1,"status":"online","leader":true})"},
+        {&atHost, R"({"event":"member","name":"新名","id":2,"index":0,"says":1,"messages":0,
+                      "status":"left","leader":false})"},
     };
     for (const auto& [events, fields] : expected)
         EXPECT_TRUE(Has(*events, fields)) << fields;

@@ -113,5 +113,15 @@ TEST(ClientHandler, HostGoneEndsTheSession) {
     EXPECT_EQ(h.log.events.size(), 2u);
 }
 
+// Closed before its Welcome: a newcomer kept out is told so, with no topic-less notice.
+TEST(ClientHandler, HostGoneBeforeTheWelcomeTellsTheNewcomerItWasKeptOut) {
+    Core h;
+    h.Connect();
+    const std::string messages = h.s.messageText;
+    h.f.core.OnHostGone();
+    EXPECT_EQ(h.Line(), "-->> 无法加入会话：会话已关闭、已满，或拒绝了您的连接。");
+    EXPECT_EQ(std::tuple(h.s.messageText, h.s.inSession), std::tuple(messages, false));
+}
+
 } // namespace
 } // namespace kolvena

@@ -73,6 +73,7 @@ public:
         else
             KOLVENA_FAKE_MISUSE("close of slot " << slot.value << " of " << members.size());
         closed.push_back(slot.value);
+        closedAfter.push_back(sent.size());
     }
     std::string OwnAddressText() const override { return ownAddress; }
     std::string AddressText(MemberSlot slot) const override {
@@ -129,6 +130,7 @@ public:
     std::map<ConnectionId, std::string> addresses;
     std::vector<Sent> sent;
     std::vector<std::size_t> closed;
+    std::vector<std::size_t> closedAfter; // how many packets had been sent at each close
     struct ConnectCall {
         JoinMode mode;
         AddressCode code;

@@ -133,6 +133,13 @@ void Peer::Execute(std::string_view line) {
         Offer(rest);
     } else if (word == "giveup") {
         GiveUp();
+    } else if (word == "kick" || word == "ban" || word == "mute" || word == "unmute") {
+        Manage(word, rest);
+    } else if (word == "unban") {
+        core_.members().Unrefuse(std::string(rest));
+    } else if (word == "members-detail") {
+        if (core_.members().Begin())
+            output_.PrintMembersDetail();
     } else if (word == "leave") {
         Finish(0);
     } else {
@@ -149,6 +156,24 @@ bool Peer::SetTarget(std::string_view index) {
         return false;
     }
     return true;
+}
+
+void Peer::Manage(std::string_view command, std::string_view index) {
+    std::uint16_t number = 0;
+    const auto [ptr, ec] = std::from_chars(index.data(), index.data() + index.size(), number);
+    if (ec != std::errc() || ptr != index.data() + index.size()) {
+        output_.Error("no member " + std::string(index));
+        return;
+    }
+    // Past the list this names nobody, which the command refuses with its box.
+    const BuddyId id = PresentId(core_.session(), number);
+    MemberCommands& members = core_.members();
+    if (command == "kick")
+        members.Remove(id);
+    else if (command == "ban")
+        members.RemoveAndRefuse(id);
+    else
+        members.Mute(id, command == "mute");
 }
 
 void Peer::Send(std::string_view text, bool asNotice, bool whisper) {

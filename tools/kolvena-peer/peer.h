@@ -31,6 +31,8 @@ private:
     void Send(std::string_view text, bool asNotice, bool whisper);
     bool SetTarget(std::string_view index);
     void ApplySettings(std::string_view arguments);
+    // kick, ban, mute and unmute K: the member at K in the member list.
+    void Manage(std::string_view command, std::string_view index);
     // Runs a command that asks for a file name, answering its dialog with path.
     template <typename Result>
     void WithPath(const std::string& path, Result (Commands::*command)(), bool recording = false) {

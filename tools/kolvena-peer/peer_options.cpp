@@ -165,7 +165,7 @@ std::optional<PeerOptions> ParseOptions(int argc, char** argv, std::string& erro
             options.topic = value;
         else if (flag == "--port")
             ok = ParseNumber(value, options.port);
-        else if (flag == "--bind" && options.role == Role::Host)
+        else if (flag == "--bind")
             options.bind = value;
         else if (flag == "--own-address")
             options.ownAddress = value;

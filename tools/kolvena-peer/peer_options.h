@@ -58,8 +58,8 @@ inline constexpr char USAGE[] =
     "                    [--max 1..100] [--approve yes|no|off] [--accept-files DIR|no]\n"
     "                    [--transfer-port P] [--record FILE] [--search yes|no] [--json]\n"
     "  kolvena-peer join (--code CODE | --address ADDR) --name NAME [--port P]\n"
-    "                    [--own-address ADDR] [--accept-files DIR|no] [--transfer-port P]\n"
-    "                    [--record FILE] [--json]\n"
+    "                    [--bind ADDR] [--own-address ADDR] [--accept-files DIR|no]\n"
+    "                    [--transfer-port P] [--record FILE] [--json]\n"
     "  kolvena-peer search [--port P]... [--address ADDR]... [--wait MS] [--broadcast yes|no]\n"
     "                      [--json]\n"
     "  kolvena-peer replay FILE.prs [--json]\n"
@@ -71,6 +71,7 @@ inline constexpr char COMMANDS[] =
     "  say TEXT | to K TEXT | whisper K TEXT | notice TEXT | sleep | wake | rename NAME\n"
     "  offer K PATH | giveup | settings [max=N] [listen=0|1] [verify=0|1] [search=0|1]\n"
     "  save-recording PATH | save-transcript PATH | leave\n"
+    "  host only: kick K | ban K | unban ADDRESS | mute K | unmute K | members-detail\n"
     "K is a member's number in the member list, the leader being 1.\n"
     "--json prints one JSON object a line for each event instead of the display lines.\n";
 

@@ -212,6 +212,39 @@ void PeerOutput::RefreshMembers() {
         Print("members: ", list);
 }
 
+void PeerOutput::PrintMembersDetail() const {
+    static constexpr const char* STATUS_NAMES[] = {"online", "asleep", "left", "muted", "removed"};
+    MemberCommands& members = core_->members();
+    for (const MemberRow& row : members.Rows()) {
+        if (Json()) {
+            PrintLine(JsonObject::Event("member")
+                          .Text("name", FromGbk(row.name))
+                          .Number("id", row.id.value)
+                          .Number("index", row.index.value)
+                          .Text("address", row.address)
+                          .Number("join_time", row.joinTime)
+                          .Number("stay", row.staySeconds)
+                          .Number("says", row.says)
+                          .Number("messages", row.messages)
+                          .Text("status", STATUS_NAMES[static_cast<std::size_t>(row.status)])
+                          .Flag("leader", row.leader)
+                          .Done());
+            continue;
+        }
+        std::string line;
+        for (const std::string& cell : RowTexts(row))
+            line += cell + '\t';
+        line.pop_back();
+        Print("member: ", line);
+    }
+    for (const std::string& address : members.RefusedAddresses()) {
+        if (Json())
+            PrintLine(JsonObject::Event("refused").Text("address", address).Done());
+        else
+            Print("refused: ", address);
+    }
+}
+
 void PeerOutput::SetJoinTimer(bool running) {
     if (joinTimer_)
         joinTimer_(running);

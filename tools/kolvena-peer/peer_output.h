@@ -49,6 +49,9 @@ public:
     void SetClipboard(const std::string&) override {}
     void Beep(BeepKind) override {}
 
+    // members-detail: a "member: " line per roster record with the management table's
+    // columns separated by tabs, then a "refused: " line per refused address.
+    void PrintMembersDetail() const;
     static void Print(std::string_view prefix, std::string_view utf8);
     static void PrintLine(std::string line);
     // A command could not be carried out: "error: " and the text.
