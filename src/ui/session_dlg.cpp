@@ -34,6 +34,7 @@
 #include "gbk_edit.h"
 #include "history_dialog.h"
 #include "info_dialogs.h"
+#include "management_dialog.h"
 #include "protocol/view_texts.h"
 #include "qt_prompter.h"
 #include "replay_dlg.h"
@@ -72,7 +73,7 @@ constexpr int REPLAY_ITEMS[] = {ID_REPLAY_WINDOW,       ID_PAUSE,      ID_SPEED_
                                 ID_RECORDING_PROPERTIES};
 
 // Items without a handler in this program: shown greyed.
-constexpr int GREYED_ITEMS[] = {ID_MANAGE, ID_MANAGE_HISTORY};
+constexpr int GREYED_ITEMS[] = {ID_MANAGE_HISTORY};
 
 // The speed items and the speeds they choose.
 constexpr std::pair<int, std::uint16_t> SPEED_ITEMS[] = {{ID_SPEED_SLOW, SPEED_SLOW},
@@ -409,6 +410,7 @@ void CSessionDlg::BuildMenus() {
         {ID_RECOMMEND, &CSessionDlg::OnRecommend},
         {ID_MEMBER_INFO, &CSessionDlg::OnMemberInfo},
         {ID_FIND, &CSessionDlg::OnFind},
+        {ID_MANAGE, &CSessionDlg::OnManage},
     };
 
     QMenu* session = menuBar()->addMenu(Utf8("会话(&S)"));
@@ -600,6 +602,7 @@ void CSessionDlg::RefreshChat() {
     if (appendable)
         NoteArrivals(from);
     findBar_->Refresh();
+    RefreshManagement();
     chatShown_ = count;
     chatTimes_ = times;
     chatFirst_ = count ? rendered(s.lines.front()) : std::string();
@@ -640,6 +643,7 @@ void CSessionDlg::RefreshMessages() {
             Attention(ToScreen(facts.name), ToScreen(facts.text));
         RefreshTitle();
     }
+    RefreshManagement();
 }
 
 void CSessionDlg::NoteArrivals(std::size_t firstLine) {
@@ -739,6 +743,7 @@ void CSessionDlg::RefreshMembers() {
     // The target field names a member of this roster: a rename, a departure or the end of the
     // session changes it as well.
     RefreshTarget();
+    RefreshManagement();
 }
 
 void CSessionDlg::RefreshTarget() {
@@ -985,6 +990,28 @@ void CSessionDlg::OnSend() {
 
 void CSessionDlg::OnClear() {
     core_.commands().Clear();
+}
+
+void CSessionDlg::OnManage() {
+    MemberCommands& members = core_.members();
+    if (!members.Begin())
+        return;
+    ManagementDialog management(members, this);
+    management_ = &management;
+    dialogs_.Run(management);
+    management_ = nullptr;
+}
+
+void CSessionDlg::RefreshManagement() {
+    // Many changes of one turn of the event loop make one rebuild.
+    if (management_ == nullptr || managementDue_)
+        return;
+    managementDue_ = true;
+    QTimer::singleShot(0, this, [this] {
+        managementDue_ = false;
+        if (management_ != nullptr)
+            management_->Rebuild();
+    });
 }
 
 void CSessionDlg::OnFind() {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "dialog_runner.h"
+#include "management_dialog.h"
 #include "net/join_ticker.h"
 #include "net/session_link.h"
 #include "net/session_search.h"
@@ -36,7 +37,7 @@ class QSystemTrayIcon;
 
 namespace kolvena::ui {
 class FindBar;
-}
+} // namespace kolvena::ui
 class QToolBar;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -94,6 +95,10 @@ public:
     void OnFind();
     void OnSettings();
     void OnStatus();
+    // Command 32776: the management window, while hosting.
+    void OnManage();
+    // The management window while it is open.
+    ManagementDialog* ManagementWindow() const { return management_; }
     void OnMemberInfo();
     void OnSaveRecording();
     void OnOpenRecording();
@@ -145,6 +150,7 @@ public:
     void ReplayLoaded() override;
     void ReplayChanged() override;
     void HoldRefreshes(bool hold) override;
+    void RefreshManagement() override;
 
     // TransferView: the progress window of the running transfer.
     void OpenProgress(const std::string& fileLine, std::uint32_t chunks) override;
@@ -258,6 +264,9 @@ private:
     std::size_t noticesSeen_ = 0;
     QSystemTrayIcon* tray_ = nullptr;
     FindBar* findBar_ = nullptr;
+    QPointer<ManagementDialog> management_;
+    // A rebuild of the management window is due once control returns to the event loop.
+    bool managementDue_ = false;
     std::vector<Placed> placed_;
 
     // The replay control window, while one is open. Like the progress window it is a child

@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QCheckBox>
+#include <QListWidget>
 #include <QMenu>
 #include <QTreeWidget>
 #include <chrono>
@@ -114,6 +115,61 @@ TEST_F(TwoWindowsTest, OutOfSightArrivalsAreCountedAndConcerningOnesAskForAttent
     QApplication::sendEvent(&bob->window, &activation);
     EXPECT_EQ(bob->window.Unread(), 0);
     EXPECT_TRUE(bob->window.windowTitle().startsWith("Kolvena"));
+}
+
+// The management window follows the session while it is open; each action asks first, and
+// neither the leader's row nor a departed member's has buttons.
+TEST_F(TwoWindowsTest, ManagementWindowFollowsTheSessionAndAsksBeforeActing) {
+    ann->Open(ID_MANAGE, [this](QDialog& dialog) {
+        auto* table = dialog.findChild<QTreeWidget*>("1120");
+        const auto cell = [table](int row, int column) {
+            QTreeWidgetItem* item = table->topLevelItem(row);
+            return item ? item->text(column) : QString();
+        };
+        const auto select = [&](int row) {
+            table->clearSelection();
+            table->topLevelItem(row)->setSelected(true);
+            return EnabledOf(dialog, {"1121", "1122", "1123"}).join(",");
+        };
+        QStringList header;
+        for (int column = 0; column < table->columnCount(); ++column)
+            header << table->headerItem()->text(column);
+        EXPECT_EQ(header.join('|'), "名称|ID|地址|登陆时间|停留时间|发言数|消息数|状态");
+        EXPECT_EQ(cell(0, 0) + "|" + cell(0, 7) + "|" + cell(1, 0) + "|" + cell(1, 2),
+                  "Ann|在线|Bob|127.0.0.1");
+        EXPECT_EQ(select(0), "");
+
+        bob->Trigger(ID_SLEEP);
+        ASSERT_TRUE(WaitFor([&] { return cell(1, 7) == "休眠"; }));
+        EXPECT_EQ(select(1), "1121,1122,1123");
+        ann->prompter.answers = {BoxAnswer::No};
+        EXPECT_TRUE(Click(dialog, "1121"));
+        EXPECT_EQ(ann->prompter.boxes.back().question, Question::RemoveMember);
+        EXPECT_TRUE(ann->prompter.boxes.back().text.find("Bob") != std::string::npos);
+        EXPECT_EQ(cell(1, 7), "休眠");
+        EXPECT_TRUE(Click(dialog, "1123"));
+        EXPECT_EQ(cell(1, 7) + TextOf(dialog, "1123"), "已禁言解除禁言");
+        EXPECT_TRUE(Click(dialog, "1123"));
+        EXPECT_EQ(cell(1, 7), "休眠");
+
+        EXPECT_TRUE(Click(dialog, "1122"));
+        ASSERT_TRUE(WaitFor([&] { return cell(1, 7) == "已请出"; }));
+        EXPECT_EQ(select(1), "");
+        auto* refused = dialog.findChild<QListWidget*>("1124");
+        ASSERT_EQ(refused->count(), 1);
+        EXPECT_EQ(refused->item(0)->text(), "127.0.0.1");
+        refused->item(0)->setSelected(true);
+        EXPECT_TRUE(Click(dialog, "1125"));
+        EXPECT_EQ(refused->count(), 0);
+    });
+    EXPECT_EQ(ann->window.ManagementWindow(), nullptr);
+    ASSERT_TRUE(WaitFor([this] { return bob->Rows().isEmpty(); }));
+    EXPECT_TRUE(bob->ChatHas("<Ann> 对 <你> 说(悄悄话): 您已被组长请出会话。"));
+    // Outside hosting the command refuses.
+    const std::size_t shown = bob->runner.shown.size();
+    bob->Trigger(ID_MANAGE);
+    EXPECT_EQ(bob->runner.shown.size(), shown);
+    EXPECT_EQ(bob->prompter.boxes.back().text.rfind("目前您没有主持任何会话", 0), 0u);
 }
 
 // The member pop-up menu stays open while the event loop runs; its member may leave meanwhile.
