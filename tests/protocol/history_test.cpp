@@ -90,6 +90,37 @@ TEST(History, ASecondPartReplaysOnItsOwn) {
     EXPECT_EQ(part2.With(said).size(), 3u);
 }
 
+// A member's own record need not be the roster's last: the next part's Welcome ends at it, and
+// those who came after join (and leave, and sleep) again.
+TEST(History, AMembersSecondPartKeepsItsPlaceInTheRoster) {
+    test::TempDir dir;
+    ShotTimer timer;
+    Player live;
+    live.f.core.KeepHistory(dir.Path(), timer);
+    live.Client(); // Leader, Gone (left), Bob, Guest (the user)
+    live.f.core.OnClientPacket(BuildMemberJoined("Zed", "10.0.0.5"));
+    live.f.core.OnClientPacket(BuildMemberJoined("Yan", "10.0.0.6"));
+    live.f.core.OnClientPacket(BuildMemberLeft(5));
+    live.f.core.OnClientPacket(BuildPresence(P::Sleep, {5}));
+    live.log.events.resize(MAX_EVENTS, live.log.events.back());
+    live.f.core.OnClientPacket(Chat(P::Say, 5, 3, true, "zed to guest"));
+    live.f.core.OnClientPacket(Chat(P::Say, 3, 0, false, "bob to all"));
+    const auto roster = Roster(live.s);
+    const Lines liveLines = live.With({"zed to guest", "bob to all"});
+    live.p.answers = {BoxAnswer::Ok, BoxAnswer::No};
+    live.cmd.Leave();
+
+    const std::vector<RecordingSummary> parts = ListRecordings(dir.Path());
+    ASSERT_EQ(parts.size(), 2u);
+    Player part2;
+    part2.Open(parts[0].path);
+    part2.ToEnd();
+    EXPECT_EQ(Roster(part2.s), roster);
+    EXPECT_EQ(part2.s.selfId.value, 4u);
+    EXPECT_EQ(part2.With({"zed to guest", "bob to all"}), liveLines);
+    EXPECT_EQ(liveLines.size(), 2u);
+}
+
 // A replayed notice carries the time it was recorded, whenever and however it is replayed; a
 // notice the leader refused shows nothing. The search finds what went out, with its time.
 TEST(History, ReplayedNoticesKeepTheirTimeAndTheSearchFindsWhatWentOut) {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <fstream>
 #include <sstream>
 
@@ -85,13 +86,14 @@ TEST(SafeWrite, FailureAtAnyStepKeepsTheOldFileAndItsFolderClean) {
     fs::create_directory(small);
     if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0)
         GTEST_SKIP() << "cannot mount a tmpfs here";
+    const std::unique_ptr<const char, void (*)(const char*)> unmount(
+        small.c_str(), [](const char* path) { ::umount(path); });
     const std::string kept = small + "/k.txt";
     ASSERT_TRUE(WriteFileSafely(kept, std::string(20000, 'k')).ok);
     EXPECT_NE(WriteFileSafely(kept, std::string(60000, 'n')).error.find("磁盘空间不足"),
               std::string::npos);
     EXPECT_EQ(test::ReadFileBytes(kept), std::string(20000, 'k'));
     EXPECT_EQ(Names(small), std::vector<std::string>{"k.txt"});
-    ::umount(small.c_str());
 }
 
 // Killed between writing and renaming: the old recording is intact, and the temporary file left
