@@ -1,8 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "event_log.h"
@@ -26,8 +27,11 @@ public:
 // rewritten safely (SafeFile) at most WRITE_DELAY_MS after new events and at once when the
 // session ends or a part fills, so that it is a valid recording at every moment.
 //
-// It never tells the user anything from inside the log's calls (a box there would run a nested
-// event loop in the middle of a handler): failures are told once, at the next timer shot.
+// The recording is encoded on the caller's thread and written on a thread of the keeper's own,
+// so that a slow disk and its fsync never hold up the session. A write that failed is tried
+// again at the next shots until it succeeds. The keeper never tells the user anything from
+// inside the log's calls (a box there would run a nested event loop in the middle of a
+// handler): a failure is told once per session, at a timer shot.
 class HistoryKeeper final : public LogListener {
 public:
     static constexpr int WRITE_DELAY_MS = 2000;
@@ -39,8 +43,11 @@ public:
     HistoryKeeper& operator=(const HistoryKeeper&) = delete;
 
     void OnTimer();
-    // Writes what has not been written yet, now.
+    // Hands what has not been written yet to the writer and waits until it has written
+    // everything handed to it.
     void Flush();
+    // Waits until the writer has written everything handed to it, and takes its outcomes.
+    void Drain();
 
     // The file the current part is kept in; empty before the first session.
     const std::string& CurrentPath() const { return path_; }
@@ -58,11 +65,16 @@ private:
         std::uint32_t notices = 0;
     };
 
+    class Writer;
+
     void StartSession(const EventLog& log);
     std::string PathOf(std::uint32_t part) const;
-    // Writes the log as the current part; false (and the failure noted) when it failed.
-    bool WriteCurrent();
-    bool WriteBytes(const std::string& path, const std::string& bytes);
+    // Encodes the log as the current part and hands it to the writer.
+    void WriteCurrent();
+    std::string Encode(const EventLog& log) const;
+    void Submit(const std::string& path, std::string bytes);
+    // Takes the writer's outcomes: written files are done, the first failure is noted.
+    void Collect();
     void Arm(int milliseconds);
 
     EventLog& log_;
@@ -70,19 +82,19 @@ private:
     Prompter& prompter_;
     HistoryTimer& timer_;
     std::string folder_;
+    std::unique_ptr<Writer> writer_;
 
     bool keeping_ = false; // the log holds a session this keeper writes
-    bool dirty_ = false;
+    bool dirty_ = false;   // events since the last encoding
     bool armed_ = false;
     bool inTimer_ = false;
     Figures figures_;
     CalendarTime start_ = 0;
-    std::string topicName_; // UTF-8, for the file names
-    std::string base_;      // the first part's name without ".prs"
+    std::string base_; // the first part's name without ".prs"
     std::string path_;
-    // Full parts whose write failed, kept until it succeeds.
-    std::vector<std::pair<std::string, std::string>> pendingParts_;
-    // The failure not told yet, and whether one has been told since keeping last succeeded.
+    // What each file is to hold and has not been written with yet; retried until written.
+    std::map<std::string, std::shared_ptr<const std::string>> unwritten_;
+    // The failure not told yet, and whether one has been told this session.
     std::string untold_;
     bool told_ = false;
 };

@@ -73,6 +73,7 @@ TEST(History, ASecondPartReplaysOnItsOwn) {
     EXPECT_TRUE(live.LinesFrom(before)[1].starts_with("-->> 会话录象已达到 65535 个事件"));
     live.p.answers = {BoxAnswer::Ok, BoxAnswer::No};
     live.cmd.Leave();
+    live.f.core.history()->Drain();
     for (const std::string& box : live.Boxes(false))
         EXPECT_EQ(box.find("65535"), std::string::npos) << box;
 
@@ -109,6 +110,7 @@ TEST(History, AMembersSecondPartKeepsItsPlaceInTheRoster) {
     const Lines liveLines = live.With({"zed to guest", "bob to all"});
     live.p.answers = {BoxAnswer::Ok, BoxAnswer::No};
     live.cmd.Leave();
+    live.f.core.history()->Drain();
 
     const std::vector<RecordingSummary> parts = ListRecordings(dir.Path());
     ASSERT_EQ(parts.size(), 2u);

@@ -7,8 +7,8 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <memory>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include "record/event_log.h"
@@ -159,6 +159,11 @@ protected:
         EXPECT_TRUE(ReadRecordingFile(in, header, events)) << keeper.CurrentPath();
         return events;
     }
+    // A timer shot, and its writes done.
+    void Shot() {
+        keeper.OnTimer();
+        keeper.Drain();
+    }
     void Add(EventKind kind, const std::string& data = "d") {
         clock.Advance(1);
         log.AppendEvent(kind, data);
@@ -177,17 +182,19 @@ TEST_F(KeeperTest, KeepsTheSessionAsItHappensAndWhenItEnds) {
     Add(EventKind::EvSessionCreated, std::string(36, 'a'));
     EXPECT_EQ(keeper.CurrentPath(), dir.File("history/2001-09-09_01-46-40_周会_计划.prs"));
     EXPECT_EQ(timer.armed, HistoryKeeper::WRITE_DELAY_MS);
-    keeper.OnTimer();
+    Shot();
     EXPECT_EQ(OnDisk().size(), 1u);
     Add(EventKind::EvChatLine);
     Add(EventKind::EvChatLine);
+    keeper.Drain();
     EXPECT_EQ(OnDisk().size(), 1u); // not before the shot
-    keeper.OnTimer();
+    Shot();
     EXPECT_EQ(OnDisk(), log.events);
     session.inSession = false;
     session.EmptyRoster();
     Add(EventKind::EvSessionEnded, "");
-    EXPECT_EQ(OnDisk(), log.events); // at once
+    keeper.Drain();
+    EXPECT_EQ(OnDisk(), log.events); // without a shot
     const RecordingSummary summary = ReadRecordingSummary(keeper.CurrentPath());
     EXPECT_EQ(std::tuple(summary.status, FromGbk(summary.topic), summary.members, summary.events,
                          summary.seconds),
@@ -207,27 +214,27 @@ TEST_F(KeeperTest, KeepsTheSessionAsItHappensAndWhenItEnds) {
 TEST_F(KeeperTest, FailuresAreToldOnceAndKeepingResumes) {
     test::WriteFileBytes(dir.File("history"), "a file where the folder should be");
     Add(EventKind::EvSessionCreated, std::string(36, 'a'));
-    keeper.OnTimer();
+    Shot();
     Add(EventKind::EvChatLine);
-    keeper.OnTimer();
+    Shot();
     ASSERT_EQ(prompter.boxes.size(), 1u);
     EXPECT_TRUE(prompter.boxes[0].text.starts_with("无法创建文件: " + keeper.CurrentPath()))
         << prompter.boxes[0].text;
     fs::remove(dir.File("history"));
-    keeper.OnTimer();
+    Shot();
     EXPECT_EQ(OnDisk(), log.events);
     const std::string good = test::ReadFileBytes(keeper.CurrentPath());
     {
         FaultAt full(Step::Write, ENOSPC);
         Add(EventKind::EvChatLine);
-        keeper.OnTimer();
+        Shot();
         Add(EventKind::EvSessionEnded, "");
-        keeper.OnTimer();
+        Shot();
         EXPECT_EQ(test::ReadFileBytes(keeper.CurrentPath()), good);
     }
     EXPECT_EQ(prompter.boxes.size(), 1u);                  // told once in all
     EXPECT_EQ(timer.armed, HistoryKeeper::WRITE_DELAY_MS); // still trying
-    keeper.OnTimer();
+    Shot();
     EXPECT_EQ(OnDisk(), log.events);
 }
 
@@ -243,11 +250,12 @@ TEST_F(KeeperTest, AFullLogGoesOnInANextPart) {
     EXPECT_EQ(log.events, (std::vector<SessionEvent>{{EventKind::EvSessionJoined, 0, "2"},
                                                      {EventKind::EvChatLine, 0, "next"}}));
     EXPECT_EQ(std::tuple(log.part, log.header.startTime), std::tuple(2u, START + 6));
+    keeper.Drain();
     const std::string first = dir.File("history/2001-09-09_01-46-40_周会_计划.prs");
     EXPECT_EQ(ReadRecordingSummary(first).events, MAX_EVENTS);
     EXPECT_EQ(ReadRecordingSummary(first).status, RecordingStatus::Ended);
     EXPECT_TRUE(prompter.boxes.empty());
-    keeper.OnTimer();
+    Shot();
     EXPECT_EQ(keeper.CurrentPath(), dir.File("history/2001-09-09_01-46-40_周会_计划_2.prs"));
     EXPECT_EQ(OnDisk(), log.events);
 }
