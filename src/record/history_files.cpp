@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <set>
 #include <string_view>
 
 #include "event_log.h"
@@ -139,21 +140,26 @@ RecordingSummary ReadRecordingSummary(const std::string& path) {
     return summary;
 }
 
-std::vector<RecordingSummary> ListRecordings(const std::string& folder) {
+std::vector<RecordingSummary> ListRecordings(const std::vector<std::string>& folders) {
     namespace fs = std::filesystem;
     std::vector<std::pair<RecordingSummary, CalendarTime>> found;
-    std::error_code reason;
-    for (fs::directory_iterator it(folder, reason), end; !reason && it != end;
-         it.increment(reason)) {
-        if (!IsRecordingName(it->path().filename().string()))
-            continue;
-        RecordingSummary summary = ReadRecordingSummary(it->path().string());
-        CalendarTime when = summary.start;
-        if (summary.status == RecordingStatus::Unreadable) {
-            struct stat info {};
-            when = ::stat(summary.path.c_str(), &info) == 0 ? info.st_mtime : 0;
+    std::set<fs::path> seen;
+    for (const std::string& folder : folders) {
+        std::error_code reason;
+        for (fs::directory_iterator it(folder, reason), end; !reason && it != end;
+             it.increment(reason)) {
+            std::error_code ignored;
+            if (!IsRecordingName(it->path().filename().string()) ||
+                !seen.insert(fs::weakly_canonical(it->path(), ignored)).second)
+                continue;
+            RecordingSummary summary = ReadRecordingSummary(it->path().string());
+            CalendarTime when = summary.start;
+            if (summary.status == RecordingStatus::Unreadable) {
+                struct stat info {};
+                when = ::stat(summary.path.c_str(), &info) == 0 ? info.st_mtime : 0;
+            }
+            found.emplace_back(std::move(summary), when);
         }
-        found.emplace_back(std::move(summary), when);
     }
     std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
         return a.second != b.second ? a.second > b.second : a.first.path > b.first.path;
@@ -163,6 +169,10 @@ std::vector<RecordingSummary> ListRecordings(const std::string& folder) {
     for (auto& entry : found)
         list.push_back(std::move(entry.first));
     return list;
+}
+
+std::vector<RecordingSummary> ListRecordings(const std::string& folder) {
+    return ListRecordings(std::vector<std::string>{folder});
 }
 
 const char* StatusWord(RecordingStatus status) {

@@ -40,8 +40,10 @@ struct RecordingSummary {
 
 RecordingSummary ReadRecordingSummary(const std::string& path);
 
-// The recordings in folder (not its subfolders), newest first: by start time, an unreadable
-// file by its modification time. A folder that cannot be read lists nothing.
+// The recordings in the folders (not their subfolders), newest first: by start time, an
+// unreadable file by its modification time. A folder that cannot be read lists nothing; a file
+// reached through two of the folders is listed once.
+std::vector<RecordingSummary> ListRecordings(const std::vector<std::string>& folders);
 std::vector<RecordingSummary> ListRecordings(const std::string& folder);
 
 // "ended", "unfinished", "unreadable".

@@ -309,6 +309,7 @@ TEST(RecordingSummaryTest, StatusOfEveryKindOfFile) {
     const std::vector<RecordingSummary> listed = ListRecordings(dir.Path());
     ASSERT_EQ(listed.size(), 9u);
     EXPECT_EQ(listed.back().path, dir.File("ended.prs"));
+    EXPECT_EQ(ListRecordings({dir.Path(), dir.Path() + "/.", dir.File("none")}).size(), 9u);
     EXPECT_EQ(KeptFileName(START, "a\0b/c"s, 3), "2001-09-09_01-46-40_a_b_c_3.prs");
 }
 
