@@ -53,7 +53,7 @@ inline constexpr std::uint32_t MAX_SEARCH_WAIT_MS = 60000;
 // Parses argv; on a mistake fills error with what is wrong.
 std::optional<PeerOptions> ParseOptions(int argc, char** argv, std::string& error);
 
-// What a mistake prints after the error; it ends with the transcript line.
+// What a mistake prints after the error; it ends with the find line.
 inline constexpr char USAGE[] =
     "usage:\n"
     "  kolvena-peer --help | --version\n"
