@@ -131,6 +131,13 @@ void HistoryKeeper::StartSession(const EventLog& log) {
          ++n)
         base_ = plain + "~" + std::to_string(n);
     path_ = PathOf(1);
+    // A folder that cannot be made is told at once, not only after the first write.
+    std::error_code reason;
+    std::filesystem::create_directories(folder_, reason);
+    if (reason && untold_.empty()) {
+        untold_ = CannotCreate(path_, reason).error;
+        Arm(0);
+    }
 }
 
 std::string HistoryKeeper::PathOf(std::uint32_t part) const {

@@ -96,5 +96,24 @@ TEST(HistoryE2E, KeptByHostAndMemberThroughAKillOfTheHost) {
     EXPECT_EQ(found.back(), "find: 11 matches");
 }
 
+// A history folder that cannot be made: told once, the session runs, and the recording is still
+// saved on leaving.
+TEST(HistoryE2E, AnUnwritableFolderIsToldOnceAndTheSessionRuns) {
+    const test::TempDir dir;
+    test::WriteFileBytes(dir.File("file"), "not a folder");
+    PeerProcess host(test::SessionArguments(
+        true, test::FreePort(), "Ann",
+        {"--history", dir.File("file/history"), "--record", dir.File("saved.prs")}));
+    ASSERT_TRUE(host.WaitFor("无法创建文件: " + dir.File("file/history/"))) << host.Output();
+    host.Write("say still here");
+    ASSERT_TRUE(host.WaitFor("still here"));
+    EXPECT_EQ(host.Finish(10s), "");
+    EXPECT_EQ(ReadRecordingSummary(dir.File("saved.prs")).status, RecordingStatus::Ended);
+    std::size_t told = 0;
+    for (const std::string& line : host.Lines("box: "))
+        told += test::Contains(line, "无法创建文件") ? 1 : 0;
+    EXPECT_EQ(told, 1u) << host.Output();
+}
+
 } // namespace
 } // namespace kolvena
