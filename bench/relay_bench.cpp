@@ -3,7 +3,10 @@
 // Prints lines relayed per second, deliveries per second and the latency from a member's send
 // until every member has the line, and checks that nothing is lost, duplicated or reordered.
 //
-//   relay_bench [--members N] [--rate LINES_PER_MEMBER_PER_SECOND] [--seconds S]
+//   relay_bench [--members N] [--rate LINES_PER_MEMBER_PER_SECOND] [--seconds S] [--history DIR]
+//
+// With --history the host keeps the session in DIR as it happens, which costs it a safe rewrite
+// of the whole recording every two seconds.
 
 #include <algorithm>
 #include <chrono>
@@ -64,6 +67,7 @@ int main(int argc, char** argv) {
     int memberCount = 100;
     double rate = 20;
     double seconds = 10;
+    std::string history;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string flag = argv[i];
         if (flag == "--members")
@@ -72,6 +76,8 @@ int main(int argc, char** argv) {
             rate = std::atof(argv[i + 1]);
         else if (flag == "--seconds")
             seconds = std::atof(argv[i + 1]);
+        else if (flag == "--history")
+            history = argv[i + 1];
     }
     // A host admits at most 100 members besides its leader.
     if (memberCount < 1 || memberCount > 100) {
@@ -84,11 +90,14 @@ int main(int argc, char** argv) {
     bench::ChildOptions quiet;
     quiet.errorPath = "/dev/null";
     quiet.discardOutput = true;
-    if (!host.Start(KOLVENA_PEER_PATH,
-                    {"host", "--name", "bench", "--topic", "bench", "--port", std::to_string(port),
-                     "--bind", "127.0.0.1", "--own-address", "127.0.0.1", "--max",
-                     std::to_string(memberCount)},
-                    quiet)) {
+    // clang-format off
+    std::vector<std::string> hostArgs = {
+        "host", "--name", "bench", "--topic", "bench", "--port", std::to_string(port), "--bind",
+        "127.0.0.1", "--own-address", "127.0.0.1", "--max", std::to_string(memberCount)};
+    // clang-format on
+    if (!history.empty())
+        hostArgs.insert(hostArgs.end(), {"--history", history});
+    if (!host.Start(KOLVENA_PEER_PATH, hostArgs, quiet)) {
         std::fprintf(stderr, "relay_bench: cannot start the host\n");
         return 1;
     }
@@ -213,8 +222,8 @@ int main(int argc, char** argv) {
         for (const Line& line : mine)
             lost += memberCount - line.deliveries;
 
-    std::printf("relay benchmark: %d members, %.1f lines/s each, %.1f s of load\n", memberCount,
-                rate, seconds);
+    std::printf("relay benchmark: %d members, %.1f lines/s each, %.1f s of load%s\n", memberCount,
+                rate, seconds, history.empty() ? "" : ", history kept");
     std::printf("lines sent:          %lld\n", static_cast<long long>(sentLines));
     std::printf("lines relayed/s:     %.0f\n", completed / seconds);
     std::printf("deliveries/s:        %.0f\n", deliveries / seconds);

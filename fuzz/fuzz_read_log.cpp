@@ -1,11 +1,18 @@
-// ReadLog on arbitrary bytes; whatever it accepts must write back and read again unchanged.
+// ReadLog on arbitrary bytes; whatever it accepts must write back and read again unchanged. The
+// history's summary and search read the same bytes as a file: what the summary lists as readable
+// must open with ReadLog.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <sstream>
 #include <string>
 
+#include "protocol/history_search.h"
 #include "record/event_log.h"
+#include "record/history_files.h"
 
 namespace {
 
@@ -39,7 +46,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     SilentPrompter prompter;
     kolvena::EventLog log(clock, prompter);
     std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
-    if (!log.ReadLog(in))
+    const bool read = log.ReadLog(in);
+
+    static const int file = ::memfd_create("recording", 0);
+    if (::ftruncate(file, 0) != 0 || ::pwrite(file, data, size, 0) != static_cast<ssize_t>(size))
+        std::abort();
+    const std::string path = "/proc/self/fd/" + std::to_string(file);
+    const kolvena::RecordingSummary summary = kolvena::ReadRecordingSummary(path);
+    if (summary.status != kolvena::RecordingStatus::Unreadable && !read)
+        std::abort();
+    kolvena::SearchRecording(path, "a");
+    if (!read)
         return 0;
 
     // The accessors must hold at every position a replay can reach.

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <unistd.h>
 
+#include "net/history_qt.h"
 #include "session/clock.h"
 #include "ui/dialog_runner.h"
 #include "ui/qt_prompter.h"
@@ -83,8 +84,17 @@ int CSessionApp::Run() {
     SystemClock clock;
     ui::QtPrompter prompter;
     ui::ModalRunner dialogs;
+    // Declared before the window: the keeper the window's core owns uses it to its end.
+    QtHistoryTimer historyTimer;
     ui::CSessionDlg window(clock, prompter, dialogs, LinkOptions{});
     prompter.SetParent(&window);
+    // Every session is kept as it happens; a folder that cannot be written is told once, at
+    // the first write, and the session runs on.
+    window.Core().KeepHistory(HistoryFolder(), historyTimer);
+    historyTimer.OnFire([&window] {
+        if (HistoryKeeper* history = window.Core().history())
+            history->OnTimer();
+    });
 
     // On SIGTERM (as at logout) the program goes without asking: every event loop ends, open
     // dialogs and boxes with it, and the window's end closes the session's connections.

@@ -490,10 +490,11 @@ void Commands::SendChat(const std::string& text, bool whisper) {
     } else {
         core_.transport.Broadcast(packet);
     }
-    core_.recorder.log.AppendEvent(EventKind::EvChatLine, packet);
-
+    // Shown before it is recorded, as a received line is: the kept history's figures then
+    // count it.
     if (const auto composed = core_.show.ComposeChat(line))
         core_.show.ShowChatLine(*composed);
+    core_.recorder.log.AppendEvent(EventKind::EvChatLine, packet);
 }
 
 bool Commands::ChooseTarget(ActiveIndex target) {

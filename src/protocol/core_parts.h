@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "member_control.h"
@@ -12,6 +13,19 @@
 
 namespace kolvena {
 
+// The clock the session reads: the front end's, except while the replay applies an event, when
+// it is the time the event was recorded, so that replayed texts carry the recorded times.
+class SessionClock final : public Clock {
+public:
+    explicit SessionClock(const Clock& real) : real_(real) {}
+    CalendarTime Now() const override { return replayed ? *replayed : real_.Now(); }
+
+    std::optional<CalendarTime> replayed;
+
+private:
+    const Clock& real_;
+};
+
 // What the handlers, the commands and the replay of one core share: the front end's endpoint,
 // prompter, view and transfers, and the session with its recording. Only the core's own parts
 // see it; the front ends go through SessionCore.
@@ -19,7 +33,8 @@ struct CoreParts {
     CoreParts(const Clock& clock, Prompter& prompter, Transport& transport, SessionView& view,
               TransferStarter& transfers)
         : clock(clock), prompter(prompter), transport(transport), view(view), transfers(transfers),
-          session(clock, prompter), recorder(clock, prompter), show(session, view, prompter) {}
+          sessionClock(clock), session(sessionClock, prompter), recorder(clock, prompter),
+          show(session, view, prompter) {}
     CoreParts(const CoreParts&) = delete;
     CoreParts& operator=(const CoreParts&) = delete;
 
@@ -29,6 +44,7 @@ struct CoreParts {
     SessionView& view;
     TransferStarter& transfers;
 
+    SessionClock sessionClock;
     Session session;
     Recorder recorder;
     SessionEffects show;

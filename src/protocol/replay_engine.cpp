@@ -86,7 +86,7 @@ void ReplayEngine::Tick() {
         // The event is applied from a copy: a box inside it may let a new recording replace
         // the log.
         const SessionEvent copy = *event;
-        Apply(copy, true);
+        Apply(copy, true, log.ElapsedAtCursor());
     }
     applying_ = false;
     // A box of the event may have let the user stop the replay or open another recording.
@@ -114,10 +114,18 @@ void ReplayEngine::EndReplay() {
 }
 
 void ReplayEngine::DispatchEvent(const SessionEvent& event) {
-    Apply(event, true);
+    Apply(event, true, core_.recorder.log.ElapsedAtCursor());
 }
 
-void ReplayEngine::Apply(const SessionEvent& event, bool showBoxes) {
+void ReplayEngine::Apply(const SessionEvent& event, bool showBoxes, std::int64_t elapsed) {
+    SessionClock& clock = core_.sessionClock;
+    const std::optional<CalendarTime> outer = clock.replayed;
+    clock.replayed = CalendarTime{core_.recorder.log.header.startTime} + elapsed;
+    ApplyAt(event, showBoxes);
+    clock.replayed = outer;
+}
+
+void ReplayEngine::ApplyAt(const SessionEvent& event, bool showBoxes) {
     Session& s = core_.session;
     SessionView& view = core_.view;
     const std::string_view payload = event.data;
@@ -128,7 +136,7 @@ void ReplayEngine::Apply(const SessionEvent& event, bool showBoxes) {
         s.AddBuddy(Buddy::Make(FieldAt(payload, 0, NAME_SIZE),
                                FieldAt(payload, NAME_SIZE, ADDRESS_SIZE), BuddyRole::Leader));
         s.selfId = static_cast<std::uint16_t>(s.roster.size());
-        s.createdAt = core_.clock.Now();
+        s.createdAt = core_.sessionClock.Now();
         s.topic = core_.recorder.log.header.topic;
         s.RecordMessage(Fill(KOLVENA_TEXT("欢迎您加入会话，会话主题是 '%s ' "), {s.topic}));
         s.target = 0;
@@ -151,6 +159,11 @@ void ReplayEngine::Apply(const SessionEvent& event, bool showBoxes) {
         return;
     }
     case EventKind::EvNotice:
+        // The leader's recording keeps a refused notice with its refusal's type byte: it went
+        // out to nobody, and the live session showed nothing of it.
+        if (payload.empty() || static_cast<std::uint8_t>(payload[0]) ==
+                                   static_cast<std::uint8_t>(PacketType::NoticeRefused))
+            return;
         if (const auto notice = ReadNotice(payload))
             core_.show.ShowNotice(*notice);
         return;
@@ -231,8 +244,11 @@ void ReplayEngine::Seek(std::uint32_t position) {
     applying_ = true;
     core_.view.HoldRefreshes(true);
     ResetDisplay();
-    for (std::uint32_t i = 0; i < position; ++i)
-        Apply(log.events[i], false);
+    std::int64_t elapsed = 0;
+    for (std::uint32_t i = 0; i < position; ++i) {
+        elapsed += log.events[i].delay;
+        Apply(log.events[i], false, elapsed);
+    }
     core_.view.HoldRefreshes(false);
     applying_ = false;
     recorder.state = state;

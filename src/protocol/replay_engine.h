@@ -49,8 +49,10 @@ public:
 
 private:
     // showBoxes is false while a seek rebuilds the session: the end-of-session box belongs to
-    // playing, not to every step of a dragged slider.
-    void Apply(const SessionEvent& event, bool showBoxes);
+    // playing, not to every step of a dragged slider. elapsed is the event's time since the
+    // recording's start; the session's clock reads that time meanwhile.
+    void Apply(const SessionEvent& event, bool showBoxes, std::int64_t elapsed);
+    void ApplyAt(const SessionEvent& event, bool showBoxes);
     // Empties the roster, the chat area and the message window, and shows the banner again.
     void ResetDisplay();
     void StartTimer(int milliseconds);

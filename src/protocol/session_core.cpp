@@ -1,5 +1,7 @@
 #include "session_core.h"
 
+#include "history_parts.h"
+
 namespace kolvena {
 
 SessionCore::SessionCore(const Clock& clock, Prompter& prompter, Transport& transport,
@@ -7,6 +9,13 @@ SessionCore::SessionCore(const Clock& clock, Prompter& prompter, Transport& tran
     : parts_(clock, prompter, transport, view, transfers), host_(parts_), client_(parts_),
       replay_(parts_, replayTimer), commands_(parts_, client_, replay_), members_(parts_, host_) {
     transfers.WhenEnded([this] { parts_.session.transfer.busy = false; });
+}
+
+void SessionCore::KeepHistory(const std::string& folder, HistoryTimer& timer) {
+    history_.reset();
+    history_ = std::make_unique<HistoryKeeper>(parts_.recorder.log, parts_.session, parts_.prompter,
+                                               timer, folder);
+    parts_.recorder.log.nextPartOpening = NextPartOpeningFor(parts_);
 }
 
 void SessionCore::Start() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "client_handler.h"
@@ -7,6 +8,7 @@
 #include "core_parts.h"
 #include "host_handler.h"
 #include "member_commands.h"
+#include "record/history_keeper.h"
 #include "replay_engine.h"
 
 namespace kolvena {
@@ -50,6 +52,12 @@ public:
     MemberCommands& members() { return members_; }
     ReplayEngine& replay() { return replay_; }
 
+    // Keeps every session from now on as a recording in folder (HistoryKeeper), written on the
+    // timer's shots, each part past 65,535 events in a file of its own. The keeper ends with
+    // the core, writing what it has not written yet.
+    void KeepHistory(const std::string& folder, HistoryTimer& timer);
+    HistoryKeeper* history() { return history_.get(); }
+
     // From an accepted offer until its transfer has ended: a second offer is refused.
     bool TransferBusy() const { return parts_.session.transfer.busy; }
 
@@ -62,6 +70,7 @@ private:
     ReplayEngine replay_;
     Commands commands_;
     MemberCommands members_;
+    std::unique_ptr<HistoryKeeper> history_;
 };
 
 } // namespace kolvena

@@ -10,9 +10,7 @@
 namespace kolvena {
 namespace {
 
-// Each record opens with its kind byte, its delay and its data length.
-constexpr std::size_t RECORD_HEAD_SIZE = 9;
-constexpr std::string_view END_MARK{"[END]\0", 6};
+constexpr std::string_view END_MARK = RECORDING_END_MARK;
 constexpr std::size_t MAX_DATA_LENGTH = std::numeric_limits<std::uint32_t>::max();
 // Data is read in pieces of this size, so that a length the file merely claims costs no
 // more memory than the bytes really there.
@@ -55,7 +53,10 @@ bool ReadRecord(std::istream& in, SessionEvent& event) {
     return ReadExactly(in, length, event.data);
 }
 
-bool ReadRecording(std::istream& in, RecordingHeader& header, std::vector<SessionEvent>& events) {
+} // namespace
+
+bool ReadRecordingFile(std::istream& in, RecordingHeader& header,
+                       std::vector<SessionEvent>& events) {
     std::string bytes;
     if (!ReadExactly(in, RecordingHeader::SIZE, bytes) || !header.Decode(bytes))
         return false;
@@ -67,6 +68,8 @@ bool ReadRecording(std::istream& in, RecordingHeader& header, std::vector<Sessio
     }
     return ReadExactly(in, END_MARK.size(), bytes) && bytes == END_MARK;
 }
+
+namespace {
 
 std::string EncodeRecordHead(const SessionEvent& event) {
     std::string head;
@@ -113,10 +116,46 @@ bool RecordingHeader::Decode(std::string_view bytes) {
     return true;
 }
 
+std::string EncodeRecording(const RecordingHeader& header,
+                            const std::vector<SessionEvent>& events) {
+    const std::size_t count = std::min<std::size_t>(header.eventCount, events.size());
+    std::size_t size = RecordingHeader::SIZE + END_MARK.size();
+    for (std::size_t i = 0; i < count; ++i)
+        size += RECORD_HEAD_SIZE + events[i].data.size();
+    std::string out;
+    out.reserve(size);
+    RecordingHeader written = header;
+    written.eventCount = static_cast<std::uint16_t>(count);
+    out += written.Encode();
+    for (std::size_t i = 0; i < count; ++i) {
+        out += EncodeRecordHead(events[i]);
+        out += events[i].data;
+    }
+    out += END_MARK;
+    return out;
+}
+
 EventLog::EventLog(const Clock& clock, Prompter& prompter)
     : baseTime(clock.Now()), endTime(baseTime), clock_(clock), prompter_(prompter) {}
 
 bool EventLog::AppendEvent(EventKind kind, std::string_view payload) {
+    if (events.size() >= MAX_EVENTS && nextPartOpening) {
+        if (listener != nullptr)
+            listener->PartComplete(*this);
+        std::vector<SessionEvent> opening = nextPartOpening(part + 1);
+        // The opening must leave room for the event that did not fit.
+        if (opening.size() >= MAX_EVENTS)
+            opening.resize(MAX_EVENTS - 1);
+        ++part;
+        events.clear();
+        baseTime = clock_.Now();
+        lastElapsed = 0;
+        header.startTime = static_cast<std::uint32_t>(baseTime);
+        for (SessionEvent& event : opening) {
+            event.delay = 0;
+            events.push_back(std::move(event));
+        }
+    }
     if (events.size() >= MAX_EVENTS) {
         if (!capReported_) {
             capReported_ = true;
@@ -139,11 +178,16 @@ bool EventLog::AppendEvent(EventKind kind, std::string_view payload) {
     const std::int32_t delay = ClampToI32(std::int64_t{elapsed} - lastElapsed);
     lastElapsed = elapsed;
     events.push_back(SessionEvent{kind, delay, std::string(payload)});
+    if (listener != nullptr)
+        listener->Appended(*this);
     return true;
 }
 
 void EventLog::ClearLog() {
+    if (listener != nullptr)
+        listener->Replacing(*this);
     events.clear();
+    part = 1;
     header = RecordingHeader{};
     ended = false;
     cursor = 1;
@@ -158,15 +202,8 @@ bool EventLog::WriteLog(std::ostream& out) {
             return false;
     header.eventCount = static_cast<std::uint16_t>(count);
     header.savedTime = static_cast<std::uint32_t>(clock_.Now());
-
-    const std::string head = header.Encode();
-    out.write(head.data(), static_cast<std::streamsize>(head.size()));
-    for (std::size_t i = 0; i < count && out; ++i) {
-        const std::string recordHead = EncodeRecordHead(events[i]);
-        out.write(recordHead.data(), static_cast<std::streamsize>(recordHead.size()));
-        out.write(events[i].data.data(), static_cast<std::streamsize>(events[i].data.size()));
-    }
-    out.write(END_MARK.data(), static_cast<std::streamsize>(END_MARK.size()));
+    const std::string bytes = EncodeRecording(header, events);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.flush();
     return static_cast<bool>(out);
 }
@@ -174,7 +211,7 @@ bool EventLog::WriteLog(std::ostream& out) {
 bool EventLog::ReadLog(std::istream& in) {
     RecordingHeader readHeader;
     std::vector<SessionEvent> readEvents;
-    if (!ReadRecording(in, readHeader, readEvents)) {
+    if (!ReadRecordingFile(in, readHeader, readEvents)) {
         prompter_.Inform(Notice::Failed, "", RECORDING_FORMAT_ERROR, BoxIcon::None);
         return false;
     }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <string_view>
@@ -41,6 +42,10 @@ struct SessionEvent {
 inline constexpr std::uint16_t RECORDING_VERSION = 5;
 // The file counts its events in 16 bits.
 inline constexpr std::size_t MAX_EVENTS = 65535;
+// What closes a recording file, after its last event.
+inline constexpr std::string_view RECORDING_END_MARK{"[END]\0", 6};
+// Each record opens with its kind byte, its delay and its data length.
+inline constexpr std::size_t RECORD_HEAD_SIZE = 9;
 // What ReadLog tells the user of a malformed recording.
 inline constexpr char RECORDING_FORMAT_ERROR[] = "文件格式错误.";
 
@@ -64,14 +69,43 @@ struct RecordingHeader {
     bool operator==(const RecordingHeader&) const = default;
 };
 
+// The bytes of a recording file: the header with eventCount events (at most those there), the
+// events and the end mark.
+std::string EncodeRecording(const RecordingHeader& header, const std::vector<SessionEvent>& events);
+
+// Reads a whole recording file strictly, as ReadLog does, telling nobody; false on any format
+// error. Memory grows with the bytes really there, whatever the file claims.
+bool ReadRecordingFile(std::istream& in, RecordingHeader& header,
+                       std::vector<SessionEvent>& events);
+
+class EventLog;
+
+// Who follows the log as it grows: the keeper of the session's history.
+class LogListener {
+public:
+    virtual ~LogListener() = default;
+    // An event has just been appended.
+    virtual void Appended(const EventLog& log) = 0;
+    // The log is about to be emptied or replaced by a loaded recording.
+    virtual void Replacing(const EventLog& log) = 0;
+    // The log holds MAX_EVENTS and goes on with a next part: this part is complete as it is.
+    virtual void PartComplete(const EventLog& log) = 0;
+};
+
+// The events a next part opens with: the session's state at that moment, so that the part
+// replays on its own. Given the number of the part they open (2, 3, ...).
+using NextPartOpening = std::function<std::vector<SessionEvent>(std::uint32_t part)>;
+
 // The recording of the session this program takes part in, and the replay position in it.
 // Appending is O(1); the log never holds more events than the file can count.
 class EventLog {
 public:
     EventLog(const Clock& clock, Prompter& prompter);
 
-    // Records an event stamped with the seconds since the previous one. Past MAX_EVENTS nothing
-    // is recorded and the user is told once; returns whether the event was recorded.
+    // Records an event stamped with the seconds since the previous one. Past MAX_EVENTS the log
+    // goes on with a next part when nextPartOpening is set: emptied, restarted at this moment
+    // and opened with what that gives. Without it nothing more is recorded and the user is told
+    // once. Returns whether the event was recorded.
     bool AppendEvent(EventKind kind, std::string_view payload = {});
     // Empties the log and the header for a new session; baseTime and endTime stay.
     void ClearLog();
@@ -98,6 +132,10 @@ public:
     CalendarTime baseTime = 0;
     CalendarTime endTime = 0;
     std::int32_t lastElapsed = 0;
+    // The part of its session the log holds: 1, then 2, 3, ... past MAX_EVENTS each.
+    std::uint32_t part = 1;
+    NextPartOpening nextPartOpening;
+    LogListener* listener = nullptr;
 
 private:
     const Clock& clock_;

@@ -1,8 +1,9 @@
 #include "recording_file.h"
 
-#include <cerrno>
 #include <fstream>
+#include <sstream>
 
+#include "safe_write.h"
 #include "session/buddy.h"
 #include "session/gbk.h"
 
@@ -16,20 +17,19 @@ constexpr char RECORDING_OPEN_NAME[] = "*.prs";
 } // namespace
 
 FileResult SaveRecording(EventLog& log, const Session& session, const std::string& path) {
-    errno = 0;
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out)
-        return CannotCreate(path, LastSystemError());
+    SafeFile file;
+    if (FileResult opened = file.Open(path); !opened.ok)
+        return opened;
     log.header.topic = std::string(GbkFit(session.topic, TOPIC_SIZE));
     log.header.memberCount = static_cast<std::uint32_t>(session.roster.size());
     log.header.notices = session.counters.messageTotal;
     log.header.chatLines = session.counters.chatLineTotal;
-    errno = 0;
-    const bool written = log.WriteLog(out);
-    out.close();
-    if (!written || !out)
-        return CannotWrite(path, LastSystemError());
-    return FileResult::Done();
+    std::ostringstream bytes;
+    if (!log.WriteLog(bytes))
+        return CannotWrite(path, {});
+    if (FileResult written = file.Write(bytes.view()); !written.ok)
+        return written;
+    return file.Commit();
 }
 
 FileResult LoadRecording(EventLog& log, const std::string& path) {

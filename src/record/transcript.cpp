@@ -4,6 +4,7 @@
 #include <fstream>
 #include <string_view>
 
+#include "safe_write.h"
 #include "session/gbk.h"
 #include "session/time_text.h"
 
@@ -41,17 +42,7 @@ std::string BuildTranscript(const Session& session, CalendarTime now) {
 }
 
 FileResult WriteTranscript(const Session& session, CalendarTime now, const std::string& path) {
-    errno = 0;
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out)
-        return CannotCreate(path, LastSystemError());
-    const std::string text = BuildTranscript(session, now);
-    errno = 0;
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.close();
-    if (!out)
-        return CannotWrite(path, LastSystemError());
-    return FileResult::Done();
+    return WriteFileSafely(path, BuildTranscript(session, now));
 }
 
 FileResult ReadTextRecord(const std::string& path, std::string& text) {

@@ -4,10 +4,18 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <random>
 
+#include "record/safe_write.h"
+
 namespace kolvena {
+namespace {
+
+constexpr std::size_t COPY_PIECE = 64 * 1024;
+
+} // namespace
 
 FileResult CreateReceivedFile(std::string& path, UniqueFd& file) {
     static std::atomic<unsigned> counter = 0;
@@ -34,25 +42,46 @@ FileResult CreateReceivedFile(std::string& path, UniqueFd& file) {
 
 FileResult MoveInto(const std::string& from, const std::string& to) {
     std::error_code reason;
+    if (std::filesystem::is_directory(to, reason))
+        return CannotCreate(to, std::make_error_code(std::errc::is_a_directory));
+    // Beside the target the file is renamed over it whole, once it is on disk; across file
+    // systems it is copied into a safe write, so that a copy cut short replaces nothing.
+    const UniqueFd received(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!received.Valid())
+        return CannotCreate(to, LastSystemError());
+    ::fsync(received.Get());
+    reason.clear();
     std::filesystem::rename(from, to, reason);
-    if (!reason)
+    if (!reason) {
+        const std::filesystem::path folder = std::filesystem::path(to).parent_path();
+        const UniqueFd dir(
+            ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (dir.Valid())
+            ::fsync(dir.Get());
         return FileResult::Done();
-    if (reason == std::errc::cross_device_link) {
-        reason.clear();
-        if (std::filesystem::is_directory(to, reason))
-            reason = std::make_error_code(std::errc::is_a_directory);
-        else
-            std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing,
-                                       reason);
-        std::error_code ignored;
-        if (!reason) {
-            std::filesystem::remove(from, ignored);
-            return FileResult::Done();
-        }
-        if (!std::filesystem::is_directory(to, ignored))
-            std::filesystem::remove(to, ignored);
     }
-    return CannotCreate(to, reason);
+    if (reason != std::errc::cross_device_link)
+        return CannotCreate(to, reason);
+    SafeFile file;
+    if (!file.Open(to).ok)
+        return CannotCreate(to, file.Reason());
+    std::string piece(COPY_PIECE, '\0');
+    for (;;) {
+        const ssize_t got = ::read(received.Get(), piece.data(), piece.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return CannotCreate(to, LastSystemError());
+        if (got == 0)
+            break;
+        if (!file.Write(std::string_view(piece.data(), static_cast<std::size_t>(got))).ok)
+            return CannotCreate(to, file.Reason());
+    }
+    if (!file.Commit().ok)
+        return CannotCreate(to, file.Reason());
+    std::error_code ignored;
+    std::filesystem::remove(from, ignored);
+    return FileResult::Done();
 }
 
 } // namespace kolvena

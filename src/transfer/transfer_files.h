@@ -12,9 +12,10 @@ namespace kolvena {
 // file, the last one tried when none could be created.
 FileResult CreateReceivedFile(std::string& path, UniqueFd& file);
 
-// Moves the complete file from `from` to `to`: a rename where it can, a copy across file
-// systems, after which `from` is gone as well. A folder at `to` is refused, and a copy that fails
-// leaves nothing half-written there. On failure `from` is kept.
+// Moves the complete file from `from` to `to`, flushed to disk: a rename where it can, a safe
+// write (SafeFile) across file systems, after which `from` is gone as well. A folder at `to` is
+// refused; a copy that fails leaves the file that was at `to` as it was. On failure `from` is
+// kept.
 FileResult MoveInto(const std::string& from, const std::string& to);
 
 } // namespace kolvena

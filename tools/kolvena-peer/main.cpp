@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <string>
 
+#include "history_run.h"
 #include "peer.h"
 #include "peer_options.h"
 #include "replay_run.h"
@@ -27,6 +28,8 @@ int main(int argc, char* argv[]) {
     }
     if (options->role == Role::Replay || options->role == Role::Transcript)
         return kolvena::peer::RunReplay(*options);
+    if (options->role == Role::History || options->role == Role::Find)
+        return kolvena::peer::RunHistory(*options);
     if (options->role == Role::Search)
         return kolvena::peer::RunSearch(*options);
     kolvena::peer::Peer peer(*options);

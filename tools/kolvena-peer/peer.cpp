@@ -49,6 +49,10 @@ Peer::Peer(PeerOptions options)
 
 int Peer::Start() {
     core_.Start();
+    if (!options_.history.empty()) {
+        core_.KeepHistory(options_.history, historyTimer_);
+        historyTimer_.OnFire([this] { core_.history()->OnTimer(); });
+    }
     Commands& commands = core_.commands();
     if (options_.role == Role::Host) {
         const std::string name = ToGbk(options_.name);

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "net/history_qt.h"
 #include "net/join_ticker.h"
 #include "net/session_link.h"
 #include "peer_options.h"
@@ -51,6 +52,7 @@ private:
     PeerOutput output_;
     SessionLink link_;
     FileTransfers transfers_;
+    QtHistoryTimer historyTimer_; // before the core, whose keeper uses it to its end
     SessionCore core_;
     QSocketNotifier input_;
     JoinTicker joinTicker_{core_};

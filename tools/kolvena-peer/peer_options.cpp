@@ -57,6 +57,34 @@ std::optional<PeerOptions> ParseReplay(Role role, int argc, char** argv, std::st
     return options;
 }
 
+// history DIR, find DIR TEXT (the words after DIR make the text).
+std::optional<PeerOptions> ParseHistory(Role role, int argc, char** argv, std::string& error) {
+    PeerOptions options;
+    options.role = role;
+    std::vector<std::string> words;
+    for (int i = 2; i < argc; ++i) {
+        if (const auto asked = AskedOnly(argv[i])) {
+            options.role = *asked;
+            return options;
+        }
+        words.emplace_back(argv[i]);
+    }
+    if (words.empty() || words[0].empty() || (role == Role::History && words.size() != 1) ||
+        (role == Role::Find && words.size() < 2)) {
+        error =
+            role == Role::History ? "history needs one folder" : "find needs a folder and a text";
+        return std::nullopt;
+    }
+    options.history = words[0];
+    for (std::size_t i = 1; i < words.size(); ++i)
+        options.findText += (i > 1 ? " " : "") + words[i];
+    if (role == Role::Find && options.findText.empty()) {
+        error = "find needs a text";
+        return std::nullopt;
+    }
+    return options;
+}
+
 bool YesNo(std::string_view value, bool& out) {
     out = value == "yes";
     return value == "yes" || value == "no";
@@ -134,7 +162,7 @@ std::optional<PeerOptions> ParseSearch(int argc, char** argv, std::string& error
 
 std::optional<PeerOptions> ParseOptions(int argc, char** argv, std::string& error) {
     if (argc < 2) {
-        error = "host, join, search, replay or transcript?";
+        error = "host, join, search, replay, transcript, history or find?";
         return std::nullopt;
     }
     PeerOptions options;
@@ -149,6 +177,8 @@ std::optional<PeerOptions> ParseOptions(int argc, char** argv, std::string& erro
         options.role = Role::Join;
     else if (role == "search")
         return ParseSearch(argc, argv, error);
+    else if (role == "history" || role == "find")
+        return ParseHistory(role == "history" ? Role::History : Role::Find, argc, argv, error);
     else if (role == "replay" || role == "transcript")
         return ParseReplay(role == "replay" ? Role::Replay : Role::Transcript, argc, argv, error);
     else {
@@ -192,6 +222,8 @@ std::optional<PeerOptions> ParseOptions(int argc, char** argv, std::string& erro
             ok = ParseNumber(value, options.transferPort) && options.transferPort != 0;
         else if (flag == "--record")
             options.record = value;
+        else if (flag == "--history")
+            ok = !(options.history = value).empty();
         else if (flag == "--search" && options.role == Role::Host)
             ok = YesNo(value, options.search);
         else if (flag == "--code" && options.role == Role::Join) {

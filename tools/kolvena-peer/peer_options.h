@@ -13,7 +13,7 @@ namespace kolvena::peer {
 // Host or join a live session; or play a recording back without waiting for its delays, and
 // optionally write the replayed session's text transcript; or search the local network for
 // sessions; or only print the usage or the version.
-enum class Role { Host, Join, Replay, Transcript, Search, Help, Version };
+enum class Role { Host, Join, Replay, Transcript, Search, History, Find, Help, Version };
 // What the leader answers to a member's notice: approve, refuse, or approval turned off.
 enum class Approval { Yes, No, Off };
 
@@ -42,6 +42,9 @@ struct PeerOptions {
     std::vector<std::string> searchAddresses;
     bool broadcast = true;
     std::uint32_t waitMs = 1000;
+    // host and join: keep the session there (--history); history and find: the folder listed
+    std::string history;
+    std::string findText; // find: the text searched for
 };
 
 // A search waits at most this long for answers (--wait).
@@ -50,20 +53,23 @@ inline constexpr std::uint32_t MAX_SEARCH_WAIT_MS = 60000;
 // Parses argv; on a mistake fills error with what is wrong.
 std::optional<PeerOptions> ParseOptions(int argc, char** argv, std::string& error);
 
-// What a mistake prints after the error; it ends with the transcript line.
+// What a mistake prints after the error; it ends with the find line.
 inline constexpr char USAGE[] =
     "usage:\n"
     "  kolvena-peer --help | --version\n"
     "  kolvena-peer host --name NAME --topic TOPIC [--port P] [--bind ADDR] [--own-address ADDR]\n"
     "                    [--max 1..100] [--approve yes|no|off] [--accept-files DIR|no]\n"
-    "                    [--transfer-port P] [--record FILE] [--search yes|no] [--json]\n"
+    "                    [--transfer-port P] [--record FILE] [--search yes|no]\n"
+    "                    [--history DIR] [--json]\n"
     "  kolvena-peer join (--code CODE | --address ADDR) --name NAME [--port P]\n"
     "                    [--bind ADDR] [--own-address ADDR] [--accept-files DIR|no]\n"
-    "                    [--transfer-port P] [--record FILE] [--json]\n"
+    "                    [--transfer-port P] [--record FILE] [--history DIR] [--json]\n"
     "  kolvena-peer search [--port P]... [--address ADDR]... [--wait MS] [--broadcast yes|no]\n"
     "                      [--json]\n"
     "  kolvena-peer replay FILE.prs [--json]\n"
-    "  kolvena-peer transcript FILE.prs OUT.txt [--json]\n";
+    "  kolvena-peer transcript FILE.prs OUT.txt [--json]\n"
+    "  kolvena-peer history DIR\n"
+    "  kolvena-peer find DIR TEXT\n";
 
 // --help prints the usage and this.
 inline constexpr char COMMANDS[] =
@@ -73,6 +79,8 @@ inline constexpr char COMMANDS[] =
     "  save-recording PATH | save-transcript PATH | leave\n"
     "  host only: kick K | ban K | unban ADDRESS | mute K | unmute K | members-detail\n"
     "K is a member's number in the member list, the leader being 1.\n"
-    "--json prints one JSON object a line for each event instead of the display lines.\n";
+    "--json prints one JSON object a line for each event instead of the display lines.\n"
+    "--history DIR keeps the session as a recording in DIR as it happens; history DIR lists\n"
+    "the recordings there, newest first, and find DIR TEXT their lines that hold TEXT.\n";
 
 } // namespace kolvena::peer
