@@ -194,6 +194,10 @@ bool Commands::ValidateJoinName(const std::string& name) {
     return false;
 }
 
+void Commands::Note(const std::string& text) {
+    core_.show.SayNow(text);
+}
+
 void Commands::JoinCancel() {
     core_.recorder.Resume();
 }

@@ -110,6 +110,8 @@ public:
     bool ChooseTarget(ActiveIndex target);
     SendOutcome Send(const SendInput& input);
     void Clear();
+    // A line of the program's own in the chat area (GBK), neither sent nor recorded.
+    void Note(const std::string& text);
 
     // The offer command: its refusals, the open dialog, then the offer packet to the current
     // target. The transfer starts when the recipient accepts.

@@ -29,6 +29,7 @@ enum class Question {
     RefuseMember, // ... and refuses its address for the rest of the session
     MuteMember,
     UnmuteMember,
+    DiscardReceived, // the save dialog of a received file was cancelled: throw the file away?
 };
 
 // What a notice tells, for whoever reacts to it (the headless peer's transfer report, tests).

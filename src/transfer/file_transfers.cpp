@@ -188,15 +188,24 @@ void FileTransfers::SaveReceived() {
     Prompter& prompter = prompter_;
     prompter.Inform(Notice::TransferStored, "", "文件传输完毕! 请选择保存路径.", BoxIcon::None);
     const std::string name = FromGbk(receivedName_);
-    const std::optional<std::string> path =
-        prompter.ChooseSaveFile({DefaultExtension(name), name, FILTER});
-    if (!path)
-        return;
-    const FileResult moved = MoveInto(receivedPath_, *path);
-    if (moved.ok)
-        receivedPath_.clear();
-    else
-        prompter.Inform(Notice::Failed, "", moved.error, BoxIcon::Information);
+    // The file is thrown away only when the user says so: a cancelled dialog, or a place the
+    // file cannot be saved at, asks, and No opens the dialog again.
+    for (;;) {
+        const std::optional<std::string> path =
+            prompter.ChooseSaveFile({DefaultExtension(name), name, FILTER});
+        if (path) {
+            const FileResult moved = MoveInto(receivedPath_, *path);
+            if (moved.ok) {
+                receivedPath_.clear();
+                view_.Saved(*path);
+                return;
+            }
+            prompter.Inform(Notice::Failed, "", moved.error, BoxIcon::Information);
+        }
+        if (prompter.Ask(Question::DiscardReceived, "", "放弃已接收的文件?", BoxButtons::YesNo,
+                         BoxIcon::Question) == BoxAnswer::Yes)
+            return;
+    }
 }
 
 void FileTransfers::RemoveReceived() {

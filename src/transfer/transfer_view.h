@@ -19,6 +19,8 @@ public:
     // Chunk `chunk` of `chunks` has gone through.
     virtual void ShowProgress(std::uint32_t chunk, std::uint32_t chunks, double percent) = 0;
     virtual void CloseProgress() = 0;
+    // A received file has been saved at `path` (UTF-8).
+    virtual void Saved(const std::string& /*path*/) {}
 };
 
 } // namespace kolvena

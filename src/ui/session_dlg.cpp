@@ -1129,6 +1129,10 @@ void CSessionDlg::ShowProgress(std::uint32_t chunk, std::uint32_t chunks, double
         transferWindow_->Step(chunk, chunks, percent);
 }
 
+void CSessionDlg::Saved(const std::string& path) {
+    core_.commands().Note(FromScreen(QString::fromStdString("-->> 文件已保存: " + path)));
+}
+
 void CSessionDlg::CloseProgress() {
     if (transferWindow_ != nullptr)
         transferWindow_->Dismiss();

@@ -156,6 +156,7 @@ public:
     void OpenProgress(const std::string& fileLine, std::uint32_t chunks) override;
     void ShowProgress(std::uint32_t chunk, std::uint32_t chunks, double percent) override;
     void CloseProgress() override;
+    void Saved(const std::string& path) override;
 
     WindowMode Mode() const { return mode_; }
     // The replay control window, while one is open.

@@ -124,7 +124,8 @@ enum class Quit { None, Offerer, Recipient };
 TEST_F(Transfer, WholeTransfersSaveTheFileOrNothing) {
     const std::string done = "文件传输完毕!", save = "文件传输完毕! 请选择保存路径.";
     const std::string missing = (dir / "missing" / "x.bin").string();
-    const Lines notMade{save, "无法创建文件: " + missing + " (文件或文件夹不存在)"};
+    const std::string notMade = "无法创建文件: " + missing + " (文件或文件夹不存在)",
+                      discard = "放弃已接收的文件?";
     const struct {
         std::uint32_t size;
         Quit quit = Quit::None;
@@ -133,6 +134,7 @@ TEST_F(Transfer, WholeTransfersSaveTheFileOrNothing) {
         std::vector<std::uint32_t> offererShown = {}; // empty: 1 to the last chunk
         std::string offered = "数据.bin";
         Lines asked = {"数据.bin .bin"};
+        std::string retryAs = ""; // answered No to the discard question, saved here after
     } cases[] = {
         // An empty file sends no chunk and so hears no last answer.
         {0, Quit::None, "saved", {}, {save}},
@@ -143,8 +145,18 @@ TEST_F(Transfer, WholeTransfersSaveTheFileOrNothing) {
         // Chunk 2 answered with a give-up is not counted.
         {45000, Quit::Offerer, "", {}, {"对方已经终止传输."}, {1, 2}, "数据.bin", {}},
         {45000, Quit::Recipient, "", {"对方已经中断了传输."}, {}, {1}, "数据.bin", {}},
-        {20000, Quit::None, "", {done}, {save}},
-        {20000, Quit::None, missing, {done}, notMade},
+        // Nothing is thrown away unasked; No opens the dialog again.
+        {20000, Quit::None, "", {done}, {save, discard}},
+        {20000, Quit::None, missing, {done}, {save, notMade, discard}},
+        {20000,
+         Quit::None,
+         missing,
+         {done},
+         {save, notMade, discard},
+         {},
+         "数据.bin",
+         {"数据.bin .bin", "数据.bin .bin"},
+         "saved"},
         {300, Quit::None, "passwd", {done}, {save}, {}, "../../etc/passwd", {"passwd .swd"}},
     };
     for (const auto& c : cases) {
@@ -158,6 +170,11 @@ TEST_F(Transfer, WholeTransfersSaveTheFileOrNothing) {
         const fs::path saved = c.saveAs == missing ? fs::path(missing) : dir / (c.saveAs + "-");
         if (!c.saveAs.empty())
             to.h.p.paths.push_back(saved.string());
+        const fs::path retried = dir / (c.retryAs + "-");
+        if (!c.retryAs.empty()) {
+            to.h.p.paths.push_back(retried.string());
+            to.h.p.answers = {BoxAnswer::No};
+        }
         const fs::path source = Source(c.size);
         to.Receive(c.size, c.offered);
         from.Send(source, c.size, "127.0.0.1", c.offered);
@@ -170,8 +187,14 @@ TEST_F(Transfer, WholeTransfersSaveTheFileOrNothing) {
         EXPECT_EQ(test::ReadFileBytes(saved.string()), kept ? Pattern(c.size) : "");
         EXPECT_EQ(fs::exists(saved), kept);
         for (const auto& entry : fs::directory_iterator(dir))
-            EXPECT_TRUE(entry.path() == source || (kept && entry.path() == saved)) << entry.path();
+            EXPECT_TRUE(entry.path() == source || (kept && entry.path() == saved) ||
+                        (!c.retryAs.empty() && entry.path() == retried))
+                << entry.path();
         fs::remove(saved);
+        if (!c.retryAs.empty()) {
+            EXPECT_EQ(test::ReadFileBytes(retried.string()), Pattern(c.size));
+            fs::remove(retried);
+        }
         const std::uint32_t chunks = ChunkCount(c.size);
         EXPECT_TRUE(!quitter || from.shown == c.offererShown);
         for (Peer* peer : {&from, &to}) {

@@ -74,6 +74,7 @@ TEST_F(TwoWindowsTest, SessionAndFileTravelBetweenTwoWindows) {
         10s));
     EXPECT_TRUE(ReadFileBytes(saved) == bytes);
     EXPECT_EQ(bob->prompter.fileRequests.back().initialName, "big.bin");
+    EXPECT_TRUE(bob->ChatHas(QString::fromStdString("-->> 文件已保存: " + saved)));
 
     bob->Leave();
     EXPECT_EQ(bob->window.windowTitle(), IDLE_TITLE);
