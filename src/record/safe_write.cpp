@@ -59,7 +59,8 @@ bool Sync(int fd) {
 
 std::string TempName(const fs::path& final) {
     static std::atomic<unsigned> counter = 0;
-    static std::mt19937 random{std::random_device{}()};
+    // One engine per thread: the history keeper's writer and the main thread both make names.
+    thread_local std::mt19937 random{std::random_device{}()};
     const fs::path folder = final.has_parent_path() ? final.parent_path() : fs::path(".");
     return (folder /
             ("." + final.filename().string() + "." + std::to_string(::getpid()) + "-" +
