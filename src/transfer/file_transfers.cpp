@@ -113,7 +113,7 @@ bool FileTransfers::StartReceiving(const FilePacket& offer) {
     }
     receivedName_ = SafeFileName(offer.fileName);
     chunks_ = ChunkCount(offer.fileSize);
-    view_.OpenProgress(FileLine(FromGbk(offer.fileName), offer.fileSize), chunks_);
+    view_.OpenProgress(FileLine(FromGbk(offer.fileName), offer.fileSize), chunks_, offer.fileSize);
     worker_ =
         std::make_unique<CRecieveFileThread>(std::move(listening), std::move(file), receivedPath_,
                                              offer.fileSize, MakeReports(), lockstep_);
@@ -129,7 +129,7 @@ bool FileTransfers::StartSending(const FilePacket& offer, const std::string& rec
     if (!Fits(offer.fileSize))
         return false;
     chunks_ = ChunkCount(offer.fileSize);
-    view_.OpenProgress(FileLine(FromGbk(offer.fileName), offer.fileSize), chunks_);
+    view_.OpenProgress(FileLine(FromGbk(offer.fileName), offer.fileSize), chunks_, offer.fileSize);
     worker_ = std::make_unique<CTransFileTread>(recipientAddress, port_, path, offer.fileSize,
                                                 MakeReports(), lockstep_);
     return true;

@@ -14,8 +14,10 @@ public:
     // The core has started a transfer: sending the file at `sentPath`, or receiving (empty).
     // Whatever the transfer tells from here on belongs to it.
     virtual void Starting(const std::string& /*sentPath*/) {}
-    // A transfer starts: a new progress window with the file line (UTF-8), range 0..chunks.
-    virtual void OpenProgress(const std::string& fileLine, std::uint32_t chunks) = 0;
+    // A transfer starts: a new progress window with the file line (UTF-8), range 0..chunks,
+    // for a file of `size` bytes.
+    virtual void OpenProgress(const std::string& fileLine, std::uint32_t chunks,
+                              std::uint64_t size) = 0;
     // Chunk `chunk` of `chunks` has gone through.
     virtual void ShowProgress(std::uint32_t chunk, std::uint32_t chunks, double percent) = 0;
     virtual void CloseProgress() = 0;

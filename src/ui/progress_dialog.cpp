@@ -11,6 +11,7 @@
 
 #include "dialog_units.h"
 #include "session/prompter.h"
+#include "session/time_text.h"
 #include "transfer/file_transfers.h"
 #include "transfer/transfer_stream.h"
 
@@ -22,6 +23,18 @@ constexpr char CAPTION[] = "传输文件 - 进度% 0";
 
 int BarValue(std::uint32_t value) {
     return static_cast<int>(std::min<std::uint32_t>(value, INT_MAX));
+}
+
+// "512 字节", "24.4 KB", "3.2 MB", "1.50 GB".
+QString SizeText(double bytes) {
+    constexpr double KB = 1024.0;
+    if (bytes < KB)
+        return QStringLiteral("%1 字节").arg(static_cast<qulonglong>(bytes));
+    if (bytes < KB * KB)
+        return QStringLiteral("%1 KB").arg(bytes / KB, 0, 'f', 1);
+    if (bytes < KB * KB * KB)
+        return QStringLiteral("%1 MB").arg(bytes / (KB * KB), 0, 'f', 1);
+    return QStringLiteral("%1 GB").arg(bytes / (KB * KB * KB), 0, 'f', 2);
 }
 
 QLabel* MakeText(QWidget* parent, const char* id) {
@@ -52,6 +65,7 @@ TransferProgressDialog::TransferProgressDialog(Prompter& prompter, QWidget* owne
     bar_->setTextVisible(false);
     fileLine_ = MakeText(this, "1093");
     progressText_ = MakeText(this, "1092");
+    rate_ = MakeText(this, "1094");
     giveUpButton_ = new QPushButton(QString::fromUtf8("放弃"), this);
     giveUpButton_->setObjectName(QStringLiteral("1091"));
     giveUpButton_->setAutoDefault(false);
@@ -64,6 +78,7 @@ TransferProgressDialog::TransferProgressDialog(Prompter& prompter, QWidget* owne
     layout->addWidget(fileLine_);
     layout->addWidget(bar_);
     layout->addWidget(progressText_);
+    layout->addWidget(rate_);
     layout->addLayout(buttonRow);
     setFixedWidth(DialogUnits(*this).X(DIALOG_WIDTH));
     setFixedHeight(sizeHint().height());
@@ -71,11 +86,18 @@ TransferProgressDialog::TransferProgressDialog(Prompter& prompter, QWidget* owne
     show();
 }
 
-void TransferProgressDialog::Prepare(const std::string& fileLine, std::uint32_t chunks) {
+void TransferProgressDialog::Prepare(const std::string& fileLine, std::uint32_t chunks,
+                                     std::uint64_t size) {
     bar_->setRange(0, BarValue(chunks));
     bar_->setValue(0);
-    fileLine_->setText(QString::fromStdString(fileLine));
-    fileLine_->setToolTip(fileLine_->text());
+    QString line = QString::fromStdString(fileLine);
+    if (size >= 1024)
+        line += QStringLiteral(" (%1)").arg(SizeText(static_cast<double>(size)));
+    fileLine_->setText(line);
+    fileLine_->setToolTip(line);
+    rate_->clear();
+    size_ = size;
+    started_.start();
 }
 
 void TransferProgressDialog::Step(std::uint32_t chunk, std::uint32_t chunks, double percent) {
@@ -83,6 +105,17 @@ void TransferProgressDialog::Step(std::uint32_t chunk, std::uint32_t chunks, dou
         bar_->setRange(0, BarValue(chunks));
     bar_->setValue(BarValue(std::min(chunk, chunks)));
     progressText_->setText(QString::fromStdString(ProgressText(percent, chunk)));
+    // The transfer calls at most ten times a second, so the rate is shown as often.
+    const double seconds = started_.isValid() ? started_.elapsed() / 1000.0 : 0.0;
+    const double done =
+        std::min<double>(static_cast<double>(chunk) * CHUNK_SIZE, static_cast<double>(size_));
+    if (seconds > 0 && done > 0) {
+        const double rate = done / seconds;
+        const auto left = static_cast<std::int32_t>(
+            std::min((static_cast<double>(size_) - done) / rate, double(INT32_MAX)));
+        rate_->setText(QStringLiteral("%1/s, 剩余 %2")
+                           .arg(SizeText(rate), QString::fromStdString(FormatDuration(left))));
+    }
     setWindowTitle(QString::fromStdString(ProgressCaption(percent)));
 }
 

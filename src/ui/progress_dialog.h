@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <cstdint>
 #include <string>
 
@@ -23,9 +24,11 @@ class TransferProgressDialog final : public QDialog {
 public:
     explicit TransferProgressDialog(Prompter& prompter, QWidget* owner = nullptr);
 
-    // The transfer starts: the bar's range 0..chunks and the file line (UTF-8).
-    void Prepare(const std::string& fileLine, std::uint32_t chunks);
-    // Chunk `chunk` of `chunks` has gone through: bar, progress text and caption.
+    // The transfer starts: the bar's range 0..chunks and the file line (UTF-8) of a file of
+    // `size` bytes, whose size is shown in KB, MB or GB beside it.
+    void Prepare(const std::string& fileLine, std::uint32_t chunks, std::uint64_t size);
+    // Chunk `chunk` of `chunks` has gone through: bar, progress text, caption, and the rate and
+    // time left ("3.2 MB/s, 剩余 00:01:05") since Prepare.
     void Step(std::uint32_t chunk, std::uint32_t chunks, double percent);
     // The user confirmed giving up.
     bool AbortRequested() const { return abortRequested_; }
@@ -50,6 +53,9 @@ private:
     QProgressBar* bar_ = nullptr;
     QLabel* progressText_ = nullptr;
     QLabel* fileLine_ = nullptr;
+    QLabel* rate_ = nullptr;
+    QElapsedTimer started_;
+    std::uint64_t size_ = 0;
     QPushButton* giveUpButton_ = nullptr;
     bool abortRequested_ = false;
     bool asking_ = false;

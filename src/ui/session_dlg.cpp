@@ -1114,14 +1114,15 @@ bool CSessionDlg::eventFilter(QObject* watched, QEvent* event) {
 
 // --- file transfer ---
 
-void CSessionDlg::OpenProgress(const std::string& fileLine, std::uint32_t chunks) {
+void CSessionDlg::OpenProgress(const std::string& fileLine, std::uint32_t chunks,
+                               std::uint64_t size) {
     // An earlier window may still be waiting for its give-up question to close.
     if (transferWindow_ != nullptr)
         transferWindow_->Dismiss();
     transferWindow_ = new TransferProgressDialog(prompter_, this);
     connect(transferWindow_, &TransferProgressDialog::giveUpConfirmed, this,
             [this] { transfers_.GiveUp(); });
-    transferWindow_->Prepare(fileLine, chunks);
+    transferWindow_->Prepare(fileLine, chunks, size);
 }
 
 void CSessionDlg::ShowProgress(std::uint32_t chunk, std::uint32_t chunks, double percent) {

@@ -153,7 +153,8 @@ public:
     void RefreshManagement() override;
 
     // TransferView: the progress window of the running transfer.
-    void OpenProgress(const std::string& fileLine, std::uint32_t chunks) override;
+    void OpenProgress(const std::string& fileLine, std::uint32_t chunks,
+                      std::uint64_t size) override;
     void ShowProgress(std::uint32_t chunk, std::uint32_t chunks, double percent) override;
     void CloseProgress() override;
     void Saved(const std::string& path) override;

@@ -37,7 +37,7 @@ struct Peer final : TransferView {
         // As the core does: busy until the transfer reports its end.
         transfers.WhenEnded([this] { h.s.transfer.busy = false; });
     }
-    void OpenProgress(const std::string& line, std::uint32_t chunks) override {
+    void OpenProgress(const std::string& line, std::uint32_t chunks, std::uint64_t) override {
         opened.push_back(line + " /" + std::to_string(chunks));
     }
     void ShowProgress(std::uint32_t chunk, std::uint32_t, double) override {

@@ -9,11 +9,14 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTranslator>
 #include <QTreeWidget>
 #include <QUrlQuery>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <memory>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -385,12 +388,18 @@ protected:
 TEST_F(ProgressDialogTest, StepsShowBarTextAndCaption) {
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_FALSE(dialog->isModal());
-    const QString file = "报告.txt      文件大小:25000字节";
-    dialog->Prepare(file.toStdString(), 3);
+    const QString text = "报告.txt      文件大小:25000字节", file = text + " (24.4 KB)";
+    dialog->Prepare(text.toStdString(), 3, 25000);
     EXPECT_EQ(View(), "传输文件 - 进度% 0||" + file + "|0..3 0");
     // Rounded to the nearest percent; the file line stays as prepared.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
     dialog->Step(1, 3, 100.0 / 3);
     EXPECT_EQ(View(), "传输文件进度   % 33|传输进度   % 33 1|" + file + "|0..3 1");
+    // 10,240 bytes in about 20 ms: some hundred KB a second, the rest in well under a second.
+    EXPECT_TRUE(QRegularExpression("^[0-9.]+ (KB|MB)/s, 剩余 00:00:0[0-9]$")
+                    .match(TextOf(*dialog, "1094"))
+                    .hasMatch())
+        << TextOf(*dialog, "1094").toStdString();
     dialog->Step(2, 3, 200.0 / 3);
     EXPECT_EQ(View(), "传输文件进度   % 67|传输进度   % 67 2|" + file + "|0..3 2");
 }

@@ -480,7 +480,7 @@ TEST_F(SessionDlgTest, TargetFollowsTheListAndRightClickMenusOnlyMembers) {
 }
 
 TEST_F(SessionDlgTest, ProgressWindowFollowsTheTransferView) {
-    window.OpenProgress("a.bin      文件大小:25000字节", 3);
+    window.OpenProgress("a.bin      文件大小:25000字节", 3, 25000);
     QPointer<TransferProgressDialog> first = window.TransferWindow();
     ASSERT_FALSE(first.isNull());
     EXPECT_EQ(first->parent(), &window);
@@ -488,7 +488,7 @@ TEST_F(SessionDlgTest, ProgressWindowFollowsTheTransferView) {
     EXPECT_EQ(TextOf(*first, "1092"), "传输进度   % 33 1");
 
     // A new transfer replaces the earlier window.
-    window.OpenProgress("b.bin      文件大小:0字节", 0);
+    window.OpenProgress("b.bin      文件大小:0字节", 0, 0);
     QPointer<TransferProgressDialog> second = window.TransferWindow();
     ASSERT_NE(second.data(), first.data());
     EXPECT_EQ(TextOf(*second, "1093"), "b.bin      文件大小:0字节");

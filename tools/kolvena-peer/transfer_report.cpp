@@ -45,7 +45,8 @@ void TransferReport::Saving(std::optional<std::string> path) {
     CheckEnd();
 }
 
-void TransferReport::OpenProgress(const std::string& fileLine, std::uint32_t chunks) {
+void TransferReport::OpenProgress(const std::string& fileLine, std::uint32_t chunks,
+                                  std::uint64_t) {
     fileLine_ = fileLine;
     if (json_)
         ShowProgress(0, chunks, 0);

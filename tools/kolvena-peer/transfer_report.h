@@ -36,7 +36,8 @@ public:
     bool Active() const { return active_; }
 
     void Starting(const std::string& sentPath) override { Begin(sentPath); }
-    void OpenProgress(const std::string& fileLine, std::uint32_t chunks) override;
+    void OpenProgress(const std::string& fileLine, std::uint32_t chunks,
+                      std::uint64_t size) override;
     void ShowProgress(std::uint32_t chunk, std::uint32_t chunks, double percent) override;
     void CloseProgress() override { CheckEnd(); }
 
