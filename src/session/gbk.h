@@ -10,14 +10,17 @@ namespace kolvena {
 // Conversion happens only where text meets a person: typed text on the way in, screen and
 // terminal output on the way out.
 
-// UTF-8 to GBK. A character GBK cannot hold, or bytes that are not UTF-8, become '?'.
+// UTF-8 to GBK. Every character GBK has keeps its GBK bytes; one GBK lacks (an emoji, a rare
+// character) becomes its four-byte GB18030 sequence, GBK's superset; bytes that are not UTF-8
+// become '?'.
 std::string ToGbk(std::string_view utf8);
 
-// GBK to UTF-8. Bytes that are not valid GBK become U+FFFD; nothing is dropped silently.
+// GBK, with GB18030's four-byte sequences, to UTF-8. Bytes that are neither become U+FFFD;
+// nothing is dropped silently.
 std::string FromGbk(std::string_view gbk);
 
-// Length of the longest prefix of at most maxBytes bytes that does not split a two-byte
-// character. A lead byte at the very end (a cut-off character) counts as one byte.
+// Length of the longest prefix of at most maxBytes bytes that does not split a two- or
+// four-byte character. A lead byte at the very end (a cut-off character) counts as one byte.
 std::size_t GbkFitLength(std::string_view gbk, std::size_t maxBytes);
 
 // The text cut to at most maxBytes bytes without splitting a character.

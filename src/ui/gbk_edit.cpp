@@ -1,6 +1,7 @@
 #include "gbk_edit.h"
 
 #include <QLineEdit>
+#include <QToolTip>
 
 #include "session/gbk.h"
 
@@ -30,6 +31,12 @@ void LimitGbkLength(QLineEdit* edit, std::size_t maxBytes) {
         const QString cut = ToScreen(GbkFit(gbk, maxBytes));
         edit->setText(cut);
         edit->setCursorPosition(std::min(cursor, static_cast<int>(cut.size())));
+        // Said, not done silently: the field keeps only what fits.
+        const QString note = QStringLiteral("最多 %1 个字节（%2 个汉字），多出的部分已去掉。")
+                                 .arg(maxBytes)
+                                 .arg(maxBytes / 2);
+        edit->setToolTip(note);
+        QToolTip::showText(edit->mapToGlobal(QPoint(0, edit->height())), note, edit);
     });
 }
 

@@ -18,7 +18,7 @@ std::string FromScreen(const QString& text);
 QString PaneText(std::string_view gbk);
 
 // Keeps the edit's text within maxBytes GBK bytes: typing past the limit cuts the text back at
-// a whole character, never inside one.
+// a whole character, never inside one, and a note beside the field says so.
 void LimitGbkLength(QLineEdit* edit, std::size_t maxBytes);
 
 } // namespace kolvena::ui

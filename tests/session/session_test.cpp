@@ -167,16 +167,30 @@ TEST(ByteReader, ReadsLittleEndianAndAFailedReadPoisonsLaterReads) {
 
 TEST(Gbk, ConvertsMarksWhatItCannotAndFitsWithoutSplittingACharacter) {
     EXPECT_EQ(ToGbk("会话组长 Bob"), "\xBB\xE1\xBB\xB0\xD7\xE9\xB3\xA4 Bob");
-    EXPECT_EQ(ToGbk("a\xF0\x9F\x98\x80z"), "a?z"); // an emoji
-    EXPECT_EQ(ToGbk("a\xC3z"), "a?z");             // broken UTF-8
+    // What GBK lacks takes GB18030's four bytes (an emoji, a character of extension B), both
+    // ways; GBK's own characters keep their two.
+    const std::pair<const char*, const char*> wider[] = {
+        {"a\xF0\x9F\x98\x80z", "a\x94\x39\xFC\x36z"},
+        {"\xF0\xA0\x80\x80\xE7\x8E\x8B", "\x95\x32\x82\x36\xCD\xF5"}};
+    for (const auto& [utf8, bytes] : wider) {
+        EXPECT_EQ(ToGbk(utf8), bytes);
+        EXPECT_EQ(FromGbk(bytes), utf8);
+    }
+    EXPECT_EQ(ToGbk("a\xC3z"), "a?z"); // broken UTF-8
+    // Four bytes that look like a sequence but stand for nothing, and one cut short.
+    EXPECT_EQ(FromGbk("\xFE\x39\xFE\x39"), "\uFFFD9\uFFFD9");
+    EXPECT_EQ(FromGbk("\x94\x39\xFC"), "\uFFFD9\uFFFD");
     // A lead byte without its trail, a byte GBK never uses, one cut off at the end: each shown.
     EXPECT_EQ(FromGbk("a\x81 \xFFz\xB0"), "a\uFFFD \uFFFDz\uFFFD");
     const std::string text = ToGbk("组长ab王");
     const std::pair<std::size_t, std::size_t> rows[] = {{100, 8}, {7, 6}, {4, 4}, {3, 2}, {1, 0}};
     for (const auto& [most, fit] : rows)
         EXPECT_EQ(GbkFitLength(text, most), fit) << most;
-    // A cut-off lead byte at the end is one byte of its own.
+    // A cut-off lead byte at the end is one byte of its own; a four-byte one is never split.
     EXPECT_EQ(GbkFitLength(std::string("ab\xC1"), 3), 3u);
+    const std::string emoji = ToGbk("a\xF0\x9F\x98\x80z");
+    for (const auto& [most, fit] : {std::pair<std::size_t, std::size_t>{4, 1}, {5, 5}, {6, 6}})
+        EXPECT_EQ(GbkFitLength(emoji, most), fit) << most;
 }
 
 TEST(Text, FillAndTrim) {

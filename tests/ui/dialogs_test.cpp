@@ -117,6 +117,12 @@ TEST(ValidatedDialogs, OkAsksTheValidatorWithTheFieldsCancelAndEscapeDoNot) {
         EXPECT_EQ(made.dialog->result() == QDialog::Accepted, ok && answer);
         EXPECT_EQ(made.out(), out);
     }
+    // A cut is said beside the field.
+    RenameDialog rename({});
+    EXPECT_TRUE(rename.findChild<QLineEdit*>("1065")->toolTip().isEmpty());
+    Type(rename, "1065", ten + ten);
+    EXPECT_EQ(rename.findChild<QLineEdit*>("1065")->toolTip(),
+              "最多 20 个字节（10 个汉字），多出的部分已去掉。");
     // Start values too long for their fields are cut too.
     EXPECT_EQ(HostInfoDialog((ten + "壹").toStdString(), "", {}).Name(), FromScreen(ten));
 }
