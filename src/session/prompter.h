@@ -29,6 +29,7 @@ enum class Question {
     RefuseMember, // ... and refuses its address for the rest of the session
     MuteMember,
     UnmuteMember,
+    DeleteRecording, // the history window removes a recording (to the trash where there is one)
 };
 
 // What a notice tells, for whoever reacts to it (the headless peer's transfer report, tests).
