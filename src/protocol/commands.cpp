@@ -673,12 +673,23 @@ void Commands::SaveRecordingOf(const Session& s) {
 // --- recordings and transcripts ---
 
 void Commands::OpenRecording() {
+    OpenRecordingFrom(nullptr);
+}
+
+bool Commands::OpenRecordingFile(const std::string& path) {
+    return OpenRecordingFrom(&path);
+}
+
+bool Commands::OpenRecordingFrom(const std::string* given) {
     Session& s = core_.session;
     Recorder& recorder = core_.recorder;
     // Nothing plays while the questions are open.
     const ReplayState remembered = recorder.state;
     recorder.state = ReplayState::Paused;
-    const auto refuse = [&] { recorder.state = remembered; };
+    const auto refuse = [&] {
+        recorder.state = remembered;
+        return false;
+    };
 
     if (s.inSession &&
         core_.prompter.Ask(
@@ -686,7 +697,8 @@ void Commands::OpenRecording() {
             "载入对话记录将中断当前会话!(建议先保存当前会话记录)    \r\n要打开记录吗?",
             BoxButtons::YesNo, BoxIcon::Question) != BoxAnswer::Yes)
         return refuse();
-    const auto path = core_.prompter.ChooseOpenFile(RecordingOpenRequest());
+    const auto path = given != nullptr ? std::optional<std::string>(*given)
+                                       : core_.prompter.ChooseOpenFile(RecordingOpenRequest());
     if (!path)
         return refuse();
     // The log is replaced only by a recording read whole; a file that cannot be read or is
@@ -723,6 +735,7 @@ void Commands::OpenRecording() {
     core_.view.RefreshTarget();
     core_.view.RefreshCommands();
     replay_.Begin();
+    return true;
 }
 
 bool Commands::HistoryPropertiesBegin() {

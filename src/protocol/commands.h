@@ -129,6 +129,9 @@ public:
     // A file that cannot be read or is malformed changes nothing: the log, the replay and a
     // live session stay as they were.
     void OpenRecording();
+    // The same for the recording at path, chosen elsewhere (the history window): the question,
+    // the load and its summary, without the open dialog. True when it was loaded.
+    bool OpenRecordingFile(const std::string& path);
     // The history properties command: false (after its box) when no recording is loaded.
     bool HistoryPropertiesBegin();
     // Save the session as a text transcript ("保存会话历史为文本").
@@ -145,6 +148,8 @@ private:
     void StopReplay();
     // Saves the log with the topic and figures of the given session.
     void SaveRecordingOf(const Session& figures);
+    // OpenRecording with the path given, or from the open dialog when there is none.
+    bool OpenRecordingFrom(const std::string* given);
     void SendNotice(const std::string& text);
     void SendChat(const std::string& text, bool whisper);
     // The box for a text too long for one packet; false when the text fits.

@@ -30,6 +30,7 @@ enum class Question {
     MuteMember,
     UnmuteMember,
     DiscardReceived, // the save dialog of a received file was cancelled: throw the file away?
+    DeleteRecording, // the history window removes a recording (to the trash where there is one)
 };
 
 // What a notice tells, for whoever reacts to it (the headless peer's transfer report, tests).

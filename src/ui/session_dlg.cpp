@@ -33,6 +33,7 @@
 #include "find_bar.h"
 #include "gbk_edit.h"
 #include "history_dialog.h"
+#include "history_window.h"
 #include "info_dialogs.h"
 #include "management_dialog.h"
 #include "protocol/view_texts.h"
@@ -71,9 +72,6 @@ constexpr Anchor BOTTOM_RIGHT{1, 1, 0, 0};
 constexpr int REPLAY_ITEMS[] = {ID_REPLAY_WINDOW,       ID_PAUSE,      ID_SPEED_SLOW,
                                 ID_SPEED_NORMAL,        ID_SPEED_FAST, ID_SPEED_FASTEST,
                                 ID_RECORDING_PROPERTIES};
-
-// Items without a handler in this program: shown greyed.
-constexpr int GREYED_ITEMS[] = {ID_MANAGE_HISTORY};
 
 // The speed items and the speeds they choose.
 constexpr std::pair<int, std::uint16_t> SPEED_ITEMS[] = {{ID_SPEED_SLOW, SPEED_SLOW},
@@ -411,6 +409,7 @@ void CSessionDlg::BuildMenus() {
         {ID_MEMBER_INFO, &CSessionDlg::OnMemberInfo},
         {ID_FIND, &CSessionDlg::OnFind},
         {ID_MANAGE, &CSessionDlg::OnManage},
+        {ID_MANAGE_HISTORY, &CSessionDlg::OnManageHistory},
     };
 
     QMenu* session = menuBar()->addMenu(Utf8("会话(&S)"));
@@ -500,8 +499,6 @@ void CSessionDlg::BuildMenus() {
     for (int id : {ID_PAUSE, ID_SPEED_SLOW, ID_SPEED_NORMAL, ID_SPEED_FAST, ID_SPEED_FASTEST,
                    ID_REPLAY_WINDOW})
         actions_.at(id)->setCheckable(true);
-    for (int id : GREYED_ITEMS)
-        actions_.at(id)->setEnabled(false);
     SyncReplayControls();
 }
 
@@ -850,6 +847,11 @@ void CSessionDlg::OnHistoryProperties() {
         return;
     CHistoryPropsDlg properties(core_.recorder().log.header, this);
     dialogs_.Run(properties);
+}
+
+void CSessionDlg::OnManageHistory() {
+    HistoryWindow history(core_, prompter_, openUrl, HistoryFolders(), this);
+    dialogs_.Run(history);
 }
 
 void CSessionDlg::OnSaveTranscript() {

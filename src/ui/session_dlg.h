@@ -103,6 +103,8 @@ public:
     void OnSaveRecording();
     void OnOpenRecording();
     void OnHistoryProperties();
+    // Command 32802: the history window, over the kept history and the documents folder.
+    void OnManageHistory();
     void OnSaveTranscript();
     void OnOpenText();
     void OnPause();

@@ -102,7 +102,7 @@ TEST_F(SessionDlgTest, StartsIdleWithBannerAndHelpAndEscapeClosesNothing) {
     EXPECT_EQ(boxes, "x---(off)");
     EXPECT_EQ(Marks({32802, 32828, 32801, 32805, 32803, 32804, 32806, 32830, 32771, 32772,
                      32775, 32776, 32774, 32773, 32794, 32780, 32778, 32816, 32781, 57665}),
-              "--------xxxxxxxxxxxx");
+              "x-------xxxxxxxxxxxx");
     // The images are drawn in code: a blank one would leave a button without a face.
     const auto hasInk = [](const QIcon& icon) {
         const QImage image = icon.pixmap(24, 24).toImage().convertToFormat(QImage::Format_Alpha8);
