@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -55,6 +56,8 @@ constexpr int WINDOW_HEIGHT = 303;
 // list keep room for a few lines.
 constexpr int SHRINK_WIDTH = 70;
 constexpr int SHRINK_HEIGHT = 95;
+// The display work of what arrived is done at most this often.
+constexpr int FRAME_MS = 16;
 // A desktop notification shows this many characters of what arrived.
 constexpr int NOTIFICATION_LENGTH = 60;
 
@@ -189,8 +192,11 @@ QCheckBox* MakeCheckBox(QWidget* parent, int id, const char* text) {
 
 CSessionDlg::CSessionDlg(const Clock& clock, Prompter& prompter, DialogRunner& dialogs,
                          LinkOptions link, std::uint16_t transferPort, QWidget* parent)
-    : QMainWindow(parent),
-      attention_(prompter,
+    : QMainWindow(parent), quietLimit_(prompter,
+                                       [this](const std::string& text) {
+                                           ShowLimitWarning(QString::fromStdString(text));
+                                       }),
+      attention_(quietLimit_,
                  [this](const std::string& caption, const std::string& text) {
                      Attention(QString::fromStdString(caption), QString::fromStdString(text));
                  }),
@@ -213,6 +219,8 @@ CSessionDlg::CSessionDlg(const Clock& clock, Prompter& prompter, DialogRunner& d
     setFont(WindowFont());
 
     replayTimer_.OnTick([this] { core_.replay().Tick(); });
+    frame_.setSingleShot(true);
+    connect(&frame_, &QTimer::timeout, this, [this] { ShowNow(); });
 
     BuildControls();
     BuildMenus();
@@ -527,15 +535,21 @@ void CSessionDlg::Start() {
     autoScroll_->setChecked(true);
     core_.Start();
     RefreshTitle();
+    // The start-up state shows under the help window.
+    ShowNow();
     OnHelp();
 }
 
 // --- panes ---
 
 bool CSessionDlg::Deferred(unsigned refresh) {
-    if (holds_ == 0)
+    if (showing_)
         return false;
     dueRefreshes_ |= refresh;
+    if (holds_ == 0 && !frame_.isActive()) {
+        const qint64 since = sinceShown_.isValid() ? sinceShown_.elapsed() : FRAME_MS;
+        frame_.start(static_cast<int>(std::max<qint64>(0, FRAME_MS - since)));
+    }
     return true;
 }
 
@@ -546,7 +560,15 @@ void CSessionDlg::HoldRefreshes(bool hold) {
     }
     if (holds_ == 0 || --holds_ > 0)
         return;
+    ShowNow();
+}
+
+void CSessionDlg::ShowNow() {
+    frame_.stop();
+    if (holds_ > 0 || dueRefreshes_ == 0)
+        return;
     const unsigned due = std::exchange(dueRefreshes_, 0u);
+    showing_ = true;
     if (due & REFRESH_CHAT)
         RefreshChat();
     if (due & REFRESH_MESSAGES)
@@ -557,6 +579,10 @@ void CSessionDlg::HoldRefreshes(bool hold) {
         RefreshTarget();
     if (due & REFRESH_TITLE)
         RefreshTitle();
+    if (std::exchange(scrollDue_, false))
+        ScrollPanes();
+    showing_ = false;
+    sinceShown_.start();
 }
 
 void CSessionDlg::RefreshChat() {
@@ -605,7 +631,7 @@ void CSessionDlg::RefreshChat() {
     chatFirst_ = count ? rendered(s.lines.front()) : std::string();
     chatLast_ = count ? rendered(s.lines.back()) : std::string();
     scrolling_ = false;
-    ScrollPanes();
+    scrollDue_ = true;
 }
 
 void CSessionDlg::RefreshMessages() {
@@ -626,7 +652,7 @@ void CSessionDlg::RefreshMessages() {
     }
     messagesShown_ = text;
     scrolling_ = false;
-    ScrollPanes();
+    scrollDue_ = true;
 
     const Session& s = core_.session();
     if (s.notices.size() < noticesSeen_)
@@ -661,6 +687,15 @@ void CSessionDlg::NoteArrivals(std::size_t firstLine) {
     RefreshTitle();
 }
 
+void CSessionDlg::ShowLimitWarning(const QString& text) {
+    auto* box = new QMessageBox(QMessageBox::Warning, ProgramName(), text, QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("limit"));
+    box->setWindowModality(Qt::NonModal);
+    box->setAttribute(Qt::WA_ShowWithoutActivating);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->show();
+}
+
 void CSessionDlg::Attention(const QString& who, const QString& what) {
     if (!isSeen())
         askAttention(who, what);
@@ -671,6 +706,7 @@ void CSessionDlg::Seen() {
         return;
     unread_ = 0;
     RefreshTitle();
+    ShowNow();
 }
 
 void CSessionDlg::BuildTray() {
@@ -1093,6 +1129,13 @@ void CSessionDlg::closeEvent(QCloseEvent* event) {
     joinTicker_.Set(false);
     link_.Shutdown();
     event->accept();
+}
+
+bool CSessionDlg::event(QEvent* event) {
+    // A paint shows the session as it stands, even within a frame.
+    if (event->type() == QEvent::UpdateRequest)
+        ShowNow();
+    return QMainWindow::event(event);
 }
 
 void CSessionDlg::changeEvent(QEvent* event) {

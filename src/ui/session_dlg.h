@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <QRect>
@@ -12,6 +13,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dialog_runner.h"
@@ -58,6 +60,39 @@ public:
 
 private:
     QSize default_;
+};
+
+// Hands every call on, except the notice that the recording holds no more events: only a busy
+// session fills it, so the window shows it without a modal box and without the keyboard.
+class QuietLimitPrompter final : public Prompter {
+public:
+    using Handler = std::function<void(const std::string& text)>;
+    QuietLimitPrompter(Prompter& inner, Handler onLimit)
+        : inner_(inner), onLimit_(std::move(onLimit)) {}
+
+    void Inform(Notice notice, const std::string& caption, const std::string& text,
+                BoxIcon icon) override {
+        if (notice == Notice::LogFull)
+            onLimit_(text);
+        else
+            inner_.Inform(notice, caption, text, icon);
+    }
+    BoxAnswer Ask(Question question, const std::string& caption, const std::string& text,
+                  BoxButtons buttons, BoxIcon icon) override {
+        return inner_.Ask(question, caption, text, buttons, icon);
+    }
+    std::optional<std::string> ChooseSaveFile(const FileDialogRequest& request) override {
+        return inner_.ChooseSaveFile(request);
+    }
+    std::optional<std::string> ChooseOpenFile(const FileDialogRequest& request) override {
+        return inner_.ChooseOpenFile(request);
+    }
+    void SetClipboard(const std::string& text) override { inner_.SetClipboard(text); }
+    void Beep(BeepKind kind) override { inner_.Beep(kind); }
+
+private:
+    Prompter& inner_;
+    Handler onLimit_;
 };
 
 // The program's one window: the message window, the chat area, the member list, the target
@@ -140,7 +175,9 @@ public:
     // The window came into sight: the unread count is cleared.
     void Seen();
 
-    // SessionView
+    // SessionView. The refreshes mark their display work as due; it is done once for all that
+    // came in a frame, when control returns to the event loop and before any paint, so that
+    // what a handler sends goes out first and a burst of lines costs one layout.
     void RefreshChat() override;
     void RefreshMessages() override;
     void RefreshMembers() override;
@@ -153,6 +190,8 @@ public:
     void ReplayChanged() override;
     void HoldRefreshes(bool hold) override;
     void RefreshManagement() override;
+    // Does the display work that is due now; tests read the panes after it.
+    void ShowNow();
 
     // TransferView: the progress window of the running transfer.
     void OpenProgress(const std::string& fileLine, std::uint32_t chunks,
@@ -169,6 +208,7 @@ public:
     TransferProgressDialog* TransferWindow() const { return transferWindow_; }
 
 protected:
+    bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -200,6 +240,8 @@ private:
     // (a line to them or whispered, a notice, a question waiting) asks for attention.
     void NoteArrivals(std::size_t firstLine);
     void Attention(const QString& who, const QString& what);
+    // The warning that the recording is full, in a box that leaves the focus where it is.
+    void ShowLimitWarning(const QString& text);
     void BuildTray();
     void OnAutoScrollClicked();
     void OnMemberClicked(QTreeWidgetItem* item);
@@ -208,9 +250,10 @@ private:
     // Forgets the control window; it disappears at once and is destroyed when control returns
     // to the event loop, since it may be the one calling.
     void ForgetReplayWindow();
-    // While refreshes are held, marks the refresh as due and answers true.
+    // Marks the refresh as due and answers true, unless the due work is being done.
     bool Deferred(unsigned refresh);
 
+    QuietLimitPrompter quietLimit_;
     // Questions that wait for the user ask for attention first; the core asks through it.
     AttentionPrompter attention_;
     SessionLink link_;
@@ -279,6 +322,12 @@ private:
     // Nesting depth of held refreshes, and the refreshes due on release.
     int holds_ = 0;
     unsigned dueRefreshes_ = 0;
+    // The due work is done at most once a frame: the timer waits out the rest of the frame
+    // since it was last done, and nothing when the window has been quiet.
+    QTimer frame_;
+    QElapsedTimer sinceShown_;
+    bool showing_ = false;
+    bool scrollDue_ = false;
 };
 
 } // namespace kolvena::ui

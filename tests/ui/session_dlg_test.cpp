@@ -45,6 +45,11 @@ class SessionDlgTest : public ::testing::Test, public TestWindow {
 protected:
     QCheckBox* Box(const char* id) { return window.findChild<QCheckBox*>(id); }
     QLineEdit* Input() { return window.findChild<QLineEdit*>("1008"); }
+    // The title the next paint shows.
+    QString Title() {
+        window.ShowNow();
+        return window.windowTitle();
+    }
     Session& S() { return test::SessionOf(window.Core()); }
     // Both panes show exactly what the session holds.
     void ExpectPanesMatchSession() {
@@ -89,7 +94,7 @@ protected:
 TEST_F(SessionDlgTest, StartsIdleWithBannerAndHelpAndEscapeClosesNothing) {
     EXPECT_EQ(runner.shown, std::vector<QString>{"141"});
     EXPECT_TRUE(prompter.boxes.empty());
-    EXPECT_EQ(window.windowTitle(), "Kolvena v1.0 未与会话连接");
+    EXPECT_EQ(Title(), "Kolvena v1.0 未与会话连接");
     EXPECT_EQ(Rows(), QStringList{});
     EXPECT_EQ(TextsOf(window, {"1005", "32774", "32773"}), "|退出会话|离开一会");
     EXPECT_EQ(S().lines.size(), 4u);
@@ -236,7 +241,7 @@ TEST_F(SessionDlgTest, CreateJoinAndRenameDialogsStartFromAndAskTheCore) {
         EXPECT_TRUE(Click(details, "1"));
     });
     EXPECT_EQ(window.Link().Code(), MakeAddressCode("127.0.0.1"));
-    EXPECT_EQ(window.windowTitle(), "Kolvena v1.0  主题: 闲聊 ---- 在线人数: 1 ");
+    EXPECT_EQ(Title(), "Kolvena v1.0  主题: 闲聊 ---- 在线人数: 1 ");
     EXPECT_EQ(window.Mode(), WindowMode::Live);
 
     Open(ID_RENAME, [](QDialog& rename) {
@@ -295,7 +300,7 @@ TEST_F(SessionDlgTest, PanesListTitleAndButtonsShowTheSession) {
     window.SelectTarget(2);
     EXPECT_EQ(Rows(3), (QStringList{"全体||", "Ann(组长)|1|01:46:40", "Bob|2|01:46:40"}));
     EXPECT_EQ(TextOf(window, "1005"), "Bob");
-    EXPECT_EQ(window.windowTitle(), "Kolvena v1.0  主题: 闲聊 ---- 在线人数: 2 ");
+    EXPECT_EQ(Title(), "Kolvena v1.0  主题: 闲聊 ---- 在线人数: 2 ");
 
     for (const char* line : {"-->> lead byte at end \x81", "-->> two\r\nlines", "-->> \xff\xfe"})
         Say(line);
@@ -452,6 +457,57 @@ TEST_F(SessionDlgTest, AutoScrollOffKeepsThePositionOnJumpsToTheEnd) {
     EXPECT_EQ(bar->value(), bar->maximum());
 }
 
+// Lines that arrive in one turn of the event loop are shown together once it runs: complete, in
+// order, and scrolled as the auto-scroll box says, without a call from the test.
+TEST_F(SessionDlgTest, ABurstOfLinesIsShownCompleteInOrderAndScrolledByTheRules) {
+    auto* chat = window.findChild<QPlainTextEdit*>("1001");
+    QScrollBar* bar = chat->verticalScrollBar();
+    const auto burst = [&](int lines) {
+        const QString before = chat->toPlainText();
+        for (int k = 0; k < lines; ++k)
+            test::CoreAccess::Parts(window.Core())
+                .show.SayNow("-->> " + std::to_string(S().lines.size()));
+        EXPECT_EQ(chat->toPlainText(), before); // no display work within the turn
+        EXPECT_TRUE(WaitFor([&] { return chat->toPlainText() == PaneText(S().RenderLines()); }));
+        return bar->value() == bar->maximum() ? -1 : bar->value();
+    };
+    EXPECT_EQ(burst(5000), -1); // at the end
+    Box("1053")->click();
+    bar->setValue(7);
+    EXPECT_EQ(burst(300), 7);
+    Box("1053")->click();
+    EXPECT_EQ(burst(300), -1);
+}
+
+// While a join is under way, each tick of the join timer adds a dot to the joining line and the
+// pane shows each; the join fails only once the event loop runs.
+TEST_F(SessionDlgTest, JoiningLineGainsADotOnEachTick) {
+    Join("127.0.0.1");
+    QString line = "-->> 正在登陆会话主机 请稍候 ...";
+    for (int tick = 0; tick < 3; ++tick) {
+        EXPECT_TRUE(ChatHas(line)) << tick;
+        window.Core().commands().JoinTick();
+        line += '.';
+    }
+    EXPECT_TRUE(ChatHas(line));
+}
+
+// A recording without a next part to go on in fills up: the warning neither blocks nor takes
+// the keyboard.
+TEST_F(SessionDlgTest, FullRecordingWarnsWithoutAModalBox) {
+    Create();
+    EventLog& log = test::RecorderOf(window.Core()).log;
+    while (log.AppendEvent(EventKind::EvChatLine, "x")) {
+    }
+    auto* box = window.findChild<QWidget*>("limit");
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_FALSE(box->isModal());
+    EXPECT_TRUE(box->testAttribute(Qt::WA_ShowWithoutActivating));
+    EXPECT_TRUE(std::none_of(prompter.boxes.begin(), prompter.boxes.end(),
+                             [](const auto& shown) { return shown.notice == Notice::LogFull; }));
+}
+
 TEST_F(SessionDlgTest, TargetFollowsTheListAndRightClickMenusOnlyMembers) {
     Create();
     auto* list = window.findChild<QTreeWidget*>("1003");
@@ -573,7 +629,7 @@ TEST_F(ReplayWindowTest, ControlWindowFollowsPlayPauseSeekAndEnd) {
     EXPECT_TRUE(Control().isVisible());
     EXPECT_TRUE(ControlOpen());
     EXPECT_EQ(View(), " (暂停播放)|播放| <闲聊>  00:00:00-00:00:40|1|paused");
-    EXPECT_EQ(window.windowTitle(), "Kolvena v1.0  主题:  ---- 在线人数: 0 (会话重放--暂停)");
+    EXPECT_EQ(Title(), "Kolvena v1.0  主题:  ---- 在线人数: 0 (会话重放--暂停)");
     EXPECT_EQ(window.Mode(), WindowMode::ReplayLoaded);
     EXPECT_TRUE(Box("1054")->isEnabled());
     Open(ID_RECORDING_PROPERTIES, [](QDialog& properties) {
@@ -586,8 +642,7 @@ TEST_F(ReplayWindowTest, ControlWindowFollowsPlayPauseSeekAndEnd) {
     for (int i = 0; i < 3; ++i)
         window.Core().replay().Tick();
     EXPECT_EQ(View(), " (正在播放)|暂停| <闲聊>  00:00:04-00:00:40|3|");
-    EXPECT_EQ(window.windowTitle(),
-              "Kolvena v1.0  主题: 闲聊 ---- 在线人数: 1 (会话重放--正在播放)");
+    EXPECT_EQ(Title(), "Kolvena v1.0  主题: 闲聊 ---- 在线人数: 1 (会话重放--正在播放)");
     EXPECT_EQ(window.ReplayTimerOf().IntervalMs(), 1000);
     Trigger(ID_PAUSE);
     EXPECT_EQ(View(), " (暂停播放)|播放| <闲聊>  00:00:06-00:00:40|4|paused");

@@ -73,6 +73,9 @@ bool Click(QWidget& parent, const char* objectName) {
 }
 
 QString TextOf(QWidget& parent, const char* objectName) {
+    // What the next paint would show.
+    if (auto* window = dynamic_cast<ui::CSessionDlg*>(&parent))
+        window->ShowNow();
     if (auto* edit = parent.findChild<QLineEdit*>(objectName))
         return edit->text();
     if (auto* pane = parent.findChild<QPlainTextEdit*>(objectName))
@@ -165,6 +168,7 @@ QAction* TestWindow::Action(int id) {
 void TestWindow::Trigger(int id) {
     if (QAction* action = Action(id))
         action->trigger();
+    window.ShowNow();
 }
 
 void TestWindow::Open(int command, ScriptedRunner::Step step) {
@@ -175,6 +179,7 @@ void TestWindow::Open(int command, ScriptedRunner::Step step) {
 void TestWindow::Send(const QString& text) {
     Type(window, "1008", text);
     EXPECT_TRUE(Click(window, "32778"));
+    window.ShowNow();
 }
 
 void TestWindow::Create() {
@@ -215,6 +220,7 @@ QString TestWindow::Marks(std::initializer_list<int> ids, bool checked) {
 
 QStringList TestWindow::Rows(int columns) {
     QStringList rows;
+    window.ShowNow();
     auto* list = window.findChild<QTreeWidget*>("1003");
     for (int k = 0; list != nullptr && k < list->topLevelItemCount(); ++k) {
         QStringList row;

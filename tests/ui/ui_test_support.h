@@ -33,7 +33,8 @@ public:
 // Sets a line edit's text as if typed, so that the edit's own limits apply.
 void Type(QWidget& parent, const char* objectName, const QString& text);
 bool Click(QWidget& parent, const char* objectName);
-// The text of the line edit, text pane, label or button with that object name.
+// The text of the line edit, text pane, label or button with that object name; in a window,
+// once the display work due is done.
 QString TextOf(QWidget& parent, const char* objectName);
 // The texts of the controls, in the order given, joined by "|".
 QString TextsOf(QWidget& parent, std::initializer_list<const char*> ids);
@@ -65,6 +66,7 @@ struct TestWindow {
     explicit TestWindow(std::uint16_t port = 0, std::uint16_t transferPort = 0);
 
     QAction* Action(int id);
+    // Triggers the action; the window then shows what it did (and Send too).
     void Trigger(int id);
     // Runs the dialog that the command opens with the step.
     void Open(int command, ScriptedRunner::Step step);
@@ -77,7 +79,7 @@ struct TestWindow {
     void Leave();
     // One mark per action: 'x' when it is enabled (or, when `checked`, checked), else '-'.
     QString Marks(std::initializer_list<int> ids, bool checked = false);
-    // The member list's rows, their first columns joined by "|".
+    // Shown now, the member list's rows, their first columns joined by "|".
     QStringList Rows(int columns = 1);
     bool ChatHas(const QString& line);
 
