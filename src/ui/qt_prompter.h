@@ -48,18 +48,24 @@ private:
     FileFolders folders_;
 };
 
-// Hands every call on to another prompter, telling first of the questions that wait for the
-// user (a member's notice to approve, a file offered), so that a window out of sight can ask
-// for attention before its box blocks.
-class AttentionPrompter final : public Prompter {
+// What the window's core asks through: every call goes on to the window's prompter, but the
+// questions that wait for the user (a member's notice to approve, a file offered) are told
+// first, so that a window out of sight can ask for attention before its box blocks, and the
+// notice that the recording holds no more events (only a busy session fills it) goes to the
+// window instead, to be shown without a modal box and without taking the keyboard.
+class WindowPrompter final : public Prompter {
 public:
-    using Handler = std::function<void(const std::string& caption, const std::string& text)>;
-    AttentionPrompter(Prompter& inner, Handler onWaiting)
-        : inner_(inner), onWaiting_(std::move(onWaiting)) {}
+    using Waiting = std::function<void(const std::string& caption, const std::string& text)>;
+    using Limit = std::function<void(const std::string& text)>;
+    WindowPrompter(Prompter& inner, Waiting onWaiting, Limit onLimit)
+        : inner_(inner), onWaiting_(std::move(onWaiting)), onLimit_(std::move(onLimit)) {}
 
     void Inform(Notice notice, const std::string& caption, const std::string& text,
                 BoxIcon icon) override {
-        inner_.Inform(notice, caption, text, icon);
+        if (notice == Notice::LogFull)
+            onLimit_(text);
+        else
+            inner_.Inform(notice, caption, text, icon);
     }
     BoxAnswer Ask(Question question, const std::string& caption, const std::string& text,
                   BoxButtons buttons, BoxIcon icon) override {
@@ -78,7 +84,8 @@ public:
 
 private:
     Prompter& inner_;
-    Handler onWaiting_;
+    Waiting onWaiting_;
+    Limit onLimit_;
 };
 
 // Loads Qt's own Simplified Chinese texts (standard buttons, file dialogs, context menus)

@@ -192,14 +192,13 @@ QCheckBox* MakeCheckBox(QWidget* parent, int id, const char* text) {
 
 CSessionDlg::CSessionDlg(const Clock& clock, Prompter& prompter, DialogRunner& dialogs,
                          LinkOptions link, std::uint16_t transferPort, QWidget* parent)
-    : QMainWindow(parent), quietLimit_(prompter,
-                                       [this](const std::string& text) {
-                                           ShowLimitWarning(QString::fromStdString(text));
-                                       }),
-      attention_(quietLimit_,
-                 [this](const std::string& caption, const std::string& text) {
-                     Attention(QString::fromStdString(caption), QString::fromStdString(text));
-                 }),
+    : QMainWindow(parent),
+      attention_(
+          prompter,
+          [this](const std::string& caption, const std::string& text) {
+              Attention(QString::fromStdString(caption), QString::fromStdString(text));
+          },
+          [this](const std::string& text) { ShowLimitWarning(QString::fromStdString(text)); }),
       link_(prompter, std::move(link)), transfers_(prompter, *this, transferPort),
       core_(clock, attention_, link_, *this, transfers_, replayTimer_), prompter_(prompter),
       dialogs_(dialogs), clock_(clock) {

@@ -62,39 +62,6 @@ private:
     QSize default_;
 };
 
-// Hands every call on, except the notice that the recording holds no more events: only a busy
-// session fills it, so the window shows it without a modal box and without the keyboard.
-class QuietLimitPrompter final : public Prompter {
-public:
-    using Handler = std::function<void(const std::string& text)>;
-    QuietLimitPrompter(Prompter& inner, Handler onLimit)
-        : inner_(inner), onLimit_(std::move(onLimit)) {}
-
-    void Inform(Notice notice, const std::string& caption, const std::string& text,
-                BoxIcon icon) override {
-        if (notice == Notice::LogFull)
-            onLimit_(text);
-        else
-            inner_.Inform(notice, caption, text, icon);
-    }
-    BoxAnswer Ask(Question question, const std::string& caption, const std::string& text,
-                  BoxButtons buttons, BoxIcon icon) override {
-        return inner_.Ask(question, caption, text, buttons, icon);
-    }
-    std::optional<std::string> ChooseSaveFile(const FileDialogRequest& request) override {
-        return inner_.ChooseSaveFile(request);
-    }
-    std::optional<std::string> ChooseOpenFile(const FileDialogRequest& request) override {
-        return inner_.ChooseOpenFile(request);
-    }
-    void SetClipboard(const std::string& text) override { inner_.SetClipboard(text); }
-    void Beep(BeepKind kind) override { inner_.Beep(kind); }
-
-private:
-    Prompter& inner_;
-    Handler onLimit_;
-};
-
 // The program's one window: the message window, the chat area, the member list, the target
 // field, the input line, the command buttons and checkboxes, the menus and the toolbar. It owns
 // the session's endpoint and core for the whole run and turns the user's commands into the
@@ -253,9 +220,8 @@ private:
     // Marks the refresh as due and answers true, unless the due work is being done.
     bool Deferred(unsigned refresh);
 
-    QuietLimitPrompter quietLimit_;
-    // Questions that wait for the user ask for attention first; the core asks through it.
-    AttentionPrompter attention_;
+    // What the core asks through (see WindowPrompter).
+    WindowPrompter attention_;
     SessionLink link_;
     // The progress window of the running transfer; it outlives the transfers, which may still
     // close it as they go.
