@@ -203,7 +203,16 @@ CSessionDlg::CSessionDlg(const Clock& clock, Prompter& prompter, DialogRunner& d
       core_(clock, attention_, link_, *this, transfers_, replayTimer_), prompter_(prompter),
       dialogs_(dialogs), clock_(clock) {
     openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
-    isSeen = [this] { return isActiveWindow() && !isMinimized(); };
+    // The user sees the window while it or one of its own boxes and dialogs is active.
+    isSeen = [this] {
+        if (isMinimized())
+            return false;
+        for (const QWidget* active = QApplication::activeWindow(); active != nullptr;
+             active = active->parentWidget())
+            if (active == this)
+                return true;
+        return false;
+    };
     askAttention = [this](const QString& who, const QString& what) {
         QApplication::alert(this);
         if (tray_ != nullptr)
