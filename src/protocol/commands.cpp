@@ -523,7 +523,7 @@ void Commands::Clear() {
 
 // --- file offer ---
 
-void Commands::OfferFile() {
+void Commands::OfferFileAt(const std::optional<std::string>& dropped) {
     Session& session = core_.session;
     Prompter& prompter = core_.prompter;
     if (core_.recorder.state != ReplayState::NoReplay) {
@@ -543,7 +543,7 @@ void Commands::OfferFile() {
         return;
     }
     const std::optional<std::string> path =
-        prompter.ChooseOpenFile({"*", "*.*", "All files (*.*) | *.* ||"});
+        dropped ? dropped : prompter.ChooseOpenFile({"*", "*.*", "All files (*.*) | *.* ||"});
     if (!path)
         return;
 

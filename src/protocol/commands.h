@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "core_parts.h"
@@ -115,7 +116,10 @@ public:
 
     // The offer command: its refusals, the open dialog, then the offer packet to the current
     // target. The transfer starts when the recipient accepts.
-    void OfferFile();
+    // The file is chosen in the open dialog.
+    void OfferFile() { OfferFileAt(std::nullopt); }
+    // The file dropped on the target (UTF-8 path), or chosen in the open dialog when none.
+    void OfferFileAt(const std::optional<std::string>& dropped);
 
     // Settings: fill the dialog, validate its OK (false keeps it open), apply it.
     SettingsValues OpenSettings() const;

@@ -5,6 +5,8 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -15,6 +17,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -301,6 +304,10 @@ void CSessionDlg::BuildControls() {
     members_->header()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
     members_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     members_->setContextMenuPolicy(Qt::CustomContextMenu);
+    // A file dropped on a member is offered to that member.
+    members_->setAcceptDrops(true);
+    members_->viewport()->setAcceptDrops(true);
+    members_->viewport()->installEventFilter(this);
     Put(members_, 279, 8, 142, 179, MEMBER_LIST);
     connect(members_, &QTreeWidget::itemClicked, this,
             [this](QTreeWidgetItem* item) { OnMemberClicked(item); });
@@ -931,6 +938,24 @@ void CSessionDlg::OnMemberClicked(QTreeWidgetItem* item) {
         SelectTarget(members_->indexOfTopLevelItem(item));
 }
 
+void CSessionDlg::OnMemberDrop(QDropEvent& drop) {
+    drop.acceptProposedAction();
+    const QList<QUrl> urls = drop.mimeData()->urls();
+    const QString path =
+        urls.size() == 1 && urls.front().isLocalFile() ? urls.front().toLocalFile() : QString();
+    if (path.isEmpty() || QFileInfo(path).isDir()) {
+        prompter_.Inform(Notice::Refused, "无法传输文件",
+                         "一次只能传输一个文件，请把单个文件(不是文件夹)拖到成员上。",
+                         BoxIcon::Information);
+        return;
+    }
+    // The member dropped on becomes the target, as a click makes it; the offer's own checks
+    // and boxes follow (nobody, the own member, a transfer under way).
+    QTreeWidgetItem* item = members_->itemAt(drop.position().toPoint());
+    SelectTarget(item != nullptr ? members_->indexOfTopLevelItem(item) : 0);
+    core_.commands().OfferFileAt(path.toStdString());
+}
+
 void CSessionDlg::OnMemberMenuRequested(const QPoint& position) {
     QTreeWidgetItem* item = members_->itemAt(position);
     if (item == nullptr)
@@ -1154,6 +1179,24 @@ void CSessionDlg::changeEvent(QEvent* event) {
 }
 
 bool CSessionDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (members_ != nullptr && watched == members_->viewport()) {
+        switch (event->type()) {
+        case QEvent::DragEnter:
+        case QEvent::DragMove: {
+            auto* drag = static_cast<QDragMoveEvent*>(event);
+            if (drag->mimeData()->hasUrls())
+                drag->acceptProposedAction();
+            else
+                drag->ignore();
+            return true;
+        }
+        case QEvent::Drop:
+            OnMemberDrop(*static_cast<QDropEvent*>(event));
+            return true;
+        default:
+            break;
+        }
+    }
     if (watched == centralWidget() && event->type() == QEvent::Resize) {
         LayOutAll();
         return false;

@@ -31,6 +31,7 @@
 
 class QAction;
 class QCheckBox;
+class QDropEvent;
 class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
@@ -213,6 +214,8 @@ private:
     void OnAutoScrollClicked();
     void OnMemberClicked(QTreeWidgetItem* item);
     void OnMemberMenuRequested(const QPoint& position);
+    // One file dropped on a member is offered to it; several, or a folder, are refused.
+    void OnMemberDrop(QDropEvent& drop);
     void OpenReplayWindow();
     // Forgets the control window; it disappears at once and is destroyed when control returns
     // to the event loop, since it may be the one calling.

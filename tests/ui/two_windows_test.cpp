@@ -1,7 +1,9 @@
 #include <QApplication>
 #include <QCheckBox>
+#include <QDropEvent>
 #include <QListWidget>
 #include <QMenu>
+#include <QMimeData>
 #include <QTreeWidget>
 #include <chrono>
 #include <filesystem>
@@ -64,9 +66,28 @@ TEST_F(TwoWindowsTest, SessionAndFileTravelBetweenTwoWindows) {
         bytes[i] = static_cast<char>((i * 131 + i / 7) & 0xff);
     WriteFileBytes(dir.File("big.bin"), bytes);
     const std::string saved = dir.File("saved.bin");
-    ann->prompter.paths = {dir.File("big.bin")};
+    // Dropped on Bob's row: two files, or a folder, are refused; one is offered to him.
+    auto* list = ann->window.findChild<QTreeWidget*>("1003");
+    const QPoint onBob = list->visualItemRect(list->topLevelItem(2)).center();
+    const auto drop = [&](const QStringList& paths) {
+        QMimeData data;
+        QList<QUrl> urls;
+        for (const QString& path : paths)
+            urls << QUrl::fromLocalFile(path);
+        data.setUrls(urls);
+        QDragEnterEvent enter(onBob, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(list->viewport(), &enter);
+        EXPECT_TRUE(enter.isAccepted());
+        QDropEvent event(onBob, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(list->viewport(), &event);
+    };
+    const QString big = QString::fromStdString(dir.File("big.bin"));
+    for (const QStringList& refused : {QStringList{big, big}, QStringList{dir.Path().c_str()}}) {
+        drop(refused);
+        EXPECT_EQ(ann->prompter.boxes.back().caption, "无法传输文件");
+    }
     bob->prompter.paths = {saved};
-    ann->Trigger(ID_OFFER);
+    drop({big});
     ASSERT_TRUE(WaitFor(
         [&] {
             return std::filesystem::exists(saved) && ann->TransferIdle() && bob->TransferIdle();
