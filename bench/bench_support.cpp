@@ -43,6 +43,23 @@ int ConnectTo(std::uint16_t port, const char* source, bool wait) {
 
 using SteadyClock = std::chrono::steady_clock;
 
+std::optional<std::uint16_t> AwaitWelcome(int fd, PacketAssembler& assembler,
+                                          SteadyClock::time_point deadline) {
+    char buffer[65536];
+    while (SteadyClock::now() < deadline) {
+        pollfd p{fd, POLLIN, 0};
+        ::poll(&p, 1, 100);
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n > 0)
+            assembler.Feed(std::string_view(buffer, static_cast<std::size_t>(n)));
+        for (auto r = assembler.Next(); r.status == PacketAssembler::Status::Packet;
+             r = assembler.Next())
+            if (const auto w = ReadWelcome(r.packet))
+                return static_cast<std::uint16_t>(w->roster.size());
+    }
+    return std::nullopt;
+}
+
 double Percentile(std::vector<double>& values, double p) {
     if (values.empty())
         return 0;
@@ -64,7 +81,6 @@ std::string LoadGenerator::Join(std::uint16_t port, int memberCount) {
     Close();
     members_ = std::vector<Member>(static_cast<std::size_t>(memberCount));
     const auto deadline = SteadyClock::now() + std::chrono::seconds(30);
-    char buffer[65536];
     for (int i = 0; i < memberCount; ++i) {
         Member& m = members_[static_cast<std::size_t>(i)];
         while ((m.fd = ConnectTo(port)) < 0 && SteadyClock::now() < deadline)
@@ -76,19 +92,9 @@ std::string LoadGenerator::Join(std::uint16_t port, int memberCount) {
         m.outgoing = BuildLogin(name);
         Flush(m);
         m.lastSeen.assign(static_cast<std::size_t>(memberCount), -1);
-        while (!m.welcomed && SteadyClock::now() < deadline) {
-            pollfd p{m.fd, POLLIN, 0};
-            ::poll(&p, 1, 100);
-            const ssize_t n = ::recv(m.fd, buffer, sizeof buffer, 0);
-            if (n > 0)
-                m.assembler.Feed(std::string_view(buffer, static_cast<std::size_t>(n)));
-            for (auto r = m.assembler.Next(); r.status == PacketAssembler::Status::Packet;
-                 r = m.assembler.Next()) {
-                if (const auto w = ReadWelcome(r.packet)) {
-                    m.welcomed = true;
-                    m.buddyId = static_cast<std::uint16_t>(w->roster.size());
-                }
-            }
+        if (const auto id = AwaitWelcome(m.fd, m.assembler, deadline)) {
+            m.welcomed = true;
+            m.buddyId = *id;
         }
         if (!m.welcomed)
             return "member " + std::to_string(i) + " got no Welcome";

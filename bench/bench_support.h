@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,11 @@ using test::FreePort;
 // From the own address `source` (a loopback address) when given; with wait false the connect
 // itself does not wait either, and its failure shows on the socket.
 int ConnectTo(std::uint16_t port, const char* source = nullptr, bool wait = true);
+
+// Reads the connection of a member that has sent its Login until the host's Welcome arrives:
+// the own BuddyID it gives, or nothing when none came by the deadline.
+std::optional<std::uint16_t> AwaitWelcome(int fd, PacketAssembler& assembler,
+                                          std::chrono::steady_clock::time_point deadline);
 
 // The value below which the fraction p of the values lie (they are reordered).
 double Percentile(std::vector<double>& values, double p);

@@ -33,6 +33,7 @@
 using namespace kolvena;
 using kolvena::bench::ConnectTo;
 using kolvena::bench::FreePort;
+using kolvena::bench::Percentile;
 using SteadyClock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
@@ -85,29 +86,10 @@ bool Join(Member& m, std::uint16_t port, const std::string& name, const char* so
         return false;
     m.outgoing = BuildLogin(name);
     Flush(m);
-    char buffer[65536];
-    for (const auto end = SteadyClock::now() + 10s; SteadyClock::now() < end;) {
-        pollfd p{m.fd, POLLIN, 0};
-        ::poll(&p, 1, 100);
-        const ssize_t n = ::recv(m.fd, buffer, sizeof buffer, 0);
-        if (n > 0)
-            m.assembler.Feed(std::string_view(buffer, static_cast<std::size_t>(n)));
-        for (auto r = m.assembler.Next(); r.status == PacketAssembler::Status::Packet;
-             r = m.assembler.Next())
-            if (const auto w = ReadWelcome(r.packet)) {
-                m.buddyId = static_cast<std::uint16_t>(w->roster.size());
-                return true;
-            }
-    }
-    return false;
-}
-
-double Percentile(std::vector<double> values, double p) {
-    if (values.empty())
-        return 0;
-    const std::size_t k = std::min(values.size() - 1, static_cast<std::size_t>(p * values.size()));
-    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(k), values.end());
-    return values[k];
+    const auto id = bench::AwaitWelcome(m.fd, m.assembler, SteadyClock::now() + 10s);
+    if (id)
+        m.buddyId = *id;
+    return id.has_value();
 }
 
 // The flood: connections from 127.0.0.3, `inFlight` at a time, each until the host closes it.
