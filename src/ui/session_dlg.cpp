@@ -31,6 +31,7 @@
 #include <cmath>
 #include <utility>
 
+#include "chat_text.h"
 #include "command_ids.h"
 #include "dialog_units.h"
 #include "extras_dialogs.h"
@@ -277,6 +278,7 @@ void CSessionDlg::BuildControls() {
     chat_ = MakePane(central, 1001);
     chat_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     chat_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    chatText_ = new ChatText(*chat_);
     Put(chat_, 6, 72, 267, 198, CHAT_PANE);
     findBar_ = new FindBar(*chat_, central);
     findBar_->onShownChanged = [this] { LayOutAll(); };
@@ -284,7 +286,10 @@ void CSessionDlg::BuildControls() {
         connect(pane->verticalScrollBar(), &QScrollBar::valueChanged, this, [this, pane](int top) {
             if (scrolling_)
                 return;
-            (pane == chat_ ? chatTop_ : messageTop_) = top;
+            if (pane == chat_)
+                chatTop_ = chatText_->TopPosition();
+            else
+                messageTop_ = top;
         });
     }
 
@@ -613,30 +618,18 @@ void CSessionDlg::RefreshChat() {
                             (chatShown_ == 0 || (rendered(s.lines.front()) == chatFirst_ &&
                                                  rendered(s.lines[chatShown_ - 1]) == chatLast_));
     std::size_t from = chatShown_;
+    // A rebuild keeps the line the user reads at the top of the view.
+    const int topLine = appendable ? 0 : chatText_->LineOf(chatTop_);
     if (!appendable) {
-        chat_->setPlainText(QStringLiteral("\n"));
+        chatText_->Clear();
         chatBuilt_ = true;
         from = 0;
     }
-    // The text ends with one empty line after the last line: lines go in front of it, a run
-    // of lines of one colour at a time.
-    QTextDocument* document = chat_->document();
-    QTextCursor cursor(document);
-    cursor.setPosition(std::max(0, document->characterCount() - 2));
-    std::string run;
-    LineColour runColour = LineColour::Plain;
-    for (std::size_t i = from; i <= count; ++i) {
-        const LineColour colour = i < count ? ColourOf(s.lines[i], s) : LineColour::Plain;
-        if (!run.empty() && (i == count || colour != runColour)) {
-            cursor.insertText(PaneText(run), FormatOf(runColour));
-            run.clear();
-        }
-        if (i == count)
-            break;
-        runColour = colour;
-        run += rendered(s.lines[i]);
-        run += "\r\n";
-    }
+    for (std::size_t i = from; i < count; ++i)
+        chatText_->Add(PaneText(rendered(s.lines[i])), FormatOf(ColourOf(s.lines[i], s)));
+    chatText_->Flush();
+    if (!appendable)
+        chatTop_ = chatText_->PositionOfLine(topLine);
     if (appendable)
         NoteArrivals(from);
     findBar_->Refresh();
@@ -753,7 +746,7 @@ void CSessionDlg::ScrollPanes() {
             pane->verticalScrollBar()->setValue(pane->verticalScrollBar()->maximum());
     } else {
         messages_->verticalScrollBar()->setValue(messageTop_);
-        chat_->verticalScrollBar()->setValue(chatTop_);
+        chatText_->ScrollTo(chatTop_);
     }
     scrolling_ = false;
 }
@@ -764,7 +757,7 @@ void CSessionDlg::OnAutoScrollClicked() {
         return;
     }
     messageTop_ = messages_->document()->blockCount();
-    chatTop_ = chat_->document()->blockCount();
+    chatTop_ = chatText_->End();
 }
 
 void CSessionDlg::RefreshMembers() {

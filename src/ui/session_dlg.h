@@ -39,6 +39,7 @@ class QPushButton;
 class QSystemTrayIcon;
 
 namespace kolvena::ui {
+class ChatText;
 class FindBar;
 } // namespace kolvena::ui
 class QToolBar;
@@ -254,7 +255,8 @@ private:
     bool messagesBuilt_ = false;
     std::string messagesShown_;
 
-    // Where the user last scrolled each pane, kept while auto-scroll is off.
+    // Where the user last scrolled each pane, kept while auto-scroll is off: the message
+    // window's top line, the chat area's text position at the top.
     int messageTop_ = 0;
     int chatTop_ = 0;
     // Set while the window itself moves the panes, so that only the user's scrolling counts.
@@ -262,6 +264,7 @@ private:
 
     QPlainTextEdit* messages_ = nullptr;
     QPlainTextEdit* chat_ = nullptr;
+    ChatText* chatText_ = nullptr;
     QTreeWidget* members_ = nullptr;
     QLineEdit* target_ = nullptr;
     QLineEdit* input_ = nullptr;

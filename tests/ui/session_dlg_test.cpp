@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -14,6 +15,7 @@
 #include <QSlider>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QTextDocumentFragment>
 #include <QToolBar>
 #include <QTreeWidget>
 #include <algorithm>
@@ -62,6 +64,16 @@ protected:
         test::CoreAccess::Parts(window.Core()).show.Say(text);
         window.RefreshChat();
         ExpectPanesMatchSession();
+    }
+    // The chat area's line at the top of its view, as painted.
+    QString TopLine() {
+        window.ShowNow();
+        QApplication::processEvents();
+        auto* pane = window.findChild<QPlainTextEdit*>("1001");
+        const QTextCursor at = pane->cursorForPosition(QPoint(0, pane->fontMetrics().height() / 2));
+        const QString text = pane->toPlainText();
+        const auto start = text.lastIndexOf('\n', std::max(0, at.position() - 1)) + 1;
+        return text.mid(start, text.indexOf('\n', start) - start);
     }
     void ShowTimes(bool on) {
         S().settings.showTimeOnChat = on;
@@ -339,10 +351,17 @@ TEST_F(SessionDlgTest, ChatLinesAreColouredByWhoSaidWhatToWhom) {
     Say("-->> 系统");
     const auto colours = [&] {
         QStringList out;
-        const QTextDocument* document = window.findChild<QPlainTextEdit*>("1001")->document();
-        QTextBlock block = document->findBlockByNumber(int(first));
-        for (int k = 0; k < 5 && block.isValid(); ++k, block = block.next()) {
-            const QTextCharFormat format = block.begin().fragment().charFormat();
+        auto* pane = window.findChild<QPlainTextEdit*>("1001");
+        const QStringList lines = TextOf(window, "1001").split('\n');
+        int at = 0;
+        for (std::size_t k = 0; k < first; ++k)
+            at += int(lines.value(int(k)).size()) + 1;
+        for (std::size_t k = first; k < first + 5 && int(k) < lines.size(); ++k) {
+            // The format of a line's first character.
+            QTextCursor cursor(pane->document());
+            cursor.setPosition(at + 1);
+            at += int(lines[int(k)].size()) + 1;
+            const QTextCharFormat format = cursor.charFormat();
             out << (format.hasProperty(QTextFormat::ForegroundBrush)
                         ? format.foreground().color().name()
                         : "-");
@@ -355,6 +374,47 @@ TEST_F(SessionDlgTest, ChatLinesAreColouredByWhoSaidWhatToWhom) {
     EXPECT_EQ(QSet<QString>(shown.begin(), shown.end()).size(), 5) << shown.join(' ').toStdString();
     ShowTimes(true);
     EXPECT_EQ(colours(), shown);
+}
+
+// Lines share blocks to save memory, which nobody sees: copying gives a line break after each
+// line, and a triple click still takes one line, also in the middle of a block and at its end.
+TEST_F(SessionDlgTest, ChatLinesCopyAndTripleClickAsLines) {
+    for (int k = 0; k < 20; ++k)
+        Say(k == 5 ? std::string() : "-->> line " + std::to_string(k));
+    // Empty lines are lines too, also the first, when the text is rebuilt.
+    S().lines.insert(S().lines.begin(), S().lines[5]);
+    S().lines.front().text.clear();
+    window.RefreshChat();
+    ExpectPanesMatchSession();
+    auto* pane = window.findChild<QPlainTextEdit*>("1001");
+    ASSERT_LT(pane->document()->blockCount(), int(S().lines.size()));
+    pane->selectAll();
+    EXPECT_EQ(pane->textCursor().selection().toPlainText(), PaneText(S().RenderLines()));
+
+    const auto tripleClick = [pane](const QString& line) {
+        const int at = int(pane->toPlainText().indexOf(line)) + 2;
+        QTextCursor cursor(pane->document());
+        cursor.setPosition(at);
+        const QPoint point = pane->cursorRect(cursor).center();
+        for (const QEvent::Type type :
+             {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
+              QEvent::MouseButtonRelease, QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+            QMouseEvent event(type, point, pane->viewport()->mapToGlobal(point), Qt::LeftButton,
+                              type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton,
+                              Qt::NoModifier);
+            QApplication::sendEvent(pane->viewport(), &event);
+        }
+        return pane->textCursor().selection().toPlainText();
+    };
+    for (const char* line : {"-->> line 3", "-->> line 12", "-->> line 19"}) {
+        pane->verticalScrollBar()->setValue(0);
+        pane->ensureCursorVisible();
+        QTextCursor cursor(pane->document());
+        cursor.setPosition(int(pane->toPlainText().indexOf(QString::fromUtf8(line))));
+        pane->setTextCursor(cursor);
+        pane->ensureCursorVisible();
+        EXPECT_EQ(tripleClick(QString::fromUtf8(line)), QString::fromUtf8(line) + "\n") << line;
+    }
 }
 
 // The find bar finds every match ignoring case, in lines that arrive meanwhile too; Enter and
@@ -445,11 +505,13 @@ TEST_F(SessionDlgTest, AutoScrollOffKeepsThePositionOnJumpsToTheEnd) {
     Say("-->> stays at the end until the user scrolls");
     EXPECT_EQ(bar->value(), bar->maximum());
     bar->setValue(7);
+    const QString top = TopLine();
     Say("-->> more");
     EXPECT_EQ(bar->value(), 7);
-    // A full re-render (the time suffix) keeps the position too.
+    EXPECT_EQ(TopLine(), top);
+    // A full re-render (the time suffix) keeps the line at the top too.
     ShowTimes(true);
-    EXPECT_EQ(bar->value(), 7);
+    EXPECT_TRUE(TopLine().startsWith(top)) << TopLine().toStdString() << " / " << top.toStdString();
 
     Box("1053")->click();
     EXPECT_EQ(bar->value(), bar->maximum());

@@ -1,0 +1,134 @@
+#include "ui/chat_text.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QApplication>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QStyleHints>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <algorithm>
+
+namespace kolvena::ui {
+
+ChatText::ChatText(QPlainTextEdit& pane) : QObject(&pane), pane_(pane) {
+    pane_.viewport()->installEventFilter(this);
+}
+
+void ChatText::Clear() {
+    pane_.setPlainText(QStringLiteral("\n"));
+    run_.clear();
+    runLines_ = 0;
+    blockLines_ = 0;
+    hasLines_ = false;
+}
+
+void ChatText::Add(const QString& line, const QTextCharFormat& format) {
+    if (runLines_ > 0 && format != runFormat_)
+        Flush();
+    runFormat_ = format;
+    if (blockLines_ == LINES_PER_BLOCK) {
+        run_ += QChar(QChar::ParagraphSeparator);
+        blockLines_ = 0;
+    } else if (blockLines_ > 0) {
+        run_ += QChar(QChar::LineSeparator);
+    }
+    run_ += line;
+    ++runLines_;
+    ++blockLines_;
+}
+
+void ChatText::Flush() {
+    if (runLines_ == 0)
+        return;
+    QTextDocument* document = pane_.document();
+    QTextCursor cursor(document);
+    if (hasLines_) {
+        // The end of the block holding the last line, before the empty line and the end.
+        cursor.setPosition(std::max(0, document->characterCount() - 3));
+    } else {
+        // The first line, in a block of its own before the empty line.
+        run_ += QChar(QChar::ParagraphSeparator);
+        hasLines_ = true;
+    }
+    cursor.insertText(run_, runFormat_);
+    run_.clear();
+    runLines_ = 0;
+}
+
+int ChatText::TopPosition() const {
+    // Half a line down: the line whose top is at the top, not the one whose last pixel is.
+    return pane_.cursorForPosition(QPoint(0, pane_.fontMetrics().height() / 2)).position();
+}
+
+void ChatText::ScrollTo(int position) {
+    // The scroll bar counts laid-out lines, and a block not yet laid out as one line: the
+    // block is laid out first, and its lines before the position counted.
+    QTextDocument* document = pane_.document();
+    const QTextBlock block = document->findBlock(std::clamp(position, 0, End()));
+    document->documentLayout()->blockBoundingRect(block);
+    int value = block.firstLineNumber();
+    if (const QTextLayout* layout = block.layout(); layout != nullptr && layout->lineCount() > 0)
+        value += layout->lineForTextPosition(position - block.position()).lineNumber();
+    pane_.verticalScrollBar()->setValue(value);
+}
+
+int ChatText::LineOf(int position) const {
+    const QString text = pane_.toPlainText();
+    return static_cast<int>(
+        QStringView(text).left(std::clamp(position, 0, int(text.size()))).count(u'\n'));
+}
+
+int ChatText::PositionOfLine(int line) const {
+    const QString text = pane_.toPlainText();
+    qsizetype at = 0;
+    for (int k = 0; k < line && at >= 0; ++k) {
+        at = text.indexOf(u'\n', at);
+        if (at >= 0)
+            ++at;
+    }
+    return at < 0 ? End() : static_cast<int>(at);
+}
+
+int ChatText::End() const {
+    return std::max(0, pane_.document()->characterCount() - 1);
+}
+
+bool ChatText::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == pane_.viewport()) {
+        const auto* mouse = static_cast<const QMouseEvent*>(event);
+        if (event->type() == QEvent::MouseButtonDblClick && mouse->button() == Qt::LeftButton) {
+            sinceDoubleClick_.start();
+            doubleClickAt_ = mouse->position().toPoint();
+        } else if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::LeftButton &&
+                   sinceDoubleClick_.isValid() &&
+                   sinceDoubleClick_.elapsed() < QApplication::doubleClickInterval() &&
+                   (mouse->position().toPoint() - doubleClickAt_).manhattanLength() <
+                       QApplication::startDragDistance()) {
+            sinceDoubleClick_.invalidate();
+            SelectLineAt(mouse->position().toPoint());
+            return true;
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void ChatText::SelectLineAt(QPoint at) {
+    QTextCursor cursor = pane_.cursorForPosition(at);
+    const QTextBlock block = cursor.block();
+    const QString text = block.text();
+    const int offset = cursor.positionInBlock();
+    const int start =
+        offset == 0 ? 0 : text.lastIndexOf(QChar(QChar::LineSeparator), offset - 1) + 1;
+    int end = text.indexOf(QChar(QChar::LineSeparator), offset);
+    if (end < 0)
+        end = static_cast<int>(text.size());
+    // With its line break, as a triple click takes a whole block.
+    cursor.setPosition(block.position() + start);
+    cursor.setPosition(std::min(block.position() + end + 1, pane_.document()->characterCount() - 1),
+                       QTextCursor::KeepAnchor);
+    pane_.setTextCursor(cursor);
+}
+
+} // namespace kolvena::ui
