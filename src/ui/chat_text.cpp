@@ -18,29 +18,27 @@ ChatText::ChatText(QPlainTextEdit& pane) : QObject(&pane), pane_(pane) {
 
 void ChatText::Clear() {
     pane_.setPlainText(QStringLiteral("\n"));
-    run_.clear();
-    runLines_ = 0;
+    runs_.clear();
     blockLines_ = 0;
     hasLines_ = false;
 }
 
 void ChatText::Add(const QString& line, const QTextCharFormat& format) {
-    if (runLines_ > 0 && format != runFormat_)
-        Flush();
-    runFormat_ = format;
+    if (runs_.empty() || format != runs_.back().format)
+        runs_.push_back({QString(), format});
+    QString& text = runs_.back().text;
     if (blockLines_ == LINES_PER_BLOCK) {
-        run_ += QChar(QChar::ParagraphSeparator);
+        text += QChar(QChar::ParagraphSeparator);
         blockLines_ = 0;
     } else if (blockLines_ > 0) {
-        run_ += QChar(QChar::LineSeparator);
+        text += QChar(QChar::LineSeparator);
     }
-    run_ += line;
-    ++runLines_;
+    text += line;
     ++blockLines_;
 }
 
 void ChatText::Flush() {
-    if (runLines_ == 0)
+    if (runs_.empty())
         return;
     QTextDocument* document = pane_.document();
     QTextCursor cursor(document);
@@ -49,12 +47,15 @@ void ChatText::Flush() {
         cursor.setPosition(std::max(0, document->characterCount() - 3));
     } else {
         // The first line, in a block of its own before the empty line.
-        run_ += QChar(QChar::ParagraphSeparator);
+        runs_.back().text += QChar(QChar::ParagraphSeparator);
         hasLines_ = true;
     }
-    cursor.insertText(run_, runFormat_);
-    run_.clear();
-    runLines_ = 0;
+    // One edit: the text is laid out once for all the runs, not once a run.
+    cursor.beginEditBlock();
+    for (const Run& run : runs_)
+        cursor.insertText(run.text, run.format);
+    cursor.endEditBlock();
+    runs_.clear();
 }
 
 int ChatText::TopPosition() const {

@@ -5,6 +5,7 @@
 #include <QPoint>
 #include <QString>
 #include <QTextCharFormat>
+#include <vector>
 
 class QPlainTextEdit;
 
@@ -23,7 +24,7 @@ public:
 
     // No lines, only the empty line at the end.
     void Clear();
-    // A line to go after the others; lines of one format go in at once, at the next Flush.
+    // A line to go after the others; the lines added go in at the next Flush, in one edit.
     void Add(const QString& line, const QTextCharFormat& format);
     void Flush();
 
@@ -44,9 +45,12 @@ private:
     void SelectLineAt(QPoint at);
 
     QPlainTextEdit& pane_;
-    QString run_;
-    int runLines_ = 0; // a line may be empty
-    QTextCharFormat runFormat_;
+    // Lines added and not yet in the text, a run of one format at a time.
+    struct Run {
+        QString text;
+        QTextCharFormat format;
+    };
+    std::vector<Run> runs_;
     // Lines in the block that holds the last line; 0 while there is no line.
     int blockLines_ = 0;
     bool hasLines_ = false;
