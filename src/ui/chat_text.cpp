@@ -97,22 +97,27 @@ int ChatText::End() const {
 }
 
 bool ChatText::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == pane_.viewport()) {
-        const auto* mouse = static_cast<const QMouseEvent*>(event);
-        if (event->type() == QEvent::MouseButtonDblClick && mouse->button() == Qt::LeftButton) {
-            sinceDoubleClick_.start();
-            doubleClickAt_ = mouse->position().toPoint();
-        } else if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::LeftButton &&
-                   sinceDoubleClick_.isValid() &&
-                   sinceDoubleClick_.elapsed() < QApplication::doubleClickInterval() &&
-                   (mouse->position().toPoint() - doubleClickAt_).manhattanLength() <
-                       QApplication::startDragDistance()) {
-            sinceDoubleClick_.invalidate();
-            SelectLineAt(mouse->position().toPoint());
-            return true;
-        }
+    const QEvent::Type type = event->type();
+    if (watched != pane_.viewport() ||
+        (type != QEvent::MouseButtonDblClick && type != QEvent::MouseButtonPress))
+        return QObject::eventFilter(watched, event);
+    const auto* mouse = static_cast<const QMouseEvent*>(event);
+    if (mouse->button() != Qt::LeftButton)
+        return false;
+    const QPoint at = mouse->position().toPoint();
+    if (type == QEvent::MouseButtonDblClick) {
+        sinceDoubleClick_.start();
+        doubleClickAt_ = at;
+        return false;
     }
-    return QObject::eventFilter(watched, event);
+    if (sinceDoubleClick_.isValid() &&
+        sinceDoubleClick_.elapsed() < QApplication::doubleClickInterval() &&
+        (at - doubleClickAt_).manhattanLength() < QApplication::startDragDistance()) {
+        sinceDoubleClick_.invalidate();
+        SelectLineAt(at);
+        return true;
+    }
+    return false;
 }
 
 void ChatText::SelectLineAt(QPoint at) {
