@@ -12,8 +12,8 @@
 
 namespace kolvena::ui {
 
-ChatText::ChatText(QPlainTextEdit& pane) : QObject(&pane), pane_(pane) {
-    pane_.viewport()->installEventFilter(this);
+ChatText::ChatText(QPlainTextEdit& pane) : QObject(&pane), pane_(pane), viewport_(pane.viewport()) {
+    pane.viewport()->installEventFilter(this);
 }
 
 void ChatText::Clear() {
@@ -98,7 +98,8 @@ int ChatText::End() const {
 
 bool ChatText::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
-    if (watched != pane_.viewport() ||
+    // Compared as kept: the viewport still has events while the pane is being destroyed.
+    if (watched != viewport_ ||
         (type != QEvent::MouseButtonDblClick && type != QEvent::MouseButtonPress))
         return QObject::eventFilter(watched, event);
     const auto* mouse = static_cast<const QMouseEvent*>(event);

@@ -45,6 +45,7 @@ private:
     void SelectLineAt(QPoint at);
 
     QPlainTextEdit& pane_;
+    const QObject* viewport_;
     // Lines added and not yet in the text, a run of one format at a time.
     struct Run {
         QString text;
