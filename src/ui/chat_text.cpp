@@ -5,7 +5,6 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QScrollBar>
-#include <QStyleHints>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <algorithm>
