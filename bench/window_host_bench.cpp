@@ -5,9 +5,9 @@
 // through its dialogs with room for 100 members and notices unverified. The load runs on a
 // thread of its own while the window's event loop runs here, as a user's would.
 //
-// Then the window's chat area takes 100,000 more lines and the memory it grows by beyond the
-// session's own copy of them is counted, and the window is closed (the exit question answered)
-// and destroyed, timed. The last line reads
+// Before the load, a fresh hosting window's chat area takes 100,000 lines and the memory it
+// grows by beyond the session's own copy of them is counted; then that window is closed (the
+// exit question answered) and destroyed, timed. The last line reads
 //   window-host: p99 W ms vs peer P ms (ratio R); max W2/s vs P2/s (ratio Q); KB/line K; close C
 //   ms; lost L
 // and the exit code is 1 when a line was lost, duplicated or reordered.
