@@ -4,10 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/packets.h"
 #include "record/record_test_util.h"
-#include "record/recording_file.h"
-#include "session/bytes.h"
 #include "session/gbk.h"
 #include "support/core_access.h"
 #include "ui/history_window.h"
@@ -36,28 +33,7 @@ std::string Home() {
 // Ann's session on topic, a chat line every 2 s from start, kept as path.
 void Record(const std::string& path, const char* topic, CalendarTime start,
             const std::vector<std::string>& lines, bool ended) {
-    FakeClock clock(start);
-    ScriptedPrompter prompter;
-    EventLog log(clock, prompter);
-    log.header.version = RECORDING_VERSION;
-    log.header.startTime = static_cast<std::uint32_t>(start);
-    std::string created;
-    ByteWriter writer(created);
-    writer.Field("Ann", NAME_SIZE);
-    writer.Field("127.0.0.1", ADDRESS_SIZE);
-    log.AppendEvent(EventKind::EvSessionCreated, created);
-    for (const std::string& line : lines) {
-        clock.Advance(2);
-        log.AppendEvent(EventKind::EvChatLine,
-                        BuildChat(PacketType::Say, {{}, {}, 1, 0, 1, ToGbk(line)}));
-    }
-    if (ended)
-        log.AppendEvent(EventKind::EvSessionEnded, "");
-    Session session(clock, prompter);
-    session.topic = ToGbk(topic);
-    session.AddBuddy(Buddy::Make("Ann", "127.0.0.1", BuddyRole::Leader));
-    session.counters.chatLineTotal = static_cast<std::uint16_t>(lines.size());
-    ASSERT_TRUE(SaveRecording(log, session, path).ok);
+    ASSERT_TRUE(WriteChatRecording(path, topic, start, lines, 2, 0, ended));
 }
 
 class HistoryWindowTest : public ::testing::Test, public TestWindow {

@@ -28,7 +28,6 @@
 #include "record/record_test_util.h"
 #include "record/recording_file.h"
 #include "session/address_code.h"
-#include "session/bytes.h"
 #include "session/gbk.h"
 #include "support/core_access.h"
 #include "support/core_fakes.h"
@@ -626,28 +625,11 @@ constexpr CalendarTime START = 1000000000; // 2001-09-09 01:46:40 UTC
 
 // The session created, then chat lines "line 1".., `gap` s apart; saved `gap` s after the last.
 std::string WriteRecording(const TempDir& dir, int lines, int gap = 2) {
-    FakeClock clock(START);
-    ScriptedPrompter prompter;
-    EventLog log(clock, prompter);
-    log.header.version = RECORDING_VERSION;
-    log.header.startTime = static_cast<std::uint32_t>(START);
-    std::string created;
-    ByteWriter writer(created);
-    writer.Field("Ann", NAME_SIZE);
-    writer.Field("127.0.0.1", ADDRESS_SIZE);
-    log.AppendEvent(EventKind::EvSessionCreated, created);
-    for (int i = 1; i <= lines; ++i) {
-        clock.Advance(gap);
-        const ChatLine chat{{}, {}, 1, 0, 1, "line " + std::to_string(i)};
-        log.AppendEvent(EventKind::EvChatLine, BuildChat(PacketType::Say, chat));
-    }
-    clock.Advance(gap);
-    Session session(clock, prompter);
-    session.topic = ToGbk("闲聊");
-    session.AddBuddy(Buddy::Make("Ann", "127.0.0.1", BuddyRole::Leader));
-    session.counters.chatLineTotal = static_cast<std::uint16_t>(lines);
+    std::vector<std::string> texts;
+    for (int i = 1; i <= lines; ++i)
+        texts.push_back("line " + std::to_string(i));
     const std::string path = dir.File("r" + std::to_string(lines) + ".prs");
-    EXPECT_TRUE(SaveRecording(log, session, path).ok);
+    EXPECT_TRUE(WriteChatRecording(path, "闲聊", START, texts, gap, gap, false));
     return path;
 }
 

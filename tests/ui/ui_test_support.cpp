@@ -1,4 +1,8 @@
 #include "ui/ui_test_support.h"
+#include "protocol/packets.h"
+#include "record/recording_file.h"
+#include "session/bytes.h"
+#include "session/gbk.h"
 #include "ui/command_ids.h"
 
 #include <QAbstractButton>
@@ -105,6 +109,33 @@ QStringList EnabledOf(QWidget& parent, std::initializer_list<const char*> ids) {
             enabled << id;
     }
     return enabled;
+}
+
+bool WriteChatRecording(const std::string& path, const std::string& topic, CalendarTime start,
+                        const std::vector<std::string>& lines, int gap, int tail, bool ended) {
+    FakeClock clock(start);
+    ScriptedPrompter prompter;
+    EventLog log(clock, prompter);
+    log.header.version = RECORDING_VERSION;
+    log.header.startTime = static_cast<std::uint32_t>(start);
+    std::string created;
+    ByteWriter writer(created);
+    writer.Field("Ann", NAME_SIZE);
+    writer.Field("127.0.0.1", ADDRESS_SIZE);
+    log.AppendEvent(EventKind::EvSessionCreated, created);
+    for (const std::string& line : lines) {
+        clock.Advance(gap);
+        log.AppendEvent(EventKind::EvChatLine,
+                        BuildChat(PacketType::Say, {{}, {}, 1, 0, 1, ToGbk(line)}));
+    }
+    if (ended)
+        log.AppendEvent(EventKind::EvSessionEnded, "");
+    clock.Advance(tail);
+    Session session(clock, prompter);
+    session.topic = ToGbk(topic);
+    session.AddBuddy(Buddy::Make("Ann", "127.0.0.1", BuddyRole::Leader));
+    session.counters.chatLineTotal = static_cast<std::uint16_t>(lines.size());
+    return SaveRecording(log, session, path).ok;
 }
 
 bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <initializer_list>
 #include <ostream>
+#include <string>
 #include <vector>
 
 #include "net/session_search.h"
@@ -29,6 +30,11 @@ public:
     std::vector<QString> shown; // object names (or titles) of the dialogs run, in order
     std::deque<Step> steps;
 };
+
+// Ann's recording on `topic`: created at `start`, then a chat line every `gap` s, saved
+// `tail` s after the last line, with the session's end when `ended`. False when the save fails.
+bool WriteChatRecording(const std::string& path, const std::string& topic, CalendarTime start,
+                        const std::vector<std::string>& lines, int gap, int tail, bool ended);
 
 // Sets a line edit's text as if typed, so that the edit's own limits apply.
 void Type(QWidget& parent, const char* objectName, const QString& text);
