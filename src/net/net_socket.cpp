@@ -140,6 +140,15 @@ void NetSocket::CloseAll() {
     slots_.clear();
 }
 
+void NetSocket::WriteOutQueued() {
+    if (host_ && host_->socket && host_->socket->bytesToWrite() > 0)
+        host_->socket->flush();
+    for (auto& [id, connection] : connections_) {
+        if (connection->socket && connection->socket->bytesToWrite() > 0)
+            connection->socket->flush();
+    }
+}
+
 bool NetSocket::ReportError(const std::string& text) const {
     prompter_.Inform(Notice::Failed, SOCKET_CAPTION, text, BoxIcon::Information);
     return false;

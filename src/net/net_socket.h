@@ -85,6 +85,9 @@ public:
     // Closes and forgets the connection; the later slots move down.
     void Close(ConnectionId id);
     void CloseAll();
+    // Hands every connection's queued bytes to the system now, instead of when control
+    // returns to the event loop.
+    void WriteOutQueued();
 
     // The socket layer's box; always false, so that failures can return it.
     bool ReportError(const std::string& text) const;

@@ -76,6 +76,10 @@ public:
     bool Accepting() const override { return accepting_; }
     void SetAccepting(bool accepting) override { accepting_ = accepting; }
 
+    // What was sent goes out before the caller does slower work of its own (the window's
+    // display), rather than after it.
+    void WriteOutQueued() { net_.WriteOutQueued(); }
+
     std::size_t PendingCount() const override { return net_.PendingCount(); }
     std::optional<MemberSlot> SlotOf(ConnectionId connection) const override {
         const std::size_t slot = net_.SlotOf(connection);

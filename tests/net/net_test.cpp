@@ -415,6 +415,23 @@ TEST(SessionLink, AHostWithTwoMembersAndOneWaitingSendsClosesAndShutsDown) {
     EXPECT_FALSE(bob.link->IsConnected());
 }
 
+// What is queued goes out on the call, before the caller's slower work and without the event
+// loop: the window asks for it before it shows a frame.
+TEST(SessionLink, QueuedPacketsGoOutWhenAskedWithoutTheEventLoop) {
+    auto host = StartHost();
+    RawSocket peer;
+    ASSERT_NE(LogIn(*host, peer, "Ann"), 0u);
+    const std::string line = HostSay("now");
+    host->link->Broadcast(line);
+    std::string got;
+    peer.ReceiveSome(got, 100ms);
+    EXPECT_EQ(got, ""); // held in the socket's buffer until control returns to the loop
+    host->link->WriteOutQueued();
+    for (int k = 0; k < 20 && got.size() < line.size(); ++k)
+        peer.ReceiveSome(got, 100ms);
+    EXPECT_EQ(got, line);
+}
+
 TEST(SessionLink, AMemberThatStopsReadingIsDisconnectedOnceNeverInsideASend) {
     LinkOptions options = LoopbackOptions();
     options.queueCap = 64 * 1024;
