@@ -41,6 +41,7 @@
 #include "history_window.h"
 #include "info_dialogs.h"
 #include "management_dialog.h"
+#include "pane_scroll_bar.h"
 #include "protocol/view_texts.h"
 #include "qt_prompter.h"
 #include "replay_dlg.h"
@@ -181,6 +182,7 @@ QPlainTextEdit* MakePane(QWidget* parent, int id) {
     pane->setFont(PaneFont());
     pane->setObjectName(Name(id));
     pane->setReadOnly(true);
+    pane->setVerticalScrollBar(new PaneScrollBar(Qt::Vertical, pane));
     pane->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     pane->setUndoRedoEnabled(false);
     return pane;
@@ -587,6 +589,9 @@ void CSessionDlg::ShowNow() {
     frame_.stop();
     if (holds_ > 0 || dueRefreshes_ == 0)
         return;
+    // What the session sent goes out before the display work, so that no member's copy of a
+    // line waits for the window to show it.
+    link_.WriteOutQueued();
     const unsigned due = std::exchange(dueRefreshes_, 0u);
     showing_ = true;
     if (due & REFRESH_CHAT)

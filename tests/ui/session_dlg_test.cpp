@@ -540,6 +540,41 @@ TEST_F(SessionDlgTest, ABurstOfLinesIsShownCompleteInOrderAndScrolledByTheRules)
     EXPECT_EQ(burst(300), -1);
 }
 
+// Lines arriving frame after frame leave the chat area's slider at the end, and its bar is not
+// repainted for them; a move the user can see repaints it.
+TEST_F(SessionDlgTest, ChatScrollBarRepaintsOnlyWhenTheSliderMoves) {
+    struct PaintCount : QObject {
+        int paints = 0;
+        bool eventFilter(QObject*, QEvent* event) override {
+            paints += event->type() == QEvent::Paint;
+            return false;
+        }
+    } count;
+    QScrollBar* bar = window.findChild<QPlainTextEdit*>("1001")->verticalScrollBar();
+    bar->installEventFilter(&count);
+    const auto frames = [&](int frames, int lines) {
+        for (int f = 0; f < frames; ++f) {
+            for (int k = 0; k < lines; ++k)
+                test::CoreAccess::Parts(window.Core()).show.SayNow("-->> " + std::to_string(k));
+            window.ShowNow();
+            QApplication::processEvents();
+        }
+    };
+    frames(1, 5000);
+    ASSERT_EQ(bar->value(), bar->maximum());
+    const int before = count.paints;
+    frames(20, 33);
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_LE(count.paints - before, 1);
+
+    const int steady = count.paints;
+    bar->setValue(0);
+    EXPECT_TRUE(WaitFor([&] { return count.paints > steady; }));
+    bar->setValue(bar->maximum());
+    const int atTop = count.paints;
+    EXPECT_TRUE(WaitFor([&] { return count.paints > atTop; }));
+}
+
 // While a join is under way, each tick of the join timer adds a dot to the joining line and the
 // pane shows each; the join fails only once the event loop runs.
 TEST_F(SessionDlgTest, JoiningLineGainsADotOnEachTick) {
