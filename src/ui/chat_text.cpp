@@ -11,12 +11,13 @@
 
 namespace kolvena::ui {
 
-ChatText::ChatText(QPlainTextEdit& pane) : QObject(&pane), pane_(pane), viewport_(pane.viewport()) {
+ChatText::ChatText(QPlainTextEdit& pane)
+    : QObject(&pane), pane_(pane), viewport_(pane.viewport()), painter_(new ChatPainter(pane)) {
     pane.viewport()->installEventFilter(this);
 }
 
 void ChatText::Clear() {
-    pane_.setPlainText(QStringLiteral("\n"));
+    painter_->Own([this] { pane_.setPlainText(QStringLiteral("\n")); });
     runs_.clear();
     blockLines_ = 0;
     hasLines_ = false;
@@ -50,10 +51,12 @@ void ChatText::Flush() {
         hasLines_ = true;
     }
     // One edit: the text is laid out once for all the runs, not once a run.
-    cursor.beginEditBlock();
-    for (const Run& run : runs_)
-        cursor.insertText(run.text, run.format);
-    cursor.endEditBlock();
+    painter_->Own([&] {
+        cursor.beginEditBlock();
+        for (const Run& run : runs_)
+            cursor.insertText(run.text, run.format);
+        cursor.endEditBlock();
+    });
     runs_.clear();
 }
 
@@ -71,7 +74,12 @@ void ChatText::ScrollTo(int position) {
     int value = block.firstLineNumber();
     if (const QTextLayout* layout = block.layout(); layout != nullptr && layout->lineCount() > 0)
         value += layout->lineForTextPosition(position - block.position()).lineNumber();
-    pane_.verticalScrollBar()->setValue(value);
+    painter_->Own([&] { pane_.verticalScrollBar()->setValue(value); });
+}
+
+void ChatText::ScrollToEnd() {
+    QScrollBar* bar = pane_.verticalScrollBar();
+    painter_->Own([bar] { bar->setValue(bar->maximum()); });
 }
 
 int ChatText::LineOf(int position) const {

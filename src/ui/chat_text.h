@@ -7,6 +7,8 @@
 #include <QTextCharFormat>
 #include <vector>
 
+#include "chat_painter.h"
+
 class QPlainTextEdit;
 
 namespace kolvena::ui {
@@ -32,6 +34,7 @@ public:
     // back to show a position at its top (or the end, if the text below does not fill it).
     int TopPosition() const;
     void ScrollTo(int position);
+    void ScrollToEnd();
     // The line a position lies on, counting every line break, and where a line starts; for
     // keeping the place across a rebuild of the text.
     int LineOf(int position) const;
@@ -46,6 +49,8 @@ private:
 
     QPlainTextEdit& pane_;
     const QObject* viewport_;
+    // Every change made here is the chat's own: painted from a picture made in parts.
+    ChatPainter* painter_;
     // Lines added and not yet in the text, a run of one format at a time.
     struct Run {
         QString text;

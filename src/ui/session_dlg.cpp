@@ -747,8 +747,8 @@ void CSessionDlg::BuildTray() {
 void CSessionDlg::ScrollPanes() {
     scrolling_ = true;
     if (autoScroll_->isChecked()) {
-        for (QPlainTextEdit* pane : {messages_, chat_})
-            pane->verticalScrollBar()->setValue(pane->verticalScrollBar()->maximum());
+        messages_->verticalScrollBar()->setValue(messages_->verticalScrollBar()->maximum());
+        chatText_->ScrollToEnd();
     } else {
         messages_->verticalScrollBar()->setValue(messageTop_);
         chatText_->ScrollTo(chatTop_);

@@ -540,6 +540,49 @@ TEST_F(SessionDlgTest, ABurstOfLinesIsShownCompleteInOrderAndScrolledByTheRules)
     EXPECT_EQ(burst(300), -1);
 }
 
+// The chat area, painted from its picture, shows what it would paint itself once the event
+// loop has run: after lines arrive, after a selection and after the user scrolls.
+TEST_F(SessionDlgTest, TheChatAreaShowsWhatItPaintsItself) {
+    auto* chat = window.findChild<QPlainTextEdit*>("1001");
+    QWidget* viewport = chat->viewport();
+    QObject* painter = chat->findChild<QObject*>("chat-painter");
+    ASSERT_NE(painter, nullptr);
+    const auto direct = [&] {
+        viewport->removeEventFilter(painter);
+        const QImage image = viewport->grab().toImage();
+        viewport->installEventFilter(painter);
+        return image;
+    };
+    // The picture is made while the event loop runs.
+    const auto showsItself = [&] {
+        QElapsedTimer settling;
+        settling.start();
+        while (settling.elapsed() < 50)
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+        return WaitFor([&] { return viewport->grab().toImage() == direct(); });
+    };
+    const auto frames = [&] {
+        for (int frame = 0; frame < 5; ++frame) {
+            for (int k = 0; k < 40; ++k)
+                test::CoreAccess::Parts(window.Core()).show.SayNow("-->> 第 " + std::to_string(k));
+            window.ShowNow();
+            QApplication::processEvents();
+        }
+    };
+    frames();
+    ASSERT_TRUE(showsItself());
+    frames(); // now with a picture to start from
+    EXPECT_TRUE(showsItself());
+    const QImage atEnd = viewport->grab().toImage();
+    chat->selectAll();
+    EXPECT_TRUE(showsItself());
+    EXPECT_NE(viewport->grab().toImage(), atEnd);
+    chat->verticalScrollBar()->setValue(0);
+    EXPECT_TRUE(showsItself());
+    Say("-->> one more");
+    EXPECT_TRUE(showsItself());
+}
+
 // Lines arriving frame after frame leave the chat area's slider at the end, and its bar is not
 // repainted for them; a move the user can see repaints it.
 TEST_F(SessionDlgTest, ChatScrollBarRepaintsOnlyWhenTheSliderMoves) {
