@@ -8,8 +8,7 @@
 
 namespace kolvena::ui {
 
-ChatPainter::ChatPainter(QPlainTextEdit& pane)
-    : QObject(&pane), pane_(pane), viewport_(pane.viewport()) {
+ChatPainter::ChatPainter(QPlainTextEdit& pane) : QObject(&pane), viewport_(pane.viewport()) {
     setObjectName(QStringLiteral("chat-painter"));
     viewport_->installEventFilter(this);
     // Every change of what the pane shows comes through here: the document's, the selection's,
@@ -38,6 +37,13 @@ bool ChatPainter::Fits(const QImage& picture) const {
            picture.size() == (QSizeF(viewport_->size()) * ratio).toSize();
 }
 
+void ChatPainter::Forget() {
+    shown_ = QImage();
+    shownCurrent_ = false;
+    part_ = -1;
+    step_.stop();
+}
+
 void ChatPainter::StartRender() {
     part_ = 0;
     renderFrom_ = changes_;
@@ -59,9 +65,10 @@ void ChatPainter::RenderStep() {
         part_ = 0;
         renderFrom_ = changes_;
     }
-    const qreal ratio = viewport_->devicePixelRatioF();
-    if (part_ == 0 || !Fits(rendering_)) {
+    // Each third is rendered with its background, so the picture shown before is written over.
+    if (!Fits(rendering_)) {
         part_ = 0;
+        const qreal ratio = viewport_->devicePixelRatioF();
         rendering_ = QImage((QSizeF(viewport_->size()) * ratio).toSize(),
                             QImage::Format_ARGB32_Premultiplied);
         rendering_.setDevicePixelRatio(ratio);
@@ -77,7 +84,7 @@ void ChatPainter::RenderStep() {
     }
     part_ = -1;
     std::swap(shown_, rendering_);
-    shownValid_ = shownCurrent_ = onlyOwn_ = true;
+    shownCurrent_ = onlyOwn_ = true;
     sinceShown_.start();
     viewport_->update();
 }
@@ -96,10 +103,8 @@ bool ChatPainter::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::EnabledChange:
     case QEvent::LayoutDirectionChange:
     case QEvent::Hide:
-        // Changes that repaint without a word to the pane: the picture is no longer its own.
-        shownValid_ = shownCurrent_ = false;
-        part_ = -1;
-        step_.stop();
+        // Changes that repaint without a word to the pane.
+        Forget();
         return false;
     default:
         return false;
@@ -108,8 +113,7 @@ bool ChatPainter::eventFilter(QObject* watched, QEvent* event) {
         return false;
     const auto* paint = static_cast<const QPaintEvent*>(event);
     const bool whole = paint->region().contains(viewport_->rect());
-    const bool fits = shownValid_ && Fits(shown_);
-    if (fits && (shownCurrent_ || (onlyOwn_ && whole))) {
+    if (Fits(shown_) && (shownCurrent_ || (onlyOwn_ && whole))) {
         QPainter painter(viewport_);
         painter.setClipRegion(paint->region());
         painter.drawImage(QPoint(0, 0), shown_);
@@ -118,7 +122,8 @@ bool ChatPainter::eventFilter(QObject* watched, QEvent* event) {
         return true;
     }
     // Painted directly; the picture is made again for the chat's next own change.
-    shownValid_ = shownCurrent_ = false;
+    shown_ = QImage();
+    shownCurrent_ = false;
     if (part_ < 0)
         StartRender();
     return false;

@@ -40,11 +40,12 @@ private:
     void RenderStep();
     void StartRender();
 
-    QPlainTextEdit& pane_;
+    // The picture is no longer the pane's; nothing is rendered until the next paint.
+    void Forget();
+
     QWidget* viewport_;
-    QImage shown_;     // the last complete picture
-    QImage rendering_; // the one being rendered
-    bool shownValid_ = false;
+    QImage shown_;              // the last complete picture; null when there is none to show
+    QImage rendering_;          // the one being rendered
     bool shownCurrent_ = false; // nothing changed since it was rendered
     bool onlyOwn_ = false;      // every change since it was rendered was the chat's own
     int owning_ = 0;

@@ -9,6 +9,8 @@
 #include <QTextCursor>
 #include <algorithm>
 
+#include "chat_painter.h"
+
 namespace kolvena::ui {
 
 ChatText::ChatText(QPlainTextEdit& pane)

@@ -7,11 +7,11 @@
 #include <QTextCharFormat>
 #include <vector>
 
-#include "chat_painter.h"
-
 class QPlainTextEdit;
 
 namespace kolvena::ui {
+
+class ChatPainter;
 
 // The chat area's text. Lines go into blocks of LINES_PER_BLOCK, joined by line separators: the
 // document keeps a layout for every block it has laid out, and for short chat lines that layout
