@@ -65,7 +65,7 @@ void ChatPainter::RenderStep() {
         part_ = 0;
         renderFrom_ = changes_;
     }
-    // Each third is rendered with its background, so the picture shown before is written over.
+    // Each strip is rendered with its background, so the picture shown before is written over.
     if (!Fits(rendering_)) {
         part_ = 0;
         const qreal ratio = viewport_->devicePixelRatioF();

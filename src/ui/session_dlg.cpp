@@ -1163,8 +1163,11 @@ void CSessionDlg::closeEvent(QCloseEvent* event) {
 }
 
 bool CSessionDlg::event(QEvent* event) {
-    // A paint shows the session as it stands, even within a frame.
-    if (event->type() == QEvent::UpdateRequest)
+    // A paint shows the session as it stands, unless a frame is due: then it shows the
+    // session of the last frame, and the due frame follows within FRAME_MS. A paint is due after
+    // each frame, once the chat's picture is made; doing the display work again there for the
+    // few lines that came meanwhile took as long as the frame's own and held up their relay.
+    if (event->type() == QEvent::UpdateRequest && !frame_.isActive())
         ShowNow();
     return QMainWindow::event(event);
 }
