@@ -134,6 +134,10 @@ QFont PaneFont() {
          QStringLiteral("WenQuanYi Micro Hei Mono"), QStringLiteral("Noto Sans CJK SC")});
     font.setStyleHint(QFont::TypeWriter);
     font.setPointSize(9);
+    // The panes' scripts (Latin, Chinese, the others GBK holds) need no shaping, and a face
+    // of even widths has no kerning to apply; Qt still shapes what needs it, such as Arabic.
+    // Text is shaped again at every paint, and shaping was most of painting the chat area.
+    font.setStyleStrategy(QFont::PreferNoShaping);
     return font;
 }
 
